@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+/// Every key of the "Settings" section with its default. No other key belongs to the program.
+namespace SettingKeys {
+struct Key {
+    const char *name;
+    const char *defaultValue;
+};
+
+inline constexpr Key Refresh{"refresh", "0"};
+inline constexpr Key RefreshRate{"refreshrate", "0"};
+inline constexpr Key Startup{"startup", "0"};
+inline constexpr Key EmailNotify{"emailNotify", "0"};
+inline constexpr Key OldInternal{"OldInternal", "0"};
+inline constexpr Key OldExternal{"OldExternal", "0"};
+inline constexpr Key ShowHelp{"showHelp", "1"};
+inline constexpr Key EmailTo{"strEmailTo", "you@example.com"};
+inline constexpr Key EmailFrom{"strEmailFrom", "you@example.com"};
+inline constexpr Key Server{"strServer", "mail.example.com"};
+inline constexpr Key Port{"strPort", "25"};
+
+inline constexpr Key All[] = {Refresh,     RefreshRate, Startup, EmailNotify, OldInternal, OldExternal,
+                              ShowHelp,    EmailTo,     EmailFrom, Server,    Port};
+} // namespace SettingKeys

@@ -1,0 +1,66 @@
+#include "Winsock.h"
+
+#include <QHostInfo>
+#include <QNetworkInterface>
+#include <QTcpSocket>
+
+Winsock::Winsock(QObject *parent) : QObject(parent), m_socket(new QTcpSocket(this))
+{
+    connect(m_socket, &QTcpSocket::connected, this, &Winsock::Connected);
+    connect(m_socket, &QTcpSocket::readyRead, this,
+            [this] { emit DataArrival(m_socket->bytesAvailable()); });
+    connect(m_socket, &QTcpSocket::disconnected, this, &Winsock::Closed);
+}
+
+QString Winsock::LocalIP()
+{
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &iface : interfaces) {
+        const auto flags = iface.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp) || !flags.testFlag(QNetworkInterface::IsRunning) ||
+            flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        for (const QNetworkAddressEntry &entry : iface.addressEntries()) {
+            const QHostAddress ip = entry.ip();
+            if (ip.protocol() == QAbstractSocket::IPv4Protocol && !ip.isLoopback())
+                return ip.toString();
+        }
+    }
+    return QStringLiteral("127.0.0.1");
+}
+
+QString Winsock::LocalHostName() { return QHostInfo::localHostName(); }
+
+int Winsock::State() const { return m_socket->state() == QAbstractSocket::UnconnectedState ? 0 : 1; }
+
+bool Winsock::Connect(const QString &host, int port)
+{
+    if (State() != 0 || port <= 0 || port > 65535 || host.isEmpty())
+        return false;
+    RemoteHost = host;
+    RemotePort = static_cast<quint16>(port);
+    if (LocalPort != 0)
+        m_socket->bind(QHostAddress::AnyIPv4, LocalPort);
+    m_socket->connectToHost(host, RemotePort);
+    return true;
+}
+
+bool Winsock::Connect() { return Connect(RemoteHost, RemotePort); }
+
+void Winsock::SendData(const QString &text)
+{
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->write(text.toLatin1());
+}
+
+QString Winsock::GetData() { return QString::fromLatin1(m_socket->readAll()); }
+
+void Winsock::Close()
+{
+    if (m_socket->state() == QAbstractSocket::UnconnectedState)
+        return;
+    // Hand what was just sent (a QUIT, say) to the kernel before dropping the connection.
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->flush();
+    m_socket->abort();
+}

@@ -1,0 +1,19 @@
+#include "modSkin.h"
+
+#include "Skin.h"
+
+#include <QPointer>
+
+namespace {
+QPointer<Skin> g_currentSkin;
+}
+
+void modSkin::SetCurrentSkin(Skin *skin) { g_currentSkin = skin; }
+
+Skin *modSkin::CurrentSkin() { return g_currentSkin; }
+
+void modSkin::SkinForm(QWidget *window)
+{
+    if (g_currentSkin)
+        g_currentSkin->ApplySkin(window);
+}

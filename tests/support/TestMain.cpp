@@ -1,0 +1,42 @@
+#include "TestMain.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTest>
+
+std::vector<TestRegistry::Entry> &TestRegistry::entries()
+{
+    static std::vector<Entry> list;
+    return list;
+}
+
+int main(int argc, char **argv)
+{
+    // Nothing a test does may reach the user's real settings or autostart folder.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    QString only;
+    QStringList args = app.arguments();
+    if (args.size() > 1 && !args.at(1).startsWith('-')) {
+        only = args.takeAt(1);
+    }
+    int failed = 0;
+    bool ran = false;
+    for (const auto &entry : TestRegistry::entries()) {
+        if (!only.isEmpty() && only != QLatin1String(entry.name))
+            continue;
+        ran = true;
+        QObject *test = entry.create();
+        failed += QTest::qExec(test, args);
+        delete test;
+    }
+    if (!ran) {
+        qWarning("no test class named %s", qPrintable(only));
+        return 2;
+    }
+    return failed;
+}
