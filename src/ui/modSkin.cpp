@@ -1,6 +1,9 @@
 #include "modSkin.h"
 
 #include "Skin.h"
+#include "SkinEngine.h"
+
+#include <QCoreApplication>
 
 #include <QPointer>
 
@@ -16,4 +19,12 @@ void modSkin::SkinForm(QWidget *window)
 {
     if (g_currentSkin)
         g_currentSkin->ApplySkin(window);
+}
+
+SkinEngine *modSkin::Engine()
+{
+    static QPointer<SkinEngine> engine;
+    if (!engine)
+        engine = new SkinEngine(QCoreApplication::instance());
+    return engine;
 }

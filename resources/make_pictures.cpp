@@ -1,0 +1,77 @@
+// One-off generator of the program's pictures (not part of the build).
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+static void globe(QPainter &p, QRectF r, QColor line, qreal w)
+{
+    p.setPen(QPen(line, w));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(r);
+    p.drawEllipse(QRectF(r.center().x() - r.width() / 4, r.top(), r.width() / 2, r.height()));
+    p.drawLine(QPointF(r.center().x(), r.top()), QPointF(r.center().x(), r.bottom()));
+    p.drawLine(QPointF(r.left(), r.center().y()), QPointF(r.right(), r.center().y()));
+    qreal dy = r.height() * 0.25;
+    p.drawLine(QPointF(r.left() + r.width() * 0.07, r.center().y() - dy), QPointF(r.right() - r.width() * 0.07, r.center().y() - dy));
+    p.drawLine(QPointF(r.left() + r.width() * 0.07, r.center().y() + dy), QPointF(r.right() - r.width() * 0.07, r.center().y() + dy));
+}
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    QImage splash(476, 316, QImage::Format_RGB32);
+    {
+        QPainter p(&splash);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient g(0, 0, 0, 316);
+        g.setColorAt(0, QColor(31, 58, 96));
+        g.setColorAt(1, QColor(12, 24, 44));
+        p.fillRect(splash.rect(), g);
+        p.setOpacity(0.18);
+        globe(p, QRectF(250, 20, 280, 280), QColor(210, 190, 150), 3);
+        p.setOpacity(1);
+        globe(p, QRectF(36, 46, 72, 72), QColor(210, 190, 150), 3);
+        QFont f("DejaVu Sans", 40, QFont::Bold);
+        p.setFont(f);
+        p.setPen(Qt::white);
+        p.drawText(QRectF(124, 40, 340, 80), Qt::AlignLeft | Qt::AlignVCenter, "Netquill");
+        QFont s("DejaVu Sans", 13);
+        p.setFont(s);
+        p.setPen(QColor(210, 190, 150));
+        p.drawText(QRectF(40, 150, 400, 30), Qt::AlignLeft, "Your internal and external IP, watched.");
+        p.setPen(QColor(200, 210, 225));
+        QFont t("DejaVu Sans", 10);
+        p.setFont(t);
+        p.drawText(QRectF(40, 270, 400, 24), Qt::AlignLeft, "Velmora  \u00b7  version 2.0");
+        p.setPen(QPen(QColor(210, 190, 150), 2));
+        p.drawLine(40, 190, 436, 190);
+    }
+    splash.save(argv[1] + QString("/splash.png"));
+
+    QImage icon(32, 32, QImage::Format_ARGB32);
+    icon.fill(Qt::transparent);
+    {
+        QPainter p(&icon);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setBrush(QColor(31, 58, 96));
+        p.setPen(Qt::NoPen);
+        p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
+        globe(p, QRectF(5, 5, 22, 22), QColor(210, 190, 150), 1.6);
+    }
+    icon.save(argv[1] + QString("/icons/netquill.png"));
+
+    QImage copy(16, 16, QImage::Format_ARGB32);
+    copy.fill(Qt::transparent);
+    {
+        QPainter p(&copy);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(40, 40, 40), 1.2));
+        p.setBrush(QColor(235, 235, 235));
+        p.drawRect(QRectF(5.5, 1.5, 8, 10));
+        p.drawRect(QRectF(2.5, 4.5, 8, 10));
+    }
+    copy.save(argv[1] + QString("/icons/copy.png"));
+    return 0;
+}

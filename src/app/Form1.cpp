@@ -1,0 +1,250 @@
+#include "Form1.h"
+
+#include "AddRemove.h"
+#include "ExternalIpPage.h"
+#include "LookupCycle.h"
+#include "Module6464.h"
+#include "PageFetcher.h"
+#include "SettingsStore.h"
+#include "SkinEngine.h"
+#include "SkinLabel.h"
+#include "SmtpSession.h"
+#include "Winsock.h"
+#include "frmConfigure.h"
+#include "modIdentity.h"
+#include "modSkin.h"
+#include "modTaskbar.h"
+
+#include <netquill/BuildIdentity.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCursor>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+
+Form1::Form1(QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_store(std::make_unique<SettingsStore>(QString::fromUtf8(BuildIdentity::ProductName))),
+      m_endProgram([] { QCoreApplication::exit(0); })
+{
+    buildControls();
+    buildMenus();
+    applyFonts();
+
+    Winsock1 = new Winsock(this);
+    Winsock2 = new Winsock(this);
+    WebBrowser1 = new PageFetcher(this);
+    m_lookup = new LookupCycle(*m_store, WebBrowser1, ExternalIpPage::url(), [] { return Winsock::LocalIP(); }, this);
+    connect(m_lookup, &LookupCycle::statusChanged, this, &Form1::SetStatus);
+    connect(m_lookup, &LookupCycle::addressesShown, this, &Form1::OnAddressesShown);
+    connect(m_lookup, &LookupCycle::lookupCompleted, this, &Form1::OnLookupCompleted);
+
+    m_session = new SmtpSession(Winsock2, m_mail, [this] {
+        const ProductIdentity &identity = modIdentity::Identity();
+        return SmtpMessageInputs{identity.strProgramName, identity.strCompany, identity.strWebsite, Label1->text(),
+                                 Label2->text()};
+    }, this);
+    connect(m_session, &SmtpSession::statusChanged, this, &Form1::SetStatus);
+
+    m_tray = new TrayIcon(this);
+    connect(m_tray, &TrayIcon::menuRequested, this, &Form1::ShowTrayMenu);
+
+    timRefresh = new QTimer(this);
+    timRefresh->setInterval(1000);
+    connect(timRefresh, &QTimer::timeout, this, &Form1::timRefresh_Timer);
+
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(cmdCopy1, &QPushButton::clicked, this, &Form1::cmdCopy1_Click);
+    connect(cmdCopy2, &QPushButton::clicked, this, &Form1::cmdCopy2_Click);
+    connect(cmdSend, &QPushButton::clicked, this, &Form1::cmdSend_Click);
+    // A state set from code runs the same action as a click, but only when it really changes.
+    connect(Check1, &QCheckBox::stateChanged, this, &Form1::Check1_Click);
+    connect(Check2, &QCheckBox::stateChanged, this, &Form1::Check2_Click);
+    connect(Check3, &QCheckBox::stateChanged, this, &Form1::Check3_Click);
+    connect(cmbRefresh, &QComboBox::currentIndexChanged, this, &Form1::cmbRefresh_Click);
+
+    // A session that ends closes every window the way the close box does.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { close(); });
+}
+
+Form1::~Form1() = default;
+
+frmConfigure *Form1::configureWindow() const { return m_configure; }
+
+void Form1::Form_Load()
+{
+    m_schedule.resetCount();
+    m_addRemove = std::make_unique<AddRemove>();
+    m_tray->AddTrayIcon(windowIcon(), QStringLiteral("Animated TrayIcon"));
+    Module6464::LoadMailSettings(*m_store, m_mail);
+    modIdentity::LoadProductIdentity();
+    const ProductIdentity &identity = modIdentity::Identity();
+
+    RestoreCheck(Check1, m_store->GetSetting(SettingKeys::Refresh));
+    RestoreCheck(Check2, m_store->GetSetting(SettingKeys::Startup));
+    RestoreCheck(Check3, m_store->GetSetting(SettingKeys::EmailNotify));
+    // A stored position the list cannot take counts as the default, the first item.
+    const auto position = SettingsStore::toWholeNumber(m_store->GetSetting(SettingKeys::RefreshRate));
+    const bool usable = position && *position >= -1 && *position < cmbRefresh->count();
+    cmbRefresh->setCurrentIndex(usable ? *position : 0);
+    m_lookup->LoadPrevious();
+
+    setWindowTitle(identity.strProgramName + QStringLiteral(" by ") + identity.strCompany);
+    cmdWebsite->setText(QStringLiteral("Visit ") + identity.strWebsite);
+
+    if (identity.blnSkinEnabled)
+        modSkin::SkinForm(this);
+    if (m_store->GetSetting(SettingKeys::ShowHelp) == QLatin1String("1"))
+        emit helpWindowRequested();
+    Command1_Click();
+}
+
+void Form1::RestoreCheck(QCheckBox *box, const QString &storedText)
+{
+    // Only 0 and 1 are states the program writes; anything else is read as the default, unchecked.
+    const auto value = SettingsStore::toWholeNumber(storedText);
+    box->setCheckState(value == 1 ? Qt::Checked : Qt::Unchecked);
+}
+
+void Form1::SetStatus(const QString &text) { txtStatus->setText(text); }
+
+void Form1::Command1_Click() { m_lookup->Refresh(); }
+
+void Form1::OnAddressesShown(const IpSnapshot &current)
+{
+    Label1->setText(current.external);
+    Label2->setText(current.internal);
+}
+
+void Form1::OnLookupCompleted(const IpSnapshot &current, bool changed)
+{
+    Q_UNUSED(current);
+    Label3->setText(QStringLiteral("Internal:"));
+    Label4->setText(QStringLiteral("External:"));
+    // The overlay window takes the addresses here once it exists.
+    if (Check3->checkState() == Qt::Checked && changed)
+        cmdSend_Click();
+}
+
+void Form1::Command2_Click() { emit overlayToggled(); }
+
+void Form1::cmdCopy1_Click() { QGuiApplication::clipboard()->setText(Label2->text()); }
+
+void Form1::cmdCopy2_Click() { QGuiApplication::clipboard()->setText(Label1->text()); }
+
+void Form1::cmdSend_Click() { m_session->Send(); }
+
+void Form1::Command3_Click()
+{
+    if (!m_configure) {
+        m_configure = new frmConfigure(*m_store, m_mail, [this] { cmdSend_Click(); });
+        m_configure->show();
+    } else {
+        m_configure->show();
+        m_configure->raise();
+        m_configure->activateWindow();
+    }
+}
+
+void Form1::timRefresh_Timer()
+{
+    if (m_schedule.tick())
+        Command1_Click();
+}
+
+void Form1::Check1_Click()
+{
+    m_schedule.resetCount();
+    if (Check1->checkState() == Qt::Checked)
+        timRefresh->start();
+    else
+        timRefresh->stop();
+    m_schedule.applyInterval(cmbRefresh->currentIndex());
+    m_store->SaveSetting(SettingKeys::Refresh, QString::number(int(Check1->checkState() == Qt::Checked)));
+}
+
+void Form1::cmbRefresh_Click()
+{
+    m_store->SaveSetting(SettingKeys::RefreshRate, QString::number(cmbRefresh->currentIndex()));
+    m_schedule.applyInterval(cmbRefresh->currentIndex());
+}
+
+void Form1::Check2_Click()
+{
+    const QString name = modIdentity::Identity().strProgramName;
+    const bool checked = Check2->checkState() == Qt::Checked;
+    if (m_addRemove) {
+        if (checked)
+            m_addRemove->AddToRun(name, QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
+        else
+            m_addRemove->RemoveFromRun(name);
+    }
+    m_store->SaveSetting(SettingKeys::Startup, QString::number(int(checked)));
+}
+
+void Form1::Check3_Click()
+{
+    const bool checked = Check3->checkState() == Qt::Checked;
+    Command3->setEnabled(checked);
+    m_store->SaveSetting(SettingKeys::EmailNotify, QString::number(int(checked)));
+}
+
+void Form1::mnuPopupShow_Click()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+}
+
+void Form1::ShowTrayMenu() { mnuPopup->popup(QCursor::pos()); }
+
+void Form1::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    // Minimized, the window leaves the taskbar and lives on in the tray.
+    if (event->type() == QEvent::WindowStateChange && !m_closing) {
+        if (isMinimized())
+            QTimer::singleShot(0, this, [this] {
+                if (isMinimized())
+                    hide();
+            });
+    }
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (m_closing) {
+        event->accept();
+        return;
+    }
+    m_closing = true;
+    Form_QueryUnload();
+    event->accept();
+    Form_Unload();
+}
+
+void Form1::Form_QueryUnload() { m_tray->RemoveTrayIcon(); }
+
+void Form1::Form_Unload()
+{
+    m_addRemove.reset();
+    // The other windows, in this order: overlay, help, mail configuration, start-up, whois.
+    if (m_configure)
+        m_configure->close();
+    if (m_splash)
+        m_splash->close();
+    if (modIdentity::Identity().blnSkinEnabled)
+        modSkin::Engine()->Stop();
+    emit programEnding();
+    m_endProgram();
+}

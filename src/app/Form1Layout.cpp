@@ -1,0 +1,150 @@
+// The main window's controls and menus, placed as designed (positions in twips).
+#include "Form1.h"
+
+#include "SkinLabel.h"
+#include "Twips.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+
+namespace {
+QGroupBox *frame(QWidget *parent, const QString &caption, int left, int top, int width, int height)
+{
+    auto *box = new QGroupBox(caption, parent);
+    Twips::place(box, left, top, width, height);
+    return box;
+}
+
+template <typename T> T *control(QWidget *parent, const QString &text, int left, int top, int width, int height)
+{
+    auto *widget = new T(text, parent);
+    Twips::place(widget, left, top, width, height);
+    return widget;
+}
+
+QLineEdit *textBox(QWidget *parent, int left, int top, int width, int height)
+{
+    auto *box = new QLineEdit(parent);
+    Twips::place(box, left, top, width, height);
+    return box;
+}
+} // namespace
+
+void Form1::buildControls()
+{
+    auto *client = new QWidget(this);
+    client->setFixedSize(Twips::toPixels(7530), Twips::toPixels(5355));
+    setCentralWidget(client);
+    setWindowIcon(QIcon(QStringLiteral(":/icons/netquill.png")));
+
+    Frame1 = frame(client, QStringLiteral("Local IP Addresses"), 60, 60, 3675, 2055);
+    Label3 = control<SkinLabel>(Frame1, QStringLiteral("Internal:"), 120, 240, 3495, 375);
+    cmdCopy1 = control<QPushButton>(Frame1, QStringLiteral("C"), 120, 660, 315, 315);
+    Label2 = control<SkinLabel>(Frame1, QStringLiteral("000.000.000.000"), 600, 720, 2835, 315);
+    Label4 = control<SkinLabel>(Frame1, QStringLiteral("External:"), 120, 1020, 3495, 375);
+    cmdCopy2 = control<QPushButton>(Frame1, QStringLiteral("C"), 120, 1440, 315, 315);
+    Label1 = control<SkinLabel>(Frame1, QStringLiteral("000.000.000.000"), 600, 1500, 2835, 315);
+    for (QPushButton *copy : {cmdCopy1, cmdCopy2}) {
+        copy->setIcon(QIcon(QStringLiteral(":/icons/copy.png")));
+        copy->setToolTip(QStringLiteral("Copy to clipboard"));
+    }
+
+    Frame2 = frame(client, QStringLiteral("DNS Converter"), 60, 2160, 3675, 1695);
+    Label5 = control<QLabel>(Frame2, QStringLiteral("IP Address:"), 120, 300, 1515, 195);
+    Text1 = textBox(Frame2, 120, 540, 2475, 315);
+    cmdConvert = control<QPushButton>(Frame2, QStringLiteral("Convert"), 2640, 540, 975, 315);
+    Label6 = control<QLabel>(Frame2, QStringLiteral("Domain Name:"), 120, 900, 1875, 195);
+    Text2 = textBox(Frame2, 120, 1140, 2475, 315);
+    cmdConvert2 = control<QPushButton>(Frame2, QStringLiteral("Convert"), 2640, 1140, 975, 315);
+
+    Frame4 = frame(client, QStringLiteral("Whois Lookup"), 60, 3900, 3675, 1035);
+    Label7 = control<QLabel>(Frame4, QStringLiteral("IP Address/Domain:"), 120, 300, 2955, 195);
+    Text3 = textBox(Frame4, 120, 540, 2475, 315);
+    cmdWhois = control<QPushButton>(Frame4, QStringLiteral("Whois"), 2640, 540, 975, 315);
+
+    Frame3 = frame(client, QStringLiteral("Program Options"), 3780, 60, 3675, 2055);
+    cmdWebsite = control<QPushButton>(Frame3, QString(), 120, 240, 3435, 435);
+    Command2 = control<QPushButton>(Frame3, QStringLiteral("Turn on IP Address Overlay"), 120, 720, 3435, 435);
+    Command1 = control<QPushButton>(Frame3, QStringLiteral("Refresh"), 120, 1200, 3435, 435);
+
+    Frame5 = frame(client, QStringLiteral("Automation Options"), 3780, 2160, 3675, 1515);
+    Check2 = control<QCheckBox>(Frame5, QStringLiteral("Run at startup"), 120, 300, 3015, 255);
+    Check1 = control<QCheckBox>(Frame5, QStringLiteral("Auto Refresh Every:"), 120, 660, 2715, 195);
+    cmbRefresh = new QComboBox(Frame5);
+    Twips::place(cmbRefresh, 120, 960, 3450, 315);
+    cmbRefresh->setEditable(true);
+    cmbRefresh->setInsertPolicy(QComboBox::NoInsert);
+    cmbRefresh->addItems({QStringLiteral("01 Minute"), QStringLiteral("05 Minutes"), QStringLiteral("10 Minutes"),
+                          QStringLiteral("30 Minutes"), QStringLiteral("60 Minutes")});
+    // No item is selected until the stored position is restored.
+    cmbRefresh->setCurrentIndex(-1);
+    cmbRefresh->setEditText(QStringLiteral("10 Minutes"));
+
+    Frame6 = frame(client, QStringLiteral("Email Notification Options"), 3780, 3720, 3675, 1215);
+    Check3 = control<QCheckBox>(Frame6, QStringLiteral("Use Email Notification"), 120, 300, 3075, 375);
+    Command3 = control<QPushButton>(Frame6, QStringLiteral("Email Configuration"), 120, 660, 3435, 375);
+    Command3->setEnabled(false);
+    cmdSend = control<QPushButton>(Frame6, QStringLiteral("Command4"), 2640, 300, 495, 255);
+    cmdSend->hide();
+
+    txtStatus = textBox(client, 60, 4980, 7395, 285);
+    txtStatus->setReadOnly(true);
+    txtStatus->setFocusPolicy(Qt::NoFocus);
+    QPalette status = txtStatus->palette();
+    status.setColor(QPalette::Base, status.color(QPalette::Button));
+    txtStatus->setPalette(status);
+
+    for (SkinLabel *address : {Label1, Label2})
+        address->setTextInteractionFlags(Qt::NoTextInteraction);
+}
+
+void Form1::buildMenus()
+{
+    QMenuBar *bar = menuBar();
+    mnuFile = bar->addMenu(QStringLiteral("File"));
+    mnuFileItem[0] = mnuFile->addAction(QStringLiteral("Minimize"), this, [this] { showMinimized(); });
+    mnuFileItem[1] = mnuFile->addAction(QStringLiteral("Exit"), this, [this] { close(); });
+    mnuEdit = bar->addMenu(QStringLiteral("Edit"));
+    mnuEditItem[0] = mnuEdit->addAction(QStringLiteral("Copy Internal IP"), this, &Form1::cmdCopy1_Click);
+    mnuEditItem[1] = mnuEdit->addAction(QStringLiteral("Copy External IP"), this, &Form1::cmdCopy2_Click);
+    mnuAction = bar->addMenu(QStringLiteral("Action"));
+    mnuActionItem[0] = mnuAction->addAction(QStringLiteral("Overlay On/Off"), this, &Form1::Command2_Click);
+    mnuActionItem[1] = mnuAction->addAction(QStringLiteral("Refresh"), this, &Form1::Command1_Click);
+    mnuHelp = bar->addMenu(QStringLiteral("Help"));
+    mnuHelpItem[0] = mnuHelp->addAction(QStringLiteral("View Help"), this, [this] { emit helpWindowRequested(); });
+    mnuAbout = bar->addMenu(QStringLiteral("About"));
+    mnuAboutItem[0] = mnuAbout->addAction(QStringLiteral("About this software"));
+
+    mnuPopup = new QMenu(QStringLiteral("PopupMenu"), this);
+    mnuPopupItem[0] = mnuPopup->addAction(QStringLiteral("Show"), this, &Form1::mnuPopupShow_Click);
+    mnuPopupItem[1] = mnuPopup->addAction(QStringLiteral("Address Overlay On/Off"), this, &Form1::Command2_Click);
+    mnuPopupItem[2] = mnuPopup->addAction(QStringLiteral("Exit"), this, [this] { close(); });
+}
+
+void Form1::applyFonts()
+{
+    const QString family = QFontDatabase::hasFamily(QStringLiteral("Verdana")) ? QStringLiteral("Verdana")
+                                                                                 : QStringLiteral("DejaVu Sans");
+    QFont base(family);
+    base.setPointSizeF(8.25);
+    centralWidget()->setFont(base);
+    QFont bold = base;
+    bold.setBold(true);
+    for (QGroupBox *box : {Frame1, Frame2, Frame3, Frame4, Frame5, Frame6}) {
+        box->setFont(bold);
+        // Only the caption is bold; the controls inside keep the regular face.
+        for (QWidget *child : box->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            child->setFont(base);
+    }
+    for (QPushButton *button : centralWidget()->findChildren<QPushButton *>())
+        button->setFont(bold);
+    txtStatus->setFont(bold);
+    adjustSize();
+    setFixedSize(sizeHint());
+}

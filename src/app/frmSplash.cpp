@@ -1,0 +1,57 @@
+#include "frmSplash.h"
+
+#include "Form1.h"
+#include "Skin.h"
+#include "SkinEngine.h"
+#include "Twips.h"
+#include "modIdentity.h"
+#include "modSkin.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QTimer>
+
+frmSplash::frmSplash(QWidget *parent)
+    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint), Image1(new QLabel(this)),
+      Timer2(new QTimer(this)), skn(new Skin(QStringLiteral(":/skins/standard.skin"), this))
+{
+    setFixedSize(Twips::toPixels(7170), Twips::toPixels(4770));
+    Twips::place(Image1, 0, 0, 7170, 4770);
+    Image1->setPixmap(QPixmap(QStringLiteral(":/splash.png")));
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Timer2->setInterval(2);
+    connect(Timer2, &QTimer::timeout, this, &frmSplash::Timer2_Timer);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void frmSplash::Form_Load()
+{
+    modIdentity::blnExitPending = false;
+    modIdentity::LoadProductIdentity();
+    if (modIdentity::Identity().blnSkinEnabled) {
+        modSkin::SetCurrentSkin(skn);
+        modSkin::SkinForm(this);
+        modSkin::Engine()->SetSkin(skn->Object());
+        modSkin::Engine()->Start();
+    }
+    Timer2->start();
+}
+
+void frmSplash::Timer2_Timer()
+{
+    if (intTemp >= 150)
+        return;
+    intTemp += 2;
+    if (intTemp != 150)
+        return;
+    // Stopped first, so no later tick can load the main window a second time.
+    Timer2->stop();
+    m_main = new Form1;
+    m_main->setSplash(this);
+    m_main->Form_Load();
+    m_main->show();
+    hide();
+    emit mainWindowShown(m_main);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+class Form1;
+class QLabel;
+class QTimer;
+class Skin;
+
+/// The start-up window: shows the picture, hosts the program's one skin, and after 75 ticks of
+/// its 2 ms timer loads and shows the main window, then hides itself (it stays loaded).
+class frmSplash : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmSplash(QWidget *parent = nullptr);
+
+    void Form_Load();
+    void Timer2_Timer();
+
+    Form1 *mainWindow() const { return m_main; }
+    int ticks() const { return intTemp; }
+
+    QLabel *Image1;
+    QTimer *Timer2;
+    Skin *skn;
+
+signals:
+    void mainWindowShown(Form1 *window);
+
+private:
+    qint16 intTemp = 0;
+    QPointer<Form1> m_main;
+};
