@@ -133,6 +133,7 @@ void Form1::applyFonts()
                                                                                  : QStringLiteral("DejaVu Sans");
     QFont base(family);
     base.setPointSizeF(8.25);
+    base.setBold(false); // stated, so that controls inside a bold frame do not inherit its weight
     centralWidget()->setFont(base);
     QFont bold = base;
     bold.setBold(true);

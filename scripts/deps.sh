@@ -1,0 +1,25 @@
+# Installs the Debian packages Netquill needs to build, test and run; only what is missing.
+NETQUILL_PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev libgl1-mesa-dev libgumbo-dev
+  xvfb xauth fonts-dejavu-core
+  nginx-light python3-aiosmtpd
+)
+
+netquill_install_deps() {
+  local missing=()
+  for pkg in "${NETQUILL_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+netquill_build() {
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="${NETQUILL_BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+  cmake --build build
+}

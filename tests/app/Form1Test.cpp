@@ -1,0 +1,376 @@
+#include "Form1.h"
+#include "FreePort.h"
+#include "LookupCycle.h"
+#include "ScriptedHttpServer.h"
+#include "SettingsStore.h"
+#include "SkinLabel.h"
+#include "TempSettings.h"
+#include "TestMain.h"
+#include "Winsock.h"
+#include "frmConfigure.h"
+#include "modTaskbar.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QGuiApplication>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+namespace {
+const QByteArray PagePath = "/extras/GetExternalIP.asp";
+using Response = ScriptedHttpServer::Response;
+
+/// A main window on its own empty store, looking up against a scripted local server.
+struct Rig {
+    TempSettings temp;
+    ScriptedHttpServer server;
+    std::unique_ptr<Form1> window;
+    int endCalls = 0;
+    int lookups = 0;
+
+    Rig() { server.setResponse(PagePath, Response::ok("203.0.113.7")); }
+    void seed(const char *key, const QString &value)
+    {
+        SettingsStore(QStringLiteral("Netquill")).SaveSetting(QString::fromLatin1(key), value);
+    }
+    Form1 &create()
+    {
+        qputenv("NETQUILL_IP_HOST", server.hostAndPort().toLatin1());
+        window = std::make_unique<Form1>();
+        window->setEndProgram([this] { ++endCalls; });
+        QObject::connect(window->lookup(), &LookupCycle::statusChanged, [this](const QString &text) {
+            if (text == LookupCycle::StatusLooking)
+                ++lookups;
+        });
+        return *window;
+    }
+    Form1 &load()
+    {
+        create().Form_Load();
+        return *window;
+    }
+    bool lookupFinished()
+    {
+        return QTest::qWaitFor([this] { return window->txtStatus->text() != LookupCycle::StatusLooking; }, 5000);
+    }
+    QStringList storedKeys()
+    {
+        QStringList keys = SettingsStore(QStringLiteral("Netquill")).keys();
+        keys.sort();
+        return keys;
+    }
+};
+} // namespace
+
+class Form1Test : public QObject {
+    Q_OBJECT
+private slots:
+    void loadOnAnEmptyStore()
+    {
+        Rig rig;
+        Form1 &w = rig.create();
+        QString statusWhenHelpAsked = QStringLiteral("(help not asked)");
+        connect(&w, &Form1::helpWindowRequested, this, [&] { statusWhenHelpAsked = w.txtStatus->text(); });
+        w.Form_Load();
+
+        QCOMPARE(statusWhenHelpAsked, QString()); // the help window comes before the first lookup
+        QCOMPARE(w.txtStatus->text(), QStringLiteral("Looking up your IPs..."));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Netquill by Velmora"));
+        QVERIFY(w.cmdWebsite->text().startsWith(QStringLiteral("Visit ")));
+        QCOMPARE(w.Check1->checkState(), Qt::Unchecked);
+        QCOMPARE(w.Check2->checkState(), Qt::Unchecked);
+        QCOMPARE(w.Check3->checkState(), Qt::Unchecked);
+        QCOMPARE(w.cmbRefresh->currentIndex(), 0);
+        QCOMPARE(w.cmbRefresh->currentText(), QStringLiteral("01 Minute"));
+        QVERIFY(!w.Command3->isEnabled());
+        QVERIFY(!w.timRefresh->isActive());
+        QCOMPARE(w.Label1->text(), QStringLiteral("000.000.000.000"));
+        QCOMPARE(rig.storedKeys(), QStringList{QStringLiteral("refreshrate")});
+
+        QVERIFY(rig.lookupFinished());
+        QCOMPARE(w.txtStatus->text(), QStringLiteral("Finished looking up IPs"));
+        QCOMPARE(w.Label1->text(), QStringLiteral("203.0.113.7"));
+        QCOMPARE(w.Label2->text(), Winsock::LocalIP());
+        QCOMPARE(rig.storedKeys(), (QStringList{QStringLiteral("OldExternal"), QStringLiteral("OldInternal"),
+                                                QStringLiteral("refreshrate")}));
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::RefreshRate), QStringLiteral("0"));
+    }
+
+    void helpFollowsTheStoredText_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("1") << "1" << true;
+        QTest::newRow("0") << "0" << false;
+        QTest::newRow("leading zero") << "01" << false;
+        QTest::newRow("leading space") << " 1" << false;
+    }
+    void helpFollowsTheStoredText()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, opens);
+        Rig rig;
+        rig.seed("showHelp", stored);
+        Form1 &w = rig.create();
+        QSignalSpy help(&w, &Form1::helpWindowRequested);
+        w.Form_Load();
+        QCOMPARE(help.count(), opens ? 1 : 0);
+    }
+
+    void restoreRunsTheChangeActions()
+    {
+        Rig rig;
+        rig.seed("refresh", QStringLiteral("1"));
+        rig.seed("refreshrate", QStringLiteral("2"));
+        rig.seed("emailNotify", QStringLiteral("1"));
+        rig.seed("startup", QStringLiteral("1"));
+        Form1 &w = rig.load();
+        QCOMPARE(w.Check1->checkState(), Qt::Checked);
+        QVERIFY(w.timRefresh->isActive());
+        QCOMPARE(w.cmbRefresh->currentText(), QStringLiteral("10 Minutes"));
+        QCOMPARE(w.schedule().threshold().value_or(-1), 600); // the list is restored after the box
+        QVERIFY(w.Command3->isEnabled());
+        // The start entry is written again at every start.
+        QFile entry(rig.temp.path() + QStringLiteral("/autostart/Netquill.desktop"));
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        QVERIFY(entry.readAll().contains(QCoreApplication::applicationFilePath().toUtf8()));
+    }
+
+    void oddStoredValues_data()
+    {
+        QTest::addColumn<QString>("refresh");
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("storedRate");
+        QTest::newRow("word and out of range") << "yes" << "9" << 0 << "0";
+        QTest::newRow("grey state and fraction") << "2" << "1.5" << 0 << "0";
+        QTest::newRow("no item") << "0" << "-1" << -1 << "-1";
+        QTest::newRow("padded number") << " 0" << " 3" << 3 << "3";
+    }
+    void oddStoredValues()
+    {
+        QFETCH(QString, refresh);
+        QFETCH(QString, rate);
+        QFETCH(int, position);
+        QFETCH(QString, storedRate);
+        Rig rig;
+        rig.seed("refresh", refresh);
+        rig.seed("refreshrate", rate);
+        Form1 &w = rig.load();
+        QCOMPARE(w.Check1->checkState(), Qt::Unchecked);
+        QVERIFY(!w.timRefresh->isActive());
+        QCOMPARE(w.cmbRefresh->currentIndex(), position);
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::RefreshRate), storedRate);
+    }
+
+    void scheduleStartsLookupsOnTime()
+    {
+        Rig rig;
+        Form1 &w = rig.load();
+        QVERIFY(rig.lookupFinished());
+        w.Check1->setCheckState(Qt::Checked);
+        w.timRefresh->stop(); // the test drives the ticks
+        const int before = rig.lookups;
+        for (int tick = 1; tick < 60; ++tick) {
+            if (tick == 30)
+                w.Command1_Click(); // a manual lookup does not move the schedule
+            w.timRefresh_Timer();
+        }
+        QCOMPARE(rig.lookups, before + 1);
+        w.timRefresh_Timer();
+        QCOMPARE(rig.lookups, before + 2);
+
+        // Unchecking and checking again starts the count from zero.
+        for (int tick = 0; tick < 50; ++tick)
+            w.timRefresh_Timer();
+        w.Check1->setCheckState(Qt::Unchecked);
+        w.Check1->setCheckState(Qt::Checked);
+        for (int tick = 0; tick < 59; ++tick)
+            w.timRefresh_Timer();
+        QCOMPARE(rig.lookups, before + 2);
+        w.timRefresh_Timer();
+        QCOMPARE(rig.lookups, before + 3);
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::Refresh), QStringLiteral("1"));
+    }
+
+    void shorterIntervalKeepsTheCount()
+    {
+        Rig rig;
+        Form1 &w = rig.load();
+        w.cmbRefresh->setCurrentIndex(2);
+        w.Check1->setCheckState(Qt::Checked);
+        w.timRefresh->stop();
+        const int before = rig.lookups;
+        for (int tick = 0; tick < 400; ++tick)
+            w.timRefresh_Timer();
+        QCOMPARE(rig.lookups, before);
+        w.cmbRefresh->setCurrentIndex(1);
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::RefreshRate), QStringLiteral("1"));
+        w.timRefresh_Timer();
+        QCOMPARE(rig.lookups, before + 1);
+    }
+
+    void copyButtonsAndMenusCopyTheLabelsVerbatim()
+    {
+        Rig rig;
+        rig.server.setResponse(PagePath, Response::ok("<b>203.0.113.7</b>\n"));
+        Form1 &w = rig.load();
+        QClipboard *clipboard = QGuiApplication::clipboard();
+        w.cmdCopy2_Click();
+        QCOMPARE(clipboard->text(), QStringLiteral("000.000.000.000"));
+        QVERIFY(rig.lookupFinished());
+        w.cmdCopy2->click();
+        QCOMPARE(clipboard->text(), QStringLiteral("<b>203.0.113.7</b>\n"));
+        w.mnuEditItem[0]->trigger();
+        QCOMPARE(clipboard->text(), Winsock::LocalIP());
+        w.mnuEditItem[1]->trigger();
+        QCOMPARE(clipboard->text(), QStringLiteral("<b>203.0.113.7</b>\n"));
+        w.cmdCopy1->click();
+        QCOMPARE(clipboard->text(), w.Label2->text());
+    }
+
+    void notificationSwitchEnablesConfiguration()
+    {
+        Rig rig;
+        Form1 &w = rig.load();
+        w.Check3->click();
+        QVERIFY(w.Command3->isEnabled());
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::EmailNotify), QStringLiteral("1"));
+        w.Command3->click();
+        QVERIFY(w.configureWindow());
+        QVERIFY(w.configureWindow()->isVisible());
+        auto *first = w.configureWindow();
+        w.Command3->click();
+        QCOMPARE(w.configureWindow(), first); // brought to the front, not opened twice
+        w.Check3->click();
+        QVERIFY(!w.Command3->isEnabled());
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::EmailNotify), QStringLiteral("0"));
+    }
+
+    void menuItemsRunTheirActions()
+    {
+        Rig rig;
+        Form1 &w = rig.load();
+        QVERIFY(rig.lookupFinished());
+        QSignalSpy overlay(&w, &Form1::overlayToggled);
+        QSignalSpy help(&w, &Form1::helpWindowRequested);
+        const int before = rig.lookups;
+        w.mnuActionItem[1]->trigger();
+        QCOMPARE(rig.lookups, before + 1);
+        w.mnuActionItem[0]->trigger();
+        w.mnuPopupItem[1]->trigger();
+        QCOMPARE(overlay.count(), 2);
+        w.mnuHelpItem[0]->trigger();
+        QCOMPARE(help.count(), 1);
+        QCOMPARE(w.mnuFile->title(), QStringLiteral("File"));
+        QCOMPARE(w.mnuPopupItem[0]->text(), QStringLiteral("Show"));
+    }
+
+    void minimizeHidesAndShowRestores()
+    {
+        Rig rig;
+        Form1 &w = rig.load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.mnuFileItem[0]->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 5000);
+        w.mnuPopupItem[0]->trigger();
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.isMinimized());
+        w.setWindowState(Qt::WindowMinimized);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 5000);
+        w.mnuPopupShow_Click();
+        QVERIFY(w.isVisible());
+    }
+
+    void trayMenuOpensAtTheCursor()
+    {
+        Rig rig;
+        Form1 &w = rig.load();
+        QVERIFY(w.trayIcon()->isAdded());
+        w.ShowTrayMenu();
+        QTRY_VERIFY_WITH_TIMEOUT(w.mnuPopup->isVisible(), 5000);
+        w.mnuPopup->hide();
+    }
+
+    void trayClicks_data()
+    {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("left click") << int(QSystemTrayIcon::Trigger) << true;
+        QTest::newRow("right click") << int(QSystemTrayIcon::Context) << true;
+        QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << false;
+        QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
+        QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << false;
+    }
+    void trayClicks()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, opens);
+        QCOMPARE(TrayIcon::opensMenu(QSystemTrayIcon::ActivationReason(reason)), opens);
+    }
+
+    void everyClosePathRemovesTheTrayIconFirst_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("close box") << "box";
+        QTest::newRow("File, Exit") << "file";
+        QTest::newRow("tray, Exit") << "tray";
+    }
+    void everyClosePathRemovesTheTrayIconFirst()
+    {
+        QFETCH(QString, path);
+        Rig rig;
+        Form1 &w = rig.load();
+        w.show();
+        w.Check3->click();
+        w.Command3_Click(); // a window that the close sequence unloads
+        bool trayGoneWhenWindowsUnloaded = false;
+        connect(w.configureWindow(), &QObject::destroyed, this,
+                [&] { trayGoneWhenWindowsUnloaded = !w.trayIcon()->isAdded() && !w.hasRegistry(); });
+        if (path == "box")
+            w.close();
+        else if (path == "file")
+            w.mnuFileItem[1]->trigger();
+        else
+            w.mnuPopupItem[2]->trigger();
+        QCOMPARE(rig.endCalls, 1);
+        QVERIFY(!w.trayIcon()->isAdded());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.configureWindow(), 5000);
+        QVERIFY(trayGoneWhenWindowsUnloaded);
+        w.close();
+        QCOMPARE(rig.endCalls, 1);
+    }
+
+    void layoutMatchesTheDesign()
+    {
+        Rig rig;
+        Form1 &w = rig.create();
+        QCOMPARE(w.centralWidget()->size(), QSize(502, 357));
+        QCOMPARE(w.Frame1->geometry(), QRect(4, 4, 245, 137));
+        QCOMPARE(w.Label1->geometry(), QRect(40, 100, 189, 21));
+        QCOMPARE(w.txtStatus->geometry(), QRect(4, 332, 493, 19));
+        QVERIFY(w.txtStatus->isReadOnly());
+        QCOMPARE(w.txtStatus->focusPolicy(), Qt::NoFocus);
+        QVERIFY(!w.cmdSend->isVisibleTo(&w));
+        QVERIFY(w.Frame3->font().bold());
+        QVERIFY(w.Command1->font().bold());
+        QVERIFY(!w.Check1->font().bold());
+        QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QCOMPARE(w.Label1->textFormat(), Qt::PlainText);
+        QCOMPARE(w.cmbRefresh->currentIndex(), -1);
+        QCOMPARE(w.cmbRefresh->currentText(), QStringLiteral("10 Minutes"));
+    }
+};
+
+NETQUILL_TEST(Form1Test)
+#include "Form1Test.moc"
