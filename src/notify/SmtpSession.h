@@ -20,11 +20,28 @@ struct SmtpMessageInputs {
 
 /// The SMTP client session that sends the address-change notification, driven as a state machine
 /// on socket events and a tick timer. Status texts are reported through statusChanged.
+///
+/// The mail settings and the message inputs are read when each step uses them, so edits made while a
+/// session runs reach the commands not yet sent.
 class SmtpSession : public QObject {
     Q_OBJECT
 public:
-    enum class State { Idle, Connecting, AwaitGreeting, AwaitHelo, AwaitMailFrom, AwaitRcptTo, AwaitDataGo, AwaitAccepted };
+    enum class State {
+        Idle,
+        Connecting,
+        AwaitGreeting,
+        AwaitHelo,
+        AwaitMailFrom,
+        AwaitRcptTo,
+        AwaitDataGo,
+        AwaitAccepted
+    };
     Q_ENUM(State)
+
+    /// Ticks without progress after which the attempt or wait is given up.
+    static constexpr int TimeoutTicks = 30;
+    /// Most text kept while waiting for a line end; a server sending more is dropped.
+    static constexpr qsizetype ReplyLimit = 64 * 1024;
 
     SmtpSession(Winsock *socket, const MailSettings &settings, std::function<SmtpMessageInputs()> inputs,
                 QObject *parent = nullptr);
@@ -35,15 +52,41 @@ public:
     void setTickInterval(int milliseconds);
 
     State state() const { return m_state; }
+    int ticks() const { return m_lngTicks; }
+    bool timerActive() const;
+    /// Received text not yet taken as a reply; it outlives a session that ends at a time-out.
+    QString pendingReply() const { return m_strReply; }
 
 signals:
     void statusChanged(const QString &text);
     void stateChanged(SmtpSession::State state);
 
 private:
+    void Winsock2_Connect();
+    void Winsock2_DataArrival();
+    void Timer1_Timer();
+
+    void TakeReply();
+    void Advance(const QString &reply);
+    void SendCommand(const QString &line, State next);
+    void Fail(const QString &status);
+    void EndMailSession();
+
+    void StartTimer();
+    void SetStatus(const QString &text);
+    void SetState(State state);
+
     Winsock *m_socket;
     const MailSettings &m_settings;
     std::function<SmtpMessageInputs()> m_inputs;
     QTimer *m_timer; // Timer1
     State m_state = State::Idle;
+
+    QString m_strReply;
+    bool m_blnReplyReady = false;
+    qint32 m_lngTicks = 0;
+    QString m_body;
+    // Held from a successful Connect until the session ends: a socket whose connection was refused or
+    // dropped still belongs to the running attempt until the time-out releases it.
+    bool m_socketInUse = false;
 };

@@ -1,0 +1,125 @@
+#include "frmConfigure.h"
+
+#include "MailSettings.h"
+#include "SettingsStore.h"
+#include "Twips.h"
+#include "modSkin.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+
+namespace {
+using Twips::place;
+
+void setIfChanged(QLineEdit *box, const QString &text)
+{
+    // Only a real change runs the box's change handling and so writes to the store.
+    if (box->text() != text)
+        box->setText(text);
+}
+} // namespace
+
+frmConfigure::frmConfigure(SettingsStore &store, MailSettings &settings, std::function<void()> sendTest,
+                           QWidget *parent)
+    : QDialog(parent), m_store(store), m_settings(settings), m_sendTest(std::move(sendTest))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Mail Server Configuration"));
+    setFixedSize(Twips::toPixels(WidthTwips), Twips::toPixels(HeightTwips));
+    buildControls();
+    Form_Load();
+}
+
+void frmConfigure::buildControls()
+{
+    lblServer = new QLabel(QStringLiteral("Mail Server:"), this);
+    lblPort = new QLabel(QStringLiteral("Port:"), this);
+    lblEmailTo = new QLabel(QStringLiteral("Email Address - To:"), this);
+    lblEmailFrom = new QLabel(QStringLiteral("Email Address - From:"), this);
+    // The design texts are the stored defaults, so a fresh installation shows what it would send with.
+    txtServer = new QLineEdit(QLatin1String(SettingKeys::Server.defaultValue), this);
+    txtPort = new QLineEdit(QLatin1String(SettingKeys::Port.defaultValue), this);
+    txtEmailTo = new QLineEdit(QLatin1String(SettingKeys::EmailTo.defaultValue), this);
+    txtEmailFrom = new QLineEdit(QLatin1String(SettingKeys::EmailFrom.defaultValue), this);
+    cmdSend = new QPushButton(style()->standardIcon(QStyle::SP_ArrowForward),
+                              QStringLiteral("Send Test Message"), this);
+
+    lblServer->setObjectName(QStringLiteral("lblServer"));
+    lblPort->setObjectName(QStringLiteral("lblPort"));
+    lblEmailTo->setObjectName(QStringLiteral("lblEmailTo"));
+    lblEmailFrom->setObjectName(QStringLiteral("lblEmailFrom"));
+    txtServer->setObjectName(QStringLiteral("txtServer"));
+    txtPort->setObjectName(QStringLiteral("txtPort"));
+    txtEmailTo->setObjectName(QStringLiteral("txtEmailTo"));
+    txtEmailFrom->setObjectName(QStringLiteral("txtEmailFrom"));
+    cmdSend->setObjectName(QStringLiteral("cmdSend"));
+
+    place(lblServer, 120, 105, 2280, 240);
+    place(txtServer, 120, 345, 2280, 315);
+    place(lblPort, 2520, 105, 630, 240);
+    place(txtPort, 2520, 345, 630, 315);
+    place(lblEmailTo, 120, 780, 3030, 240);
+    place(txtEmailTo, 120, 1020, 3030, 315);
+    place(lblEmailFrom, 120, 1455, 3030, 240);
+    place(txtEmailFrom, 120, 1695, 3030, 315);
+    place(cmdSend, 120, 2205, 3030, 585);
+
+    setTabOrder(txtServer, txtPort);
+    setTabOrder(txtPort, txtEmailTo);
+    setTabOrder(txtEmailTo, txtEmailFrom);
+    setTabOrder(txtEmailFrom, cmdSend);
+    for (QLabel *label : {lblServer, lblPort, lblEmailTo, lblEmailFrom})
+        label->setFocusPolicy(Qt::NoFocus);
+    cmdSend->setAutoDefault(false);
+
+    connect(txtServer, &QLineEdit::textChanged, this, &frmConfigure::txtServer_Change);
+    connect(txtPort, &QLineEdit::textChanged, this, &frmConfigure::txtPort_Change);
+    connect(txtEmailTo, &QLineEdit::textChanged, this, &frmConfigure::txtEmailTo_Change);
+    connect(txtEmailFrom, &QLineEdit::textChanged, this, &frmConfigure::txtEmailFrom_Change);
+    connect(cmdSend, &QPushButton::clicked, this, &frmConfigure::cmdSend_Click);
+}
+
+void frmConfigure::Form_Load()
+{
+    setIfChanged(txtServer, m_settings.strServer);
+    setIfChanged(txtPort, m_settings.strPort);
+    setIfChanged(txtEmailTo, m_settings.strEmailTo);
+    setIfChanged(txtEmailFrom, m_settings.strEmailFrom);
+    try {
+        modSkin::SkinForm(this);
+    } catch (...) {
+        // A window that cannot take the skin still works with its plain look.
+    }
+}
+
+void frmConfigure::cmdSend_Click()
+{
+    if (m_sendTest)
+        m_sendTest();
+}
+
+void frmConfigure::txtServer_Change()
+{
+    m_store.SaveSetting(SettingKeys::Server, txtServer->text());
+    m_settings.strServer = txtServer->text();
+}
+
+void frmConfigure::txtPort_Change()
+{
+    m_store.SaveSetting(SettingKeys::Port, txtPort->text());
+    m_settings.strPort = txtPort->text();
+}
+
+void frmConfigure::txtEmailTo_Change()
+{
+    m_store.SaveSetting(SettingKeys::EmailTo, txtEmailTo->text());
+    m_settings.strEmailTo = txtEmailTo->text();
+}
+
+void frmConfigure::txtEmailFrom_Change()
+{
+    m_store.SaveSetting(SettingKeys::EmailFrom, txtEmailFrom->text());
+    m_settings.strEmailFrom = txtEmailFrom->text();
+}

@@ -1,0 +1,98 @@
+#include "MailSettings.h"
+#include "RealSmtpServer.h"
+#include "SmtpSession.h"
+#include "TestMain.h"
+#include "Winsock.h"
+
+#include <QTest>
+
+/// The notification delivered to a real SMTP server (aiosmtpd): what arrives must be the sixteen lines,
+/// whatever the address page held.
+class SmtpDeliveryTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(m_server.start(&error), qPrintable(error));
+    }
+    void cleanupTestCase() { m_server.stop(); }
+
+    void delivered_data();
+    void delivered();
+
+private:
+    RealSmtpServer m_server;
+    int m_sent = 0;
+};
+
+void SmtpDeliveryTest::delivered_data()
+{
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QString>("external");
+    QTest::addColumn<QByteArray>("externalLines"); // how line 10 reads once received
+    QTest::newRow("normal address") << "ipwatch@example.com"
+                                    << "203.0.113.7" << QByteArray("203.0.113.7");
+    QTest::newRow("page with markup") << "ipwatch@example.com"
+                                      << "<b>203.0.113.7</b>" << QByteArray("<b>203.0.113.7</b>");
+    QTest::newRow("trailing line break") << "ipwatch@example.com"
+                                         << "203.0.113.7\n"
+                                         << QByteArray("203.0.113.7\r\n");
+    QTest::newRow("line holding a dot") << "ipwatch@example.com"
+                                        << "203.0.113.7\n.\nafter" << QByteArray("203.0.113.7\r\n.\r\nafter");
+    QTest::newRow("dot line with CR LF and bare CR") << "ipwatch@example.com"
+                                                     << ".\r\n..\rx" << QByteArray(".\r\n..\r\nx");
+    QTest::newRow("empty sender") << ""
+                                  << "203.0.113.7" << QByteArray("203.0.113.7");
+}
+
+void SmtpDeliveryTest::delivered()
+{
+    QFETCH(QString, sender);
+    QFETCH(QString, external);
+    QFETCH(QByteArray, externalLines);
+
+    Winsock socket;
+    MailSettings settings{"owner@example.com", sender, "127.0.0.1", QString::number(m_server.port())};
+    const SmtpMessageInputs inputs{"Netquill", "Velmora", "netquill.example.com", external, "10.0.0.23"};
+    SmtpSession session(&socket, settings, [&] { return inputs; });
+    QStringList statuses;
+    connect(&session, &SmtpSession::statusChanged, [&](const QString &text) { statuses << text; });
+
+    session.Send();
+    QTRY_VERIFY_WITH_TIMEOUT(statuses.contains("Message Sent") || statuses.last().startsWith("Error: "),
+                             10000);
+    QCOMPARE(statuses.last(), QStringLiteral("Message Sent"));
+    ++m_sent;
+    QVERIFY(m_server.waitForMessages(m_sent));
+    QCOMPARE(m_server.messageCount(), m_sent);
+
+    const QList<QByteArray> lines = {
+        "From: <" + sender.toLatin1() + ">",
+        "To: owner@example.com",
+        "Subject: Netquill - Notification of IP Address Change",
+        "X-Mailer: Netquill",
+        "Mime-Version: 1.0",
+        "Content-Type: text/plain;charset=us-ascii",
+        "",
+        "This message is an automatic notification by Netquill that your IP Address has changed to the "
+        "following:",
+        "",
+        "External IP Address: " + externalLines,
+        "Internal IP Address: 10.0.0.23",
+        "",
+        "Thank you,",
+        "",
+        "Netquill by Velmora",
+        "http://www.netquill.example.com",
+    };
+    // The server keeps the line end of the last line, which the terminator supplied.
+    const RealSmtpServer::Message message = m_server.message(m_sent);
+    QCOMPARE(message.data, lines.join("\r\n") + "\r\n");
+    // aiosmtpd records the null reverse-path as written.
+    QCOMPARE(message.mailFrom, sender.isEmpty() ? QStringLiteral("<>") : sender);
+    QCOMPARE(message.rcptTo, QStringList{"owner@example.com"});
+}
+
+NETQUILL_TEST(SmtpDeliveryTest)
+#include "SmtpDeliveryTest.moc"

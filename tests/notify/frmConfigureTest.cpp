@@ -1,0 +1,199 @@
+#include "frmConfigure.h"
+#include "MailSettings.h"
+#include "SettingsStore.h"
+#include "SmtpSession.h"
+#include "TempSettings.h"
+#include "TestMain.h"
+#include "Winsock.h"
+
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+MailSettings defaults()
+{
+    return {SettingKeys::EmailTo.defaultValue, SettingKeys::EmailFrom.defaultValue,
+            SettingKeys::Server.defaultValue, SettingKeys::Port.defaultValue};
+}
+} // namespace
+
+/// The mail server configuration window: every edit reaches the store and the in-memory settings at once.
+class frmConfigureTest : public QObject {
+    Q_OBJECT
+private slots:
+    void loadFillsAndWritesBackChangedBoxes_data();
+    void loadFillsAndWritesBackChangedBoxes();
+    void typingStoresAtOnce_data();
+    void typingStoresAtOnce();
+    void tabOrder();
+    void sendTestRunsTheSendOperation();
+    void clearedServerReportsMissingServer();
+    void closingDestroysTheWindow();
+};
+
+void frmConfigureTest::loadFillsAndWritesBackChangedBoxes_data()
+{
+    QTest::addColumn<MailSettings>("settings");
+    QTest::addColumn<QStringList>("writtenKeys");
+    QTest::newRow("fresh installation") << defaults() << QStringList{};
+    MailSettings port = defaults();
+    port.strPort = "2525";
+    QTest::newRow("port changed") << port << QStringList{"strPort"};
+    MailSettings emptyServer = defaults();
+    emptyServer.strServer = "";
+    QTest::newRow("server cleared") << emptyServer << QStringList{"strServer"};
+    const MailSettings all{"me@home.test", "", "smtp.home.test", "587"};
+    QTest::newRow("all changed") << all << QStringList{"strEmailFrom", "strEmailTo", "strPort", "strServer"};
+}
+
+void frmConfigureTest::loadFillsAndWritesBackChangedBoxes()
+{
+    QFETCH(MailSettings, settings);
+    QFETCH(QStringList, writtenKeys);
+    TempSettings temp;
+    SettingsStore store("Netquill");
+    const MailSettings before = settings;
+
+    frmConfigure window(store, settings, {});
+    QCOMPARE(window.txtServer->text(), before.strServer);
+    QCOMPARE(window.txtPort->text(), before.strPort);
+    QCOMPARE(window.txtEmailTo->text(), before.strEmailTo);
+    QCOMPARE(window.txtEmailFrom->text(), before.strEmailFrom);
+
+    QStringList keys = store.keys();
+    keys.sort();
+    QCOMPARE(keys, writtenKeys);
+    QCOMPARE(store.GetSetting("strServer", "<none>"),
+             writtenKeys.contains("strServer") ? before.strServer : "<none>");
+    QCOMPARE(store.GetSetting("strPort", "<none>"),
+             writtenKeys.contains("strPort") ? before.strPort : "<none>");
+    QCOMPARE(settings.strServer, before.strServer);
+    QCOMPARE(settings.strEmailFrom, before.strEmailFrom);
+}
+
+void frmConfigureTest::typingStoresAtOnce_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("server") << "txtServer"
+                            << "strServer";
+    QTest::newRow("port") << "txtPort"
+                          << "strPort";
+    QTest::newRow("recipient") << "txtEmailTo"
+                               << "strEmailTo";
+    QTest::newRow("sender") << "txtEmailFrom"
+                            << "strEmailFrom";
+}
+
+void frmConfigureTest::typingStoresAtOnce()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, key);
+    TempSettings temp;
+    SettingsStore store("Netquill");
+    MailSettings settings = defaults();
+    frmConfigure window(store, settings, {});
+    window.show();
+    auto *edit = window.findChild<QLineEdit *>(box);
+    QVERIFY(edit);
+    const auto field = [&]() -> QString {
+        if (key == "strServer")
+            return settings.strServer;
+        if (key == "strPort")
+            return settings.strPort;
+        if (key == "strEmailTo")
+            return settings.strEmailTo;
+        return settings.strEmailFrom;
+    };
+
+    edit->setFocus();
+    edit->end(false);
+    QTest::keyClick(edit, Qt::Key_7);
+    const QString typed = edit->text();
+    QVERIFY(typed.endsWith('7'));
+    // A partly typed value is stored as typed, in the store (read back through a second handle) and in
+    // memory.
+    QCOMPARE(SettingsStore("Netquill").GetSetting(key, "<none>"), typed);
+    QCOMPARE(field(), typed);
+
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QCOMPARE(SettingsStore("Netquill").GetSetting(key, "<none>"), QString());
+    QCOMPARE(field(), QString());
+    QCOMPARE(store.keys(), QStringList{key});
+}
+
+void frmConfigureTest::tabOrder()
+{
+    TempSettings temp;
+    SettingsStore store("Netquill");
+    MailSettings settings = defaults();
+    frmConfigure window(store, settings, {});
+    const QList<QWidget *> expected = {window.txtServer, window.txtPort, window.txtEmailTo,
+                                       window.txtEmailFrom, window.cmdSend};
+    QWidget *w = window.txtServer;
+    for (qsizetype i = 1; i < expected.size(); ++i) {
+        do
+            w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus));
+        QCOMPARE(w, expected.at(i));
+    }
+    QCOMPARE(window.windowTitle(), QStringLiteral("Mail Server Configuration"));
+}
+
+void frmConfigureTest::sendTestRunsTheSendOperation()
+{
+    TempSettings temp;
+    SettingsStore store("Netquill");
+    MailSettings settings = defaults();
+    int calls = 0;
+    frmConfigure window(store, settings, [&] { ++calls; });
+    QCOMPARE(calls, 0);
+    QTest::mouseClick(window.cmdSend, Qt::LeftButton);
+    QCOMPARE(calls, 1);
+}
+
+void frmConfigureTest::clearedServerReportsMissingServer()
+{
+    TempSettings temp;
+    SettingsStore store("Netquill");
+    MailSettings settings = defaults();
+    Winsock socket;
+    SmtpSession session(&socket, settings, [] { return SmtpMessageInputs{}; });
+    QStringList statuses;
+    connect(&session, &SmtpSession::statusChanged, [&](const QString &text) { statuses << text; });
+    frmConfigure window(store, settings, [&] { session.Send(); });
+
+    window.txtServer->clear();
+    QTest::mouseClick(window.cmdSend, Qt::LeftButton);
+    QCOMPARE(statuses, QStringList{"Error: Please Choose a Server First"});
+
+    window.txtServer->setText("127.0.0.1");
+    window.txtPort->clear();
+    QTest::mouseClick(window.cmdSend, Qt::LeftButton);
+    QCOMPARE(statuses.last(), QStringLiteral("Error: Please enter an Server Port (Default: 25)"));
+    QCOMPARE(session.state(), SmtpSession::State::Idle);
+}
+
+void frmConfigureTest::closingDestroysTheWindow()
+{
+    TempSettings temp;
+    SettingsStore store("Netquill");
+    MailSettings settings = defaults();
+    QPointer<frmConfigure> window = new frmConfigure(store, settings, {});
+    window->show();
+    window->txtPort->setText("26");
+    QVERIFY(window->close());
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 2000);
+    QCOMPARE(settings.strPort, QStringLiteral("26"));
+
+    // Opened again, it shows what was typed before.
+    window = new frmConfigure(store, settings, {});
+    QCOMPARE(window->txtPort->text(), QStringLiteral("26"));
+    delete window;
+}
+
+NETQUILL_TEST(frmConfigureTest)
+#include "frmConfigureTest.moc"
