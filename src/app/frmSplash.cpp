@@ -26,6 +26,8 @@ frmSplash::frmSplash(QWidget *parent)
         move(screen->availableGeometry().center() - rect().center());
 }
 
+Form1 *frmSplash::mainWindow() const { return m_main; }
+
 void frmSplash::Form_Load()
 {
     modIdentity::blnExitPending = false;

@@ -18,7 +18,7 @@ public:
     void Form_Load();
     void Timer2_Timer();
 
-    Form1 *mainWindow() const { return m_main; }
+    Form1 *mainWindow() const;
     int ticks() const { return intTemp; }
 
     QLabel *Image1;
