@@ -103,11 +103,22 @@ void Form1::Form_Load()
     setWindowTitle(identity.strProgramName + QStringLiteral(" by ") + identity.strCompany);
     cmdWebsite->setText(QStringLiteral("Visit ") + identity.strWebsite);
 
+    // From the skin step on, a step that fails is skipped and the load goes on.
     if (identity.blnSkinEnabled)
-        modSkin::SkinForm(this);
-    if (m_store->GetSetting(SettingKeys::ShowHelp) == QLatin1String("1"))
-        emit helpWindowRequested();
-    Command1_Click();
+        runGuarded([this] { modSkin::SkinForm(this); });
+    runGuarded([this] {
+        if (m_store->GetSetting(SettingKeys::ShowHelp) == QLatin1String("1"))
+            emit helpWindowRequested();
+    });
+    runGuarded([this] { Command1_Click(); });
+}
+
+void Form1::runGuarded(const std::function<void()> &step)
+{
+    try {
+        step();
+    } catch (...) {
+    }
 }
 
 void Form1::RestoreCheck(QCheckBox *box, const QString &storedText)
@@ -238,11 +249,15 @@ void Form1::Form_QueryUnload() { m_tray->RemoveTrayIcon(); }
 void Form1::Form_Unload()
 {
     m_addRemove.reset();
-    // The other windows, in this order: overlay, help, mail configuration, start-up, whois.
-    if (m_configure)
-        m_configure->close();
-    if (m_splash)
-        m_splash->close();
+    for (QWidget *window : {m_overlay.data(), m_help.data(), static_cast<QWidget *>(m_configure.data()),
+                            m_splash.data(), m_whois.data()}) {
+        if (window)
+            window->close();
+    }
+    if (m_website && m_website->isVisible()) {
+        modIdentity::blnExitPending = true;
+        return;
+    }
     if (modIdentity::Identity().blnSkinEnabled)
         modSkin::Engine()->Stop();
     emit programEnding();

@@ -56,6 +56,8 @@ public:
     void setEndProgram(std::function<void()> end) { m_endProgram = std::move(end); }
     /// The start-up window, unloaded with the others when this window closes.
     void setSplash(QWidget *splash) { m_splash = splash; }
+    /// The web browser window: while it is shown, closing this window leaves the program running.
+    void setWebsiteWindow(QWidget *window) { m_website = window; }
 
     SettingsStore &store() { return *m_store; }
     MailSettings &mailSettings() { return m_mail; }
@@ -109,6 +111,7 @@ private:
     void OnLookupCompleted(const IpSnapshot &current, bool changed);
     void SetStatus(const QString &text);
     void RestoreCheck(QCheckBox *box, const QString &storedText);
+    static void runGuarded(const std::function<void()> &step);
 
     std::unique_ptr<SettingsStore> m_store;
     MailSettings m_mail;
@@ -118,7 +121,10 @@ private:
     SmtpSession *m_session = nullptr;
     TrayIcon *m_tray = nullptr;
     QPointer<frmConfigure> m_configure;
-    QPointer<QWidget> m_splash;
+    // Windows unloaded by the close sequence, in this order; each is set once it exists.
+    QPointer<QWidget> m_overlay, m_help;
+    QPointer<QWidget> m_splash, m_whois;
+    QPointer<QWidget> m_website;
     std::function<void()> m_endProgram;
     bool m_closing = false;
 };

@@ -8,6 +8,10 @@
 #include "TestMain.h"
 #include "Winsock.h"
 #include "frmConfigure.h"
+#include "Skin.h"
+#include "SkinEngine.h"
+#include "modIdentity.h"
+#include "modSkin.h"
 #include "modTaskbar.h"
 
 #include <QCheckBox>
@@ -348,6 +352,39 @@ private slots:
         QVERIFY(trayGoneWhenWindowsUnloaded);
         w.close();
         QCOMPARE(rig.endCalls, 1);
+    }
+
+    void closingWhileTheBrowserWindowIsShownKeepsRunning()
+    {
+        Rig rig;
+        Skin skin;
+        modSkin::Engine()->SetSkin(skin.Object());
+        modSkin::Engine()->Start();
+        Form1 &w = rig.load();
+        w.show();
+        QWidget browser;
+        browser.show();
+        w.setWebsiteWindow(&browser);
+        modIdentity::blnExitPending = false;
+        w.close();
+        QVERIFY(!w.isVisible());
+        QVERIFY(!w.trayIcon()->isAdded());
+        QVERIFY(modIdentity::blnExitPending);
+        QCOMPARE(rig.endCalls, 0);
+        QVERIFY(modSkin::Engine()->isRunning()); // stopped only when the program really ends
+        modIdentity::blnExitPending = false;
+    }
+
+    void closingStopsTheSkinEngine()
+    {
+        Rig rig;
+        Skin skin;
+        modSkin::Engine()->SetSkin(skin.Object());
+        modSkin::Engine()->Start();
+        Form1 &w = rig.load();
+        w.close();
+        QCOMPARE(rig.endCalls, 1);
+        QVERIFY(!modSkin::Engine()->isRunning());
     }
 
     void layoutMatchesTheDesign()
