@@ -3,9 +3,13 @@
 #include <QHostInfo>
 #include <QNetworkInterface>
 #include <QTcpSocket>
+#include <QTimer>
 
-Winsock::Winsock(QObject *parent) : QObject(parent), m_socket(new QTcpSocket(this))
+Winsock::Winsock(QObject *parent) : QObject(parent) { attachSocket(); }
+
+void Winsock::attachSocket()
 {
+    m_socket = new QTcpSocket(this);
     connect(m_socket, &QTcpSocket::connected, this, &Winsock::Connected);
     connect(m_socket, &QTcpSocket::readyRead, this,
             [this] { emit DataArrival(m_socket->bytesAvailable()); });
@@ -59,8 +63,19 @@ void Winsock::Close()
 {
     if (m_socket->state() == QAbstractSocket::UnconnectedState)
         return;
-    // Hand what was just sent (a QUIT, say) to the kernel before dropping the connection.
-    if (m_socket->state() == QAbstractSocket::ConnectedState)
-        m_socket->flush();
-    m_socket->abort();
+    if (m_socket->state() != QAbstractSocket::ConnectedState || m_socket->bytesToWrite() == 0) {
+        m_socket->abort();
+        return;
+    }
+    // The control is closed at once, but what was just sent (a QUIT, say) still leaves: the old
+    // connection finishes on its own, silently, and a fresh socket takes its place.
+    QTcpSocket *closing = m_socket;
+    closing->disconnect(this);
+    connect(closing, &QTcpSocket::disconnected, closing, &QObject::deleteLater);
+    QTimer::singleShot(5000, closing, [closing] {
+        closing->abort();
+        closing->deleteLater();
+    });
+    closing->disconnectFromHost();
+    attachSocket();
 }

@@ -37,5 +37,7 @@ signals:
     void Closed();
 
 private:
-    QTcpSocket *m_socket;
+    void attachSocket();
+
+    QTcpSocket *m_socket = nullptr;
 };
