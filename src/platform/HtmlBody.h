@@ -6,5 +6,7 @@
 namespace HtmlBody {
 /// Parses an HTML document as a browser does (gumbo) and returns the body element's inner HTML,
 /// serialised as a browser's innerHTML property gives it. A document without a body gives "".
+/// Malformed UTF-8 is read as U+FFFD. Parsing time grows with the square of the nesting depth,
+/// so callers bound what they pass (PageFetcher: 64 KiB by default).
 QString innerHtml(const QByteArray &utf8Document);
 } // namespace HtmlBody

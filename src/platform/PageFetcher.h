@@ -12,13 +12,15 @@ class QTimer;
 /// Fetches one web page at a time and offers what the lookup cycle reads of a browser control:
 /// the location of the completed document and its body element's inner HTML.
 /// A new Navigate replaces a pending one; only the newest fetch completes.
-/// A fetch that fails (no connection, HTTP error status, time-out, oversized body) still
+/// A fetch that fails (no connection, a status other than 2xx, time-out, oversized body) still
 /// completes, with Failed() true, an empty body and the requested address as its location.
+/// LocationURL, BodyInnerHTML and Failed describe the last completed fetch until the next completes.
 class PageFetcher : public QObject {
     Q_OBJECT
 public:
     explicit PageFetcher(QObject *parent = nullptr);
 
+    /// Starts a GET of url and returns at once; a fetch still pending is dropped without completing.
     void Navigate(const QUrl &url);
 
     QUrl LocationURL() const { return m_location; }
@@ -26,8 +28,11 @@ public:
     bool Failed() const { return m_failed; }
     bool Busy() const { return !m_reply.isNull(); }
 
+    /// Limit for a whole fetch, redirects included, applied from the next Navigate; 0 or less waits
+    /// without limit.
     void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
     int timeout() const { return m_timeoutMs; }
+    /// A body longer than this fails the fetch as soon as the excess arrives.
     void setMaxBodyBytes(qint64 bytes) { m_maxBodyBytes = bytes; }
     qint64 maxBodyBytes() const { return m_maxBodyBytes; }
 
@@ -38,9 +43,15 @@ signals:
     void DownloadComplete();
 
 private:
+    void readBody();
+    void replyFinished();
+    void complete(bool failed);
+
     QNetworkAccessManager *m_network;
     QPointer<QNetworkReply> m_reply;
     QTimer *m_timer;
+    QUrl m_requested;
+    QByteArray m_received;
     QUrl m_location;
     QString m_body;
     bool m_failed = false;

@@ -1,4 +1,5 @@
 #include "NginxServer.h"
+#include "ProcessStop.h"
 #include "RealSmtpServer.h"
 #include "SettingsStore.h"
 #include "TempSettings.h"
@@ -62,9 +63,7 @@ private slots:
         SettingsStore store(QStringLiteral("Netquill"));
         QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("127.0.0.1"));
 
-        program.terminate();
-        if (!program.waitForFinished(5000))
-            program.kill();
+        stopProcess(program);
     }
 };
 

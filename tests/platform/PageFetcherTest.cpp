@@ -1,10 +1,353 @@
-// placeholder, to be written
+#include "PageFetcher.h"
+#include "ScriptedHttpServer.h"
 #include "TestMain.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
+
+using Response = ScriptedHttpServer::Response;
+Q_DECLARE_METATYPE(ScriptedHttpServer::Response)
+
+namespace {
+constexpr int WaitMs = 5000;
+}
+
 class PageFetcherTest : public QObject {
     Q_OBJECT
 private slots:
-    void pending() { QSKIP("not written yet"); }
+    void completion_data();
+    void completion();
+    void unreachableAddress_data();
+    void unreachableAddress();
+    void refusedConnectionFails();
+    void silentServerTimesOut();
+    void oversizedBodyFailsBeforeItEnds();
+    void redirect_data();
+    void redirect();
+    void navigateReplacesPending_data();
+    void navigateReplacesPending();
+    void navigateFromCompletionHandler();
+    void everyNavigateAsksTheServer();
+    void serverReadsRequestInPieces();
 };
+
+void PageFetcherTest::completion_data()
+{
+    QTest::addColumn<Response>("response");
+    QTest::addColumn<bool>("failed");
+    QTest::addColumn<QString>("body");
+
+    const auto row = [](const char *name, const Response &response, bool failed, const QString &body) {
+        QTest::newRow(name) << response << failed << body;
+    };
+
+    const qint64 bound = PageFetcher::DefaultMaxBodyBytes;
+    row("200 address", Response::ok("203.0.113.7\n"), false, "203.0.113.7\n");
+    row("200 page", Response::ok("<html><body><B>203.0.113.7</B></body></html>"), false,
+        "<b>203.0.113.7</b>");
+    row("200 empty", Response::ok(""), false, "");
+    row("body at the bound", Response::ok(QByteArray(bound, 'a')), false, QString(bound, 'a'));
+    row("body over the bound", Response::ok(QByteArray(bound + 1, 'a')), true, "");
+    row("500", Response::status(500, "203.0.113.7"), true, "");
+    row("404", Response::status(404, "Not Found"), true, "");
+    row("503 empty", Response::status(503), true, "");
+    row("300 with a page", Response::status(300, "203.0.113.7"), true, "");
+    row("304", Response::status(304), true, "");
+    row("302 without location", Response::status(302, "203.0.113.7"), true, "");
+    row("closed without answer", Response::closeWithoutAnswer(), true, "");
+
+    const QString cafe = QString::fromUtf8("caf\u00E9");
+    row("latin-1 charset", Response::ok("caf\xE9", "text/html; charset=ISO-8859-1"), false, cafe);
+    row("quoted charset", Response::ok("caf\xE9", "text/html; charset=\"latin1\""), false, cafe);
+    row("UTF-8 without charset", Response::ok(cafe.toUtf8()), false, cafe);
+    row("UTF-16 with byte order mark", Response::ok(QByteArray("\xFF\xFE" "1\0.\0" "2\0", 8)), false, "1.2");
+    row("invalid UTF-8", Response::ok("1\xFF" "2"), false, QString::fromUtf8("1\uFFFD" "2"));
+}
+
+void PageFetcherTest::completion()
+{
+    QFETCH(Response, response);
+    QFETCH(bool, failed);
+    QFETCH(QString, body);
+
+    ScriptedHttpServer server;
+    QVERIFY(server.isListening());
+    server.setResponse("/page", response);
+    PageFetcher fetcher;
+    QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
+    const QUrl url = server.url("/page");
+    fetcher.Navigate(url);
+    QVERIFY(fetcher.Busy());
+
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
+    QCOMPARE(fetcher.Failed(), failed);
+    QCOMPARE(fetcher.BodyInnerHTML(), body);
+    QCOMPARE(fetcher.LocationURL(), url);
+    QVERIFY(!fetcher.Busy());
+    QVERIFY(!server.requests().isEmpty()); // Qt retries once on a connection closed without answer
+    QCOMPARE(server.requests().at(0).method, QByteArray("GET"));
+    QCOMPARE(server.requests().at(0).target, QByteArray("/page"));
+}
+
+void PageFetcherTest::unreachableAddress_data()
+{
+    QTest::addColumn<QUrl>("url");
+    QTest::newRow("empty") << QUrl();
+    QTest::newRow("unsupported scheme") << QUrl("gopher://127.0.0.1/x");
+    QTest::newRow("no host") << QUrl("http:///extras/GetExternalIP.asp");
+}
+
+void PageFetcherTest::unreachableAddress()
+{
+    QFETCH(QUrl, url);
+    PageFetcher fetcher;
+    QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
+    fetcher.Navigate(url);
+    QCOMPARE(complete.size(), 0); // completion comes later, never inside Navigate
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
+    QVERIFY(fetcher.Failed());
+    QCOMPARE(fetcher.BodyInnerHTML(), QString());
+    QCOMPARE(fetcher.LocationURL(), url);
+}
+
+void PageFetcherTest::refusedConnectionFails()
+{
+    ScriptedHttpServer server;
+    QVERIFY(server.isListening());
+    server.setResponse("/page", Response::ok("203.0.113.7"));
+    server.close();
+
+    PageFetcher fetcher;
+    fetcher.setTimeout(20000);
+    QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
+    fetcher.Navigate(server.url("/page"));
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
+    QVERIFY(fetcher.Failed());
+    QCOMPARE(fetcher.BodyInnerHTML(), QString());
+    QCOMPARE(fetcher.LocationURL(), server.url("/page"));
+}
+
+void PageFetcherTest::silentServerTimesOut()
+{
+    ScriptedHttpServer server;
+    QVERIFY(server.isListening());
+    server.setResponse("/page", Response::hang());
+    PageFetcher fetcher;
+    QCOMPARE(fetcher.timeout(), PageFetcher::DefaultTimeoutMs);
+    fetcher.setTimeout(300);
+    QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
+
+    QElapsedTimer clock;
+    clock.start();
+    fetcher.Navigate(server.url("/page"));
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
+    QVERIFY2(clock.elapsed() >= 250, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(fetcher.Failed());
+    QCOMPARE(fetcher.BodyInnerHTML(), QString());
+    QCOMPARE(server.requests().size(), 1);
+
+    QTest::qWait(400); // the timer does not fire a second completion
+    QCOMPARE(complete.size(), 1);
+}
+
+void PageFetcherTest::oversizedBodyFailsBeforeItEnds()
+{
+    // The server announces far more than it sends and keeps the connection open: only the bound can
+    // end this fetch before the time-out.
+    ScriptedHttpServer server;
+    QVERIFY(server.isListening());
+    server.setResponse("/page", Response::ok(QByteArray(200 * 1024, 'x'))
+                                    .header("Content-Length", QByteArray::number(100 * 1024 * 1024))
+                                    .keepingOpen());
+    PageFetcher fetcher;
+    fetcher.setTimeout(30000);
+    fetcher.setMaxBodyBytes(16 * 1024);
+    QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
+    fetcher.Navigate(server.url("/page"));
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
+    QVERIFY(fetcher.Failed());
+    QCOMPARE(fetcher.BodyInnerHTML(), QString());
+}
+
+void PageFetcherTest::redirect_data()
+{
+    QTest::addColumn<Response>("redirect");
+    QTest::addColumn<Response>("target");
+    QTest::addColumn<bool>("failed");
+    QTest::addColumn<QString>("finalPath");
+    QTest::addColumn<QString>("body");
+
+    const auto row = [](const char *name, const Response &redirect, const Response &target, bool failed,
+                        const QString &finalPath, const QString &body) {
+        QTest::newRow(name) << redirect << target << failed << finalPath << body;
+    };
+
+    const Response page = Response::ok("203.0.113.7");
+    row("302", Response::redirect("/new"), page, false, "/new", "203.0.113.7");
+    row("301", Response::redirect("/new", 301), page, false, "/new", "203.0.113.7");
+    row("303", Response::redirect("/new", 303), page, false, "/new", "203.0.113.7");
+    row("307", Response::redirect("/new", 307), page, false, "/new", "203.0.113.7");
+    row("308", Response::redirect("/new", 308), page, false, "/new", "203.0.113.7");
+    row("relative with query", Response::redirect("new?from=old"), page, false, "/new?from=old",
+        "203.0.113.7");
+    // A failure after a redirect reports the address that was asked for.
+    row("to an error page", Response::redirect("/new"), Response::status(500, "x"), true, "/old", "");
+    row("to a silent page", Response::redirect("/new"), Response::hang(), true, "/old", "");
+}
+
+void PageFetcherTest::redirect()
+{
+    QFETCH(Response, redirect);
+    QFETCH(Response, target);
+    QFETCH(bool, failed);
+    QFETCH(QString, finalPath);
+    QFETCH(QString, body);
+
+    ScriptedHttpServer server;
+    QVERIFY(server.isListening());
+    server.setResponse("/old", redirect);
+    server.setResponse("/new", target);
+    PageFetcher fetcher;
+    fetcher.setTimeout(1000);
+    QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
+    fetcher.Navigate(server.url("/old"));
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
+    QCOMPARE(fetcher.Failed(), failed);
+    QCOMPARE(fetcher.LocationURL(), server.url(finalPath));
+    QCOMPARE(fetcher.BodyInnerHTML(), body);
+    QCOMPARE(server.requestsFor("/new").size(), 1);
+}
+
+void PageFetcherTest::navigateReplacesPending_data()
+{
+    QTest::addColumn<Response>("first");
+    QTest::addColumn<Response>("second");
+    QTest::addColumn<bool>("failed");
+    QTest::addColumn<QString>("body");
+
+    const auto row = [](const char *name, const Response &first, const Response &second, bool failed,
+                        const QString &body) { QTest::newRow(name) << first << second << failed << body; };
+
+    const Response good = Response::ok("203.0.113.7");
+    const Response stale = Response::ok("198.51.100.1");
+    row("old answers after the new", Response(stale).delayed(400), good, false, "203.0.113.7");
+    row("old answers before the new", Response(stale).delayed(50), Response(good).delayed(400), false,
+        "203.0.113.7");
+    row("old fails before the new", Response::status(500).delayed(50), Response(good).delayed(400), false,
+        "203.0.113.7");
+    row("old would succeed, new fails", Response(stale).delayed(50), Response::status(500).delayed(400), true,
+        "");
+    row("old hangs", Response::hang(), good, false, "203.0.113.7");
+}
+
+void PageFetcherTest::navigateReplacesPending()
+{
+    QFETCH(Response, first);
+    QFETCH(Response, second);
+    QFETCH(bool, failed);
+    QFETCH(QString, body);
+
+    ScriptedHttpServer oldServer;
+    ScriptedHttpServer newServer;
+    QVERIFY(oldServer.isListening() && newServer.isListening());
+    oldServer.setResponse("/page", first);
+    newServer.setResponse("/page", second);
+    PageFetcher fetcher;
+    fetcher.setTimeout(800);
+    QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
+
+    fetcher.Navigate(oldServer.url("/page"));
+    QTRY_COMPARE_WITH_TIMEOUT(oldServer.requests().size(), 1, WaitMs); // the old fetch is really under way
+    fetcher.Navigate(newServer.url("/page"));
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
+    QCOMPARE(fetcher.Failed(), failed);
+    QCOMPARE(fetcher.BodyInnerHTML(), body);
+    QCOMPARE(fetcher.LocationURL(), newServer.url("/page"));
+
+    // Well past the old answer and the old time-out: still one completion, still the new result.
+    QTest::qWait(1000);
+    QCOMPARE(complete.size(), 1);
+    QCOMPARE(fetcher.BodyInnerHTML(), body);
+    QCOMPARE(fetcher.LocationURL(), newServer.url("/page"));
+}
+
+void PageFetcherTest::navigateFromCompletionHandler()
+{
+    // The lookup cycle can start the next fetch while it handles a completion.
+    ScriptedHttpServer server;
+    QVERIFY(server.isListening());
+    server.enqueue("/page", Response::ok("198.51.100.1"));
+    server.enqueue("/page", Response::ok("203.0.113.7"));
+    PageFetcher fetcher;
+    QStringList bodies;
+    connect(&fetcher, &PageFetcher::DownloadComplete, this, [&] {
+        if (bodies.isEmpty())
+            fetcher.Navigate(server.url("/page"));
+        bodies.append(fetcher.BodyInnerHTML());
+    });
+    fetcher.Navigate(server.url("/page"));
+    QTRY_COMPARE_WITH_TIMEOUT(bodies.size(), 2, WaitMs);
+    QCOMPARE(bodies, QStringList({"198.51.100.1", "203.0.113.7"}));
+    QCOMPARE(server.requests().size(), 2);
+}
+
+void PageFetcherTest::everyNavigateAsksTheServer()
+{
+    ScriptedHttpServer server;
+    QVERIFY(server.isListening());
+    server.enqueue("/page", Response::ok("198.51.100.1")
+                                .header("Cache-Control", "public, max-age=3600")
+                                .header("Expires", "Thu, 01 Jan 2099 00:00:00 GMT")
+                                .header("Set-Cookie", "session=1; Path=/"));
+    server.enqueue("/page", Response::ok("203.0.113.7"));
+    PageFetcher fetcher;
+    QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
+
+    fetcher.Navigate(server.url("/page"));
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
+    QCOMPARE(fetcher.BodyInnerHTML(), QString("198.51.100.1"));
+    fetcher.Navigate(server.url("/page"));
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 2, WaitMs);
+    QCOMPARE(fetcher.BodyInnerHTML(), QString("203.0.113.7"));
+
+    QCOMPARE(server.requests().size(), 2);
+    QVERIFY2(server.requests().at(1).header("Cookie").isNull(), server.requests().at(1).raw.constData());
+}
+
+void PageFetcherTest::serverReadsRequestInPieces()
+{
+    ScriptedHttpServer server;
+    QVERIFY(server.isListening());
+    server.enqueue("/a", Response::ok("first").keepingOpen());
+    server.enqueue("/a", Response::ok("second"));
+
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, server.port());
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::ConnectedState, WaitMs);
+    const QByteArray request = "GET /a?x=1 HTTP/1.1\r\nHost: " + server.hostAndPort().toLatin1() + "\r\n\r\n";
+    for (const QByteArray &piece : {request.left(5), request.mid(5, 20), request.mid(25)}) {
+        QCOMPARE(server.requests().size(), 0);
+        client.write(piece);
+        QTest::qWait(50);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, WaitMs);
+    QCOMPARE(server.requests().at(0).path, QByteArray("/a"));
+    QCOMPARE(server.requests().at(0).target, QByteArray("/a?x=1"));
+    QCOMPARE(server.requests().at(0).raw, request);
+    QByteArray answer;
+    QTRY_VERIFY_WITH_TIMEOUT((answer += client.readAll()).endsWith("\r\n\r\nfirst"), WaitMs);
+    QVERIFY(!answer.contains("Connection: close"));
+
+    // The connection stays open for a second request; the queue then gives the next answer.
+    client.write("GET /a HTTP/1.1\r\n\r\n");
+    answer.clear();
+    QTRY_VERIFY_WITH_TIMEOUT((answer += client.readAll()).endsWith("\r\n\r\nsecond"), WaitMs);
+    QVERIFY(answer.startsWith("HTTP/1.1 200 OK\r\n"));
+    QVERIFY(answer.contains("\r\nConnection: close\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, WaitMs);
+}
+
 NETQUILL_TEST(PageFetcherTest)
 #include "PageFetcherTest.moc"

@@ -1,5 +1,7 @@
 #include "NginxServer.h"
 
+#include "ProcessStop.h"
+
 #include "FreePort.h"
 
 #include <QFile>
@@ -76,13 +78,4 @@ http {
     return true;
 }
 
-void NginxServer::stop()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
-}
+void NginxServer::stop() { stopProcess(m_process); }

@@ -1,5 +1,7 @@
 #include "RealSmtpServer.h"
 
+#include "ProcessStop.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -90,16 +92,7 @@ bool RealSmtpServer::start(QString *error)
     return true;
 }
 
-void RealSmtpServer::stop()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-}
+void RealSmtpServer::stop() { stopProcess(m_process); }
 
 bool RealSmtpServer::acceptsConnections() const
 {

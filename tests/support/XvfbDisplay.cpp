@@ -1,5 +1,7 @@
 #include "XvfbDisplay.h"
 
+#include "ProcessStop.h"
+
 #include <QFile>
 #include <QStandardPaths>
 #include <QTest>
@@ -30,13 +32,4 @@ bool XvfbDisplay::start()
     return false;
 }
 
-void XvfbDisplay::stop()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
-}
+void XvfbDisplay::stop() { stopProcess(m_process); }
