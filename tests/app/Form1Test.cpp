@@ -9,6 +9,7 @@
 #include "Winsock.h"
 #include "frmConfigure.h"
 #include "Skin.h"
+#include "SmtpSession.h"
 #include "SkinEngine.h"
 #include "modIdentity.h"
 #include "modSkin.h"
@@ -24,6 +25,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -239,6 +241,47 @@ private slots:
         QCOMPARE(clipboard->text(), QStringLiteral("<b>203.0.113.7</b>\n"));
         w.cmdCopy1->click();
         QCOMPARE(clipboard->text(), w.Label2->text());
+    }
+
+    void changeStartsOneNotificationOnlyWhenSwitchedOn_data()
+    {
+        QTest::addColumn<QString>("notify");
+        QTest::addColumn<QString>("previousExternal");
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<bool>("sessionStarted");
+        QTest::newRow("on, changed") << "1" << "198.51.100.1" << "127.0.0.1" << true;
+        QTest::newRow("on, unchanged") << "1" << "203.0.113.7" << "127.0.0.1" << false;
+        QTest::newRow("on, first run") << "1" << "0" << "127.0.0.1" << false;
+        QTest::newRow("off, changed") << "0" << "198.51.100.1" << "127.0.0.1" << false;
+        QTest::newRow("on, changed, no server") << "1" << "198.51.100.1" << "" << false;
+    }
+    void changeStartsOneNotificationOnlyWhenSwitchedOn()
+    {
+        QFETCH(QString, notify);
+        QFETCH(QString, previousExternal);
+        QFETCH(QString, server);
+        QFETCH(bool, sessionStarted);
+        Rig rig;
+        QTcpServer smtp; // accepts and stays silent: the session stays in its first steps
+        QVERIFY(smtp.listen(QHostAddress::LocalHost, 0));
+        rig.seed("emailNotify", notify);
+        rig.seed("OldExternal", previousExternal);
+        rig.seed("OldInternal", Winsock::LocalIP());
+        rig.seed("strServer", server);
+        rig.seed("strPort", QString::number(smtp.serverPort()));
+        Form1 &w = rig.load();
+        QStringList statuses;
+        connect(w.session(), &SmtpSession::statusChanged, this, [&](const QString &text) { statuses << text; });
+        QVERIFY(rig.lookupFinished());
+        // Whatever the session said, the lookup has the last word.
+        QCOMPARE(w.txtStatus->text(), QStringLiteral("Finished looking up IPs"));
+        QCOMPARE(w.session()->state() != SmtpSession::State::Idle, sessionStarted);
+        QCOMPARE(statuses.contains(QStringLiteral("Connecting...")), sessionStarted);
+        if (server.isEmpty())
+            QCOMPARE(statuses, QStringList{QStringLiteral("Error: Please Choose a Server First")});
+        // The change is remembered whether or not it was reported.
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::OldExternal),
+                 QStringLiteral("203.0.113.7"));
     }
 
     void notificationSwitchEnablesConfiguration()
