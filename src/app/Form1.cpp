@@ -43,7 +43,8 @@ Form1::Form1(QWidget *parent)
     Winsock1 = new Winsock(this);
     Winsock2 = new Winsock(this);
     WebBrowser1 = new PageFetcher(this);
-    m_lookup = new LookupCycle(*m_store, WebBrowser1, ExternalIpPage::url(), [] { return Winsock::LocalIP(); }, this);
+    m_lookup = new LookupCycle(*m_store, WebBrowser1, ExternalIpPage::url(),
+                               [this] { return Winsock1->LocalIP(); }, this);
     connect(m_lookup, &LookupCycle::statusChanged, this, &Form1::SetStatus);
     connect(m_lookup, &LookupCycle::addressesShown, this, &Form1::OnAddressesShown);
     connect(m_lookup, &LookupCycle::lookupCompleted, this, &Form1::OnLookupCompleted);
