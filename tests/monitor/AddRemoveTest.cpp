@@ -1,4 +1,5 @@
 #include "AddRemove.h"
+#include "FileSnapshot.h"
 #include "TempSettings.h"
 #include "TestMain.h"
 
@@ -11,6 +12,8 @@
 #include <functional>
 
 namespace {
+using FileSnapshot::readFile;
+using FileSnapshot::snapshot;
 
 using Operation = std::function<void(AddRemove &)>;
 
@@ -49,24 +52,6 @@ private:
     QStringList &m_log;
     std::optional<RegistryValue> m_answer;
 };
-
-QString readFile(const QString &fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-QMap<QString, QString> snapshot(const QString &folder)
-{
-    QMap<QString, QString> files;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(path, readFile(path));
-    }
-    return files;
-}
 
 const QString Run = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run");
 const QString Uninstall = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\");

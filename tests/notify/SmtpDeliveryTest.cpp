@@ -1,3 +1,4 @@
+#include "ExpectedNotification.h"
 #include "MailSettings.h"
 #include "RealSmtpServer.h"
 #include "SmtpSession.h"
@@ -67,28 +68,10 @@ void SmtpDeliveryTest::delivered()
     QVERIFY(m_server.waitForMessages(m_sent));
     QCOMPARE(m_server.messageCount(), m_sent);
 
-    const QList<QByteArray> lines = {
-        "From: <" + sender.toLatin1() + ">",
-        "To: owner@example.com",
-        "Subject: Netquill - Notification of IP Address Change",
-        "X-Mailer: Netquill",
-        "Mime-Version: 1.0",
-        "Content-Type: text/plain;charset=us-ascii",
-        "",
-        "This message is an automatic notification by Netquill that your IP Address has changed to the "
-        "following:",
-        "",
-        "External IP Address: " + externalLines,
-        "Internal IP Address: 10.0.0.23",
-        "",
-        "Thank you,",
-        "",
-        "Netquill by Velmora",
-        "http://www.netquill.example.com",
-    };
     // The server keeps the line end of the last line, which the terminator supplied.
     const RealSmtpServer::Message message = m_server.message(m_sent);
-    QCOMPARE(message.data, lines.join("\r\n") + "\r\n");
+    QCOMPARE(message.data,
+             expectedNotification(sender.toLatin1(), "owner@example.com", externalLines, "10.0.0.23") + "\r\n");
     // aiosmtpd records the null reverse-path as written.
     QCOMPARE(message.mailFrom, sender.isEmpty() ? QStringLiteral("<>") : sender);
     QCOMPARE(message.rcptTo, QStringList{"owner@example.com"});

@@ -1,6 +1,7 @@
 #include "SmtpSession.h"
 #include "MailSettings.h"
 #include "ScriptedSmtpServer.h"
+#include "ExpectedNotification.h"
 #include "TestMain.h"
 #include "Winsock.h"
 
@@ -147,26 +148,7 @@ namespace {
 /// The notification as it must cross the wire for the rig's inputs, built line by line.
 QByteArray expectedWire(const QByteArray &sender, const QByteArray &externalOnWire)
 {
-    const QList<QByteArray> lines = {
-        "From: <" + sender + ">",
-        "To: to@example.com",
-        "Subject: Netquill - Notification of IP Address Change",
-        "X-Mailer: Netquill",
-        "Mime-Version: 1.0",
-        "Content-Type: text/plain;charset=us-ascii",
-        "",
-        "This message is an automatic notification by Netquill that your IP Address has changed to the "
-        "following:",
-        "",
-        "External IP Address: " + externalOnWire,
-        "Internal IP Address: 192.168.1.5",
-        "",
-        "Thank you,",
-        "",
-        "Netquill by Velmora",
-        "http://www.netquill.example.com",
-    };
-    return lines.join("\r\n");
+    return expectedNotification(sender, "to@example.com", externalOnWire, "192.168.1.5");
 }
 } // namespace
 

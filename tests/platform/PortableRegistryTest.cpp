@@ -1,4 +1,5 @@
 #include "PortableRegistry.h"
+#include "FileSnapshot.h"
 #include "TempSettings.h"
 #include "TestMain.h"
 
@@ -11,16 +12,12 @@
 #include <QTest>
 
 namespace {
+using FileSnapshot::readFile;
+using FileSnapshot::snapshot;
 
 const QString Run = QLatin1String(RegistryPath::Run);
 const RootKey User = RegistryRoot::CurrentUser;
 const RootKey Machine = RegistryRoot::LocalMachine;
-
-QString readFile(const QString &fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
 
 void writeFile(const QString &fileName, const QByteArray &content)
 {
@@ -28,19 +25,6 @@ void writeFile(const QString &fileName, const QByteArray &content)
     QFile file(fileName);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(content);
-}
-
-/// Every file under the folder, with its content, to prove that nothing was touched.
-QMap<QString, QString> snapshot(const QString &folder)
-{
-    QMap<QString, QString> files;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(path, readFile(path));
-    }
-    return files;
 }
 
 QString execLine(const QString &desktopFile)
