@@ -27,8 +27,10 @@ void LookupCycle::DownloadComplete()
     if (!m_fetcher->LocationURL().toString().contains(QLatin1String("GetExternalIP"), Qt::CaseInsensitive))
         return;
     const QString pageText = m_fetcher->BodyInnerHTML();
-    // A failed fetch ends exactly as an error page does: nothing but the status changes.
-    if (m_fetcher->Failed() || pageText.contains(QLatin1String("error"), Qt::CaseInsensitive)) {
+    // A failed fetch ends exactly as an error page does: nothing but the status changes. So does an
+    // empty page, which would otherwise replace a good address with nothing and mail that as a change.
+    if (m_fetcher->Failed() || pageText.isEmpty() ||
+        pageText.contains(QLatin1String("error"), Qt::CaseInsensitive)) {
         emit statusChanged(StatusFailed);
         return;
     }

@@ -137,6 +137,7 @@ private slots:
         QTest::newRow("refused connection") << "refused";
         QTest::newRow("server never answers") << "hang";
         QTest::newRow("oversized body") << "huge";
+        QTest::newRow("empty page") << "empty";
     }
     void failuresLeaveEverythingUntouched()
     {
@@ -157,6 +158,8 @@ private slots:
             rig.server.close();
         else if (failure == "hang")
             rig.server.setResponse(PagePath, Response::hang());
+        else if (failure == "empty")
+            rig.server.setResponse(PagePath, Response::ok("<html><body></body></html>"));
         else if (failure == "huge")
             rig.server.setResponse(PagePath, Response::ok(QByteArray(1 << 20, '7')));
 
