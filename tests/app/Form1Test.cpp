@@ -418,6 +418,16 @@ private slots:
         modIdentity::blnExitPending = false;
     }
 
+    void loadAppliesTheCurrentSkin()
+    {
+        Rig rig;
+        Skin skin;
+        modSkin::SetCurrentSkin(&skin);
+        Form1 &w = rig.load();
+        modSkin::SetCurrentSkin(nullptr);
+        QCOMPARE(w.palette().color(QPalette::Window), Skin::toColor(skin.PanelColor()));
+    }
+
     void closingStopsTheSkinEngine()
     {
         Rig rig;
