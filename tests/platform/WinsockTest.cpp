@@ -7,6 +7,20 @@
 #include <QTcpSocket>
 #include <QTest>
 
+namespace {
+/// Connects the control to a local server; the server's side of the connection, or null.
+QTcpSocket *connectToLocalServer(QTcpServer &server, Winsock &socket)
+{
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return nullptr;
+    QSignalSpy connected(&socket, &Winsock::Connected);
+    if (!socket.Connect(QStringLiteral("127.0.0.1"), server.serverPort()) ||
+        !QTest::qWaitFor([&] { return connected.count() == 1 && server.hasPendingConnections(); }, 5000))
+        return nullptr;
+    return server.nextPendingConnection();
+}
+} // namespace
+
 class WinsockTest : public QObject {
     Q_OBJECT
 private slots:
@@ -41,15 +55,11 @@ private slots:
     void eightBitTextBothWaysAndBusyWhileOpen()
     {
         QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         Winsock socket;
-        QSignalSpy connected(&socket, &Winsock::Connected);
-        QVERIFY(socket.Connect(QStringLiteral("127.0.0.1"), server.serverPort()));
+        QTcpSocket *peer = connectToLocalServer(server, socket);
+        QVERIFY(peer);
         QVERIFY(socket.State() != 0);
         QVERIFY(!socket.Connect(QStringLiteral("127.0.0.1"), server.serverPort())); // not closed
-        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 5000);
-        QTcpSocket *peer = server.nextPendingConnection();
 
         socket.SendData(QStringLiteral("HELO caf\u00e9\r\n"));
         QTRY_VERIFY_WITH_TIMEOUT(peer->bytesAvailable() >= 11, 5000);
@@ -70,13 +80,9 @@ private slots:
     void dataSentJustBeforeCloseStillLeaves()
     {
         QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         Winsock socket;
-        QSignalSpy connected(&socket, &Winsock::Connected);
-        QVERIFY(socket.Connect(QStringLiteral("127.0.0.1"), server.serverPort()));
-        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 5000);
-        QTcpSocket *peer = server.nextPendingConnection();
+        QTcpSocket *peer = connectToLocalServer(server, socket);
+        QVERIFY(peer);
         socket.SendData(QStringLiteral("QUIT\r\n"));
         socket.Close();
         QCOMPARE(socket.State(), 0); // closed for the program at once
