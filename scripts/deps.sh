@@ -19,7 +19,12 @@ netquill_install_deps() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# netquill_build [target...]: everything, or only the named targets and what they need.
 netquill_build() {
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="${NETQUILL_BUILD_TYPE:-RelWithDebInfo}" >/dev/null
-  cmake --build build
+  if [ $# -eq 0 ]; then
+    cmake --build build
+  else
+    cmake --build build --target "$@"
+  fi
 }
