@@ -1,13 +1,19 @@
 #include "PageFetcher.h"
 
-#include "HtmlBody.h"
-
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStringDecoder>
+#include <QProcess>
 #include <QTimer>
+
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -42,23 +48,44 @@ QByteArray bodyAsUtf8(const QByteArray &bytes, const QByteArray &contentType)
 } // namespace
 
 PageFetcher::PageFetcher(QObject *parent)
-    : QObject(parent), m_network(new QNetworkAccessManager(this)), m_timer(new QTimer(this))
+    : QObject(parent), m_network(new QNetworkAccessManager(this)), m_timer(new QTimer(this)),
+      m_parseTimer(new QTimer(this)),
+      m_parserProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/netquill-htmlbody"))
 {
     // Each lookup must reach the page's own server: no application-wide proxy, no cache, no cookies.
     m_network->setProxy(QNetworkProxy::NoProxy);
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, [this] { complete(true); });
+    m_parseTimer->setSingleShot(true);
+    connect(m_parseTimer, &QTimer::timeout, this, [this] { complete(true); });
+}
+
+bool PageFetcher::IsCutOff(const QByteArray &contentLength, bool encoded, qint64 received)
+{
+    // A compressed body is announced before Qt inflates it, so its length cannot be checked here.
+    if (encoded || contentLength.isNull())
+        return false;
+    bool ok = false;
+    const qint64 announced = contentLength.trimmed().toLongLong(&ok);
+    return !ok || announced != received;
+}
+
+void PageFetcher::setParser(const QString &program, const QStringList &arguments)
+{
+    m_parserProgram = program;
+    m_parserArguments = arguments;
+}
+
+void PageFetcher::setParseLimits(int milliseconds, qint64 memoryBytes)
+{
+    m_parseTimeMs = milliseconds;
+    m_parseMemoryBytes = memoryBytes;
 }
 
 void PageFetcher::Navigate(const QUrl &url)
 {
-    if (m_reply) {
-        // Forget the old fetch before aborting it: abort() reports finished() at once.
-        disconnect(m_reply, nullptr, this, nullptr);
-        m_reply->abort();
-        m_reply->deleteLater();
-        m_reply = nullptr;
-    }
+    dropReply();
+    stopParser();
     m_timer->stop();
     m_requested = url;
     m_received.clear();
@@ -92,26 +119,99 @@ void PageFetcher::replyFinished()
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // A final 3xx (a redirect not followed) carries no page either.
     const bool badStatus = status.isValid() && (status.toInt() < 200 || status.toInt() > 299);
-    complete(m_reply->error() != QNetworkReply::NoError || badStatus || m_received.size() > m_maxBodyBytes);
+    if (m_reply->error() != QNetworkReply::NoError || badStatus || m_received.size() > m_maxBodyBytes ||
+        IsCutOff(m_reply->rawHeader("Content-Length"), m_reply->hasRawHeader("Content-Encoding"),
+                 m_received.size())) {
+        complete(true);
+        return;
+    }
+    m_finalUrl = m_reply->url();
+    const QByteArray document = bodyAsUtf8(m_received, m_reply->rawHeader("Content-Type"));
+    m_received.clear();
+    dropReply();
+    parse(document);
 }
 
-void PageFetcher::complete(bool failed)
+void PageFetcher::parse(const QByteArray &utf8Document)
+{
+    m_parsed.clear();
+    m_parser = new QProcess(this);
+    m_parser->setStandardErrorFile(QProcess::nullDevice());
+#ifdef Q_OS_UNIX
+    const rlim_t memory = rlim_t(m_parseMemoryBytes);
+    m_parser->setChildProcessModifier([memory] {
+        const rlimit limit{memory, memory};
+        setrlimit(RLIMIT_AS, &limit);
+    });
+#endif
+    const qint64 maxOutput = std::max<qint64>(16 * m_maxBodyBytes, 1024 * 1024);
+    connect(m_parser, &QProcess::readyReadStandardOutput, this, [this, maxOutput] {
+        m_parsed += m_parser->readAllStandardOutput();
+        if (m_parsed.size() > maxOutput)
+            complete(true);
+    });
+    connect(m_parser, &QProcess::finished, this, &PageFetcher::parseFinished);
+    connect(m_parser, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            complete(true);
+    });
+    m_parser->start(m_parserProgram, m_parserArguments);
+    if (!m_parser)
+        return; // failed to start and already completed
+    m_parser->write(utf8Document);
+    m_parser->closeWriteChannel();
+    m_parseTimer->start(m_parseTimeMs);
+}
+
+void PageFetcher::parseFinished()
+{
+    m_parsed += m_parser->readAllStandardOutput();
+    const bool ok = m_parser->exitStatus() == QProcess::NormalExit && m_parser->exitCode() == 0;
+    complete(!ok, ok ? QString::fromUtf8(m_parsed) : QString());
+}
+
+void PageFetcher::dropReply()
 {
     if (!m_reply)
         return;
+    // Forget the fetch before aborting it: abort() reports finished() at once.
     QNetworkReply *reply = m_reply;
     m_reply = nullptr;
-    m_timer->stop();
     disconnect(reply, nullptr, this, nullptr);
     if (reply->isRunning())
         reply->abort();
     reply->deleteLater();
+}
 
+void PageFetcher::stopParser()
+{
+    m_parseTimer->stop();
+    if (!m_parser)
+        return;
+    QProcess *parser = m_parser;
+    m_parser = nullptr;
+    disconnect(parser, nullptr, this, nullptr);
+    if (parser->state() == QProcess::NotRunning) {
+        parser->deleteLater();
+        return;
+    }
+    // Deleted once reaped, so that no stopped parser is left behind as a zombie.
+    connect(parser, &QProcess::finished, parser, &QObject::deleteLater);
+    parser->kill();
+}
+
+void PageFetcher::complete(bool failed, const QString &body)
+{
+    if (!Busy())
+        return;
+    m_timer->stop();
+    dropReply();
+    stopParser();
     m_failed = failed;
-    m_location = failed ? m_requested : reply->url();
-    m_body =
-        failed ? QString() : HtmlBody::innerHtml(bodyAsUtf8(m_received, reply->rawHeader("Content-Type")));
+    m_location = failed ? m_requested : m_finalUrl;
+    m_body = failed ? QString() : body;
     m_received.clear();
+    m_parsed.clear();
     // Last, with the fetcher idle: the receiver may Navigate again from here.
     emit DownloadComplete();
 }

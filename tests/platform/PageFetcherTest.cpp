@@ -31,6 +31,10 @@ private slots:
     void navigateFromCompletionHandler();
     void everyNavigateAsksTheServer();
     void serverReadsRequestInPieces();
+    void cutOffBody_data();
+    void cutOffBody();
+    void misbehavingParser_data();
+    void misbehavingParser();
 };
 
 void PageFetcherTest::completion_data()
@@ -57,6 +61,13 @@ void PageFetcherTest::completion_data()
     row("304", Response::status(304), true, "");
     row("302 without location", Response::status(302, "203.0.113.7"), true, "");
     row("closed without answer", Response::closeWithoutAnswer(), true, "");
+    row("shorter than announced", Response::ok("203.0.113.").header("Content-Length", "1000"), true, "");
+    row("chunked", Response::ok("b\r\n203.0.113.7\r\n0\r\n\r\n").header("Transfer-Encoding", "chunked"), false,
+        "203.0.113.7");
+    row("chunked, cut off", Response::ok("b\r\n203.0.113.").header("Transfer-Encoding", "chunked"), true, "");
+    row("chunked, no last chunk", Response::ok("b\r\n203.0.113.7\r\n").header("Transfer-Encoding", "chunked"),
+        true, "");
+    row("parser abort", Response::ok("<table><svg><select><foreignObject><select><td>"), true, "");
 
     const QString cafe = QString::fromUtf8("caf\u00E9");
     row("latin-1 charset", Response::ok("caf\xE9", "text/html; charset=ISO-8859-1"), false, cafe);
@@ -347,6 +358,67 @@ void PageFetcherTest::serverReadsRequestInPieces()
     QVERIFY(answer.startsWith("HTTP/1.1 200 OK\r\n"));
     QVERIFY(answer.contains("\r\nConnection: close\r\n"));
     QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, WaitMs);
+}
+
+void PageFetcherTest::cutOffBody_data()
+{
+    QTest::addColumn<QByteArray>("contentLength");
+    QTest::addColumn<bool>("encoded");
+    QTest::addColumn<bool>("cutOff");
+    QTest::newRow("no length") << QByteArray() << false << false;
+    QTest::newRow("complete") << QByteArray("10") << false << false;
+    QTest::newRow("short") << QByteArray("1000") << false << true;
+    QTest::newRow("unreadable length") << QByteArray("ten") << false << true;
+    QTest::newRow("compressed") << QByteArray("1000") << true << false;
+}
+
+void PageFetcherTest::cutOffBody()
+{
+    QFETCH(QByteArray, contentLength);
+    QFETCH(bool, encoded);
+    QFETCH(bool, cutOff);
+    QCOMPARE(PageFetcher::IsCutOff(contentLength, encoded, 10), cutOff);
+}
+
+void PageFetcherTest::misbehavingParser_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("parseMs");
+    const auto sh = [](const char *name, const char *script) {
+        QTest::newRow(name) << QStringLiteral("/bin/sh") << QStringList{"-c", script} << 500;
+    };
+    sh("crashes", "cat >/dev/null; kill -SEGV $$");
+    sh("fails after output", "cat >/dev/null; echo 203.0.113.7; exit 3");
+    sh("hangs", "exec sleep 60");
+    sh("floods its output", "cat >/dev/null; exec yes 203.0.113.7");
+    // Succeeds, slowly, where its address space is not limited: only the memory limit can stop it.
+    QTest::newRow("runs out of memory")
+        << QStringLiteral("python3") << QStringList{"-c", "b = bytearray(1 << 30); print('203.0.113.7')"} << 20000;
+    QTest::newRow("missing") << QStringLiteral("/nonexistent/netquill-htmlbody") << QStringList() << 500;
+}
+
+void PageFetcherTest::misbehavingParser()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, parseMs);
+    ScriptedHttpServer server;
+    QVERIFY(server.isListening());
+    server.setResponse("/page", Response::ok("203.0.113.7"));
+    PageFetcher fetcher;
+    fetcher.setParser(program, arguments);
+    fetcher.setParseLimits(parseMs, PageFetcher::DefaultParseMemoryBytes);
+    fetcher.setTimeout(30000);
+    QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
+    QElapsedTimer clock;
+    clock.start();
+    fetcher.Navigate(server.url("/page"));
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
+    QVERIFY(fetcher.Failed());
+    QCOMPARE(fetcher.BodyInnerHTML(), QString());
+    QVERIFY(!fetcher.Busy());
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
 }
 
 NETQUILL_TEST(PageFetcherTest)

@@ -246,7 +246,7 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request, cons
                        reasonPhrase(response.statusCode) + "\r\n";
     for (const auto &[name, value] : response.headers)
         bytes += name + ": " + value + "\r\n";
-    if (!hasHeader(response.headers, "Content-Length"))
+    if (!hasHeader(response.headers, "Content-Length") && !hasHeader(response.headers, "Transfer-Encoding"))
         bytes += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     if (!response.keepOpen && !hasHeader(response.headers, "Connection"))
         bytes += "Connection: close\r\n";
