@@ -28,6 +28,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 Form1::Form1(QWidget *parent)
@@ -58,6 +59,11 @@ Form1::Form1(QWidget *parent)
 
     m_tray = new TrayIcon(this);
     connect(m_tray, &TrayIcon::menuRequested, this, &Form1::ShowTrayMenu);
+    // A window hidden in a tray that goes away would be lost: it comes back, minimized.
+    connect(m_tray, &TrayIcon::shownChanged, this, [this](bool shown) {
+        if (!shown && !isVisible() && !m_closing && m_tray->isAdded())
+            showMinimized();
+    });
 
     timRefresh = new QTimer(this);
     timRefresh->setInterval(1000);
@@ -79,7 +85,11 @@ Form1::Form1(QWidget *parent)
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { close(); });
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    // The mail dialog holds references into this window; it goes first.
+    delete m_configure;
+}
 
 frmConfigure *Form1::configureWindow() const { return m_configure; }
 
@@ -160,7 +170,7 @@ void Form1::cmdSend_Click() { m_session->Send(); }
 void Form1::Command3_Click()
 {
     if (!m_configure) {
-        m_configure = new frmConfigure(*m_store, m_mail, [this] { cmdSend_Click(); });
+        m_configure = new frmConfigure(*m_store, m_mail, [this] { cmdSend_Click(); }, this);
         m_configure->show();
     } else {
         m_configure->show();
@@ -223,14 +233,25 @@ void Form1::ShowTrayMenu() { mnuPopup->popup(QCursor::pos()); }
 void Form1::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
-    // Minimized, the window leaves the taskbar and lives on in the tray.
+    // Minimized, the window leaves the taskbar and lives on in the tray; without a tray icon it
+    // stays on the taskbar, the only way back to it.
     if (event->type() == QEvent::WindowStateChange && !m_closing) {
         if (isMinimized())
             QTimer::singleShot(0, this, [this] {
-                if (isMinimized())
+                if (isMinimized() && m_tray->isShown())
                     hide();
             });
     }
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    if (!m_placed) {
+        m_placed = true;
+        if (const QScreen *target = screen())
+            move(target->availableGeometry().center() - frameGeometry().center() + pos());
+    }
+    QMainWindow::showEvent(event);
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -70,18 +70,37 @@ public:
     bool hasRegistry() const { return m_addRemove != nullptr; }
 
     // Controls, named as the window's design names them.
-    QGroupBox *Frame1, *Frame2, *Frame3, *Frame4, *Frame5, *Frame6;
-    SkinLabel *Label1, *Label2, *Label3, *Label4;
-    QLabel *Label5, *Label6, *Label7;
-    QPushButton *cmdCopy1, *cmdCopy2, *cmdConvert, *cmdConvert2, *cmdWhois;
-    QPushButton *cmdWebsite, *Command1, *Command2, *Command3, *cmdSend;
-    QLineEdit *Text1, *Text2, *Text3, *txtStatus;
-    QCheckBox *Check1, *Check2, *Check3;
-    QComboBox *cmbRefresh;
-    QTimer *timRefresh;
-    Winsock *Winsock1, *Winsock2;
-    PageFetcher *WebBrowser1;
-    QMenu *mnuFile, *mnuEdit, *mnuAction, *mnuHelp, *mnuAbout, *mnuPopup;
+    QGroupBox *Frame1; // "Local IP Addresses": both addresses and their copy buttons
+    QGroupBox *Frame2; // "DNS Converter"
+    QGroupBox *Frame3; // "Program Options": website, overlay switch, Refresh
+    QGroupBox *Frame4; // "Whois Lookup"
+    QGroupBox *Frame5; // "Automation Options": run at startup, auto refresh
+    QGroupBox *Frame6; // "Email Notification Options"
+    SkinLabel *Label1; // the external address
+    SkinLabel *Label2; // the internal address
+    SkinLabel *Label3, *Label4; // the captions "Internal:" and "External:"
+    QLabel *Label5, *Label6, *Label7; // captions of Text1, Text2 and Text3
+    QPushButton *cmdCopy1, *cmdCopy2; // copy the internal / the external address
+    QPushButton *cmdConvert, *cmdConvert2; // address to name / name to address
+    QPushButton *cmdWhois, *cmdWebsite;
+    QPushButton *Command1; // Refresh: runs a lookup
+    QPushButton *Command2; // switches the address overlay on and off
+    QPushButton *Command3; // "Email Configuration": opens the mail dialog
+    QPushButton *cmdSend;  // hidden; its click is the send operation of the notification
+    QLineEdit *Text1; // DNS converter: IP address
+    QLineEdit *Text2; // DNS converter: domain name
+    QLineEdit *Text3; // whois query
+    QLineEdit *txtStatus; // the status line, read-only
+    QCheckBox *Check1; // "Auto Refresh Every:"
+    QCheckBox *Check2; // "Run at startup"
+    QCheckBox *Check3; // "Use Email Notification"
+    QComboBox *cmbRefresh; // the auto-refresh interval
+    QTimer *timRefresh;    // one-second tick of the auto-refresh schedule
+    Winsock *Winsock1;     // never connected: source of the local address
+    Winsock *Winsock2;     // carries the notification's mail dialogue
+    PageFetcher *WebBrowser1; // fetches the external-IP page
+    QMenu *mnuFile, *mnuEdit, *mnuAction, *mnuHelp, *mnuAbout;
+    QMenu *mnuPopup; // the tray menu
     QAction *mnuFileItem[2], *mnuEditItem[2], *mnuActionItem[2], *mnuHelpItem[1], *mnuAboutItem[1];
     QAction *mnuPopupItem[3];
 
@@ -94,9 +113,11 @@ signals:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void buildControls();
+    void nameControls();
     void buildMenus();
     void applyFonts();
 
@@ -127,4 +148,5 @@ private:
     QPointer<QWidget> m_website;
     std::function<void()> m_endProgram;
     bool m_closing = false;
+    bool m_placed = false; // centred on the screen at the first show
 };

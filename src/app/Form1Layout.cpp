@@ -1,6 +1,7 @@
 // The main window's controls and menus, placed as designed (positions in twips).
 #include "Form1.h"
 
+#include "Caption.h"
 #include "SkinLabel.h"
 #include "Twips.h"
 
@@ -102,6 +103,21 @@ void Form1::buildControls()
 
     for (SkinLabel *address : {Label1, Label2})
         address->setTextInteractionFlags(Qt::NoTextInteraction);
+    nameControls();
+}
+
+// What screen readers and UI automation announce for controls whose caption is not their own text.
+void Form1::nameControls()
+{
+    Caption::link(Label5, Text1);
+    Caption::link(Label6, Text2);
+    Caption::link(Label7, Text3);
+    cmbRefresh->setAccessibleName(Check1->text());
+    txtStatus->setAccessibleName(QStringLiteral("Status"));
+    Label2->setAccessibleName(QStringLiteral("Internal IP address"));
+    Label1->setAccessibleName(QStringLiteral("External IP address"));
+    cmdCopy1->setAccessibleName(QStringLiteral("Copy Internal IP"));
+    cmdCopy2->setAccessibleName(QStringLiteral("Copy External IP"));
 }
 
 void Form1::buildMenus()

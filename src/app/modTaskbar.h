@@ -4,13 +4,16 @@
 #include <QObject>
 #include <QString>
 #include <QSystemTrayIcon>
+#include <functional>
 
-/// The main window's icon in the notification area. Without a system tray the program simply
-/// runs without it.
+class QTimer;
+
+/// The main window's icon in the notification area. Without a system tray the program runs without
+/// it; a tray that turns up later (a panel started after the program, at log-on) gets the icon then.
 class TrayIcon : public QObject {
     Q_OBJECT
 public:
-    using QObject::QObject;
+    explicit TrayIcon(QObject *parent = nullptr);
 
     void AddTrayIcon(const QIcon &icon, const QString &tip);
     void RemoveTrayIcon();
@@ -18,15 +21,26 @@ public:
     /// True from AddTrayIcon to RemoveTrayIcon, whether or not a tray could show the icon.
     bool isAdded() const { return m_added; }
     /// True while an icon is really shown in a system tray.
-    bool isShown() const;
+    bool isShown() const { return m_icon != nullptr; }
+    QIcon icon() const { return m_image; }
 
     /// Left click and right click open the tray menu; double and middle clicks do nothing.
     static bool opensMenu(QSystemTrayIcon::ActivationReason reason);
 
+    /// How a tray is found and how often it is looked for; tests replace both.
+    void setTrayProbe(std::function<bool()> available, int intervalMs);
+
 signals:
     void menuRequested();
+    /// The icon came into a tray, or left it because the tray went away.
+    void shownChanged(bool shown);
 
 private:
+    void follow();
+
     QSystemTrayIcon *m_icon = nullptr;
+    QTimer *m_watch;
+    QIcon m_image;
+    std::function<bool()> m_available = &QSystemTrayIcon::isSystemTrayAvailable;
     bool m_added = false;
 };

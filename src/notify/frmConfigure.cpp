@@ -2,6 +2,7 @@
 
 #include "MailSettings.h"
 #include "SettingsStore.h"
+#include "Caption.h"
 #include "Twips.h"
 #include "modSkin.h"
 
@@ -55,6 +56,11 @@ void frmConfigure::buildControls()
     txtEmailTo->setObjectName(QStringLiteral("txtEmailTo"));
     txtEmailFrom->setObjectName(QStringLiteral("txtEmailFrom"));
     cmdSend->setObjectName(QStringLiteral("cmdSend"));
+
+    Caption::link(lblServer, txtServer);
+    Caption::link(lblPort, txtPort);
+    Caption::link(lblEmailTo, txtEmailTo);
+    Caption::link(lblEmailFrom, txtEmailFrom);
 
     place(lblServer, 120, 105, 2280, 240);
     place(txtServer, 120, 345, 2280, 315);

@@ -37,13 +37,25 @@ void Skin::ApplySkin(QWidget *window) const
 {
     if (!window)
         return;
+    const QColor panel = toColor(PanelColor()), panelText = toColor(PanelTextColor());
+    const QColor background = toColor(BackgroundColor()), text = toColor(TextColor());
+    const QPalette::ColorRole roles[] = {QPalette::Window, QPalette::WindowText, QPalette::Base,
+                                         QPalette::Text,   QPalette::Button,     QPalette::ButtonText};
+    const QColor enabled[] = {panel, panelText, background, text, background, text};
+    // Disabled text is drawn halfway to its background, so that a control that cannot be used
+    // looks it.
+    const auto dimmed = [](const QColor &fore, const QColor &back) {
+        return QColor((fore.red() + back.red()) / 2, (fore.green() + back.green()) / 2,
+                      (fore.blue() + back.blue()) / 2);
+    };
+    const QColor disabled[] = {panel, dimmed(panelText, panel), background, dimmed(text, background),
+                               background, dimmed(text, background)};
     QPalette palette = window->palette();
-    palette.setColor(QPalette::Window, toColor(PanelColor()));
-    palette.setColor(QPalette::WindowText, toColor(PanelTextColor()));
-    palette.setColor(QPalette::Base, toColor(BackgroundColor()));
-    palette.setColor(QPalette::Text, toColor(TextColor()));
-    palette.setColor(QPalette::Button, toColor(BackgroundColor()));
-    palette.setColor(QPalette::ButtonText, toColor(TextColor()));
+    for (int i = 0; i < 6; ++i) {
+        palette.setColor(QPalette::Active, roles[i], enabled[i]);
+        palette.setColor(QPalette::Inactive, roles[i], enabled[i]);
+        palette.setColor(QPalette::Disabled, roles[i], disabled[i]);
+    }
     window->setPalette(palette);
     window->setAutoFillBackground(true);
 }

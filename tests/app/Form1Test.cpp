@@ -15,6 +15,7 @@
 #include "modSkin.h"
 #include "modTaskbar.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -24,6 +25,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -321,21 +323,95 @@ private slots:
         QCOMPARE(w.mnuPopupItem[0]->text(), QStringLiteral("Show"));
     }
 
-    void minimizeHidesAndShowRestores()
+    void minimizeHidesOnlyWhileATrayShowsTheIcon()
+    {
+        Rig rig;
+        bool trayUp = false;
+        Form1 &w = rig.create();
+        w.trayIcon()->setTrayProbe([&] { return trayUp; }, 20);
+        w.Form_Load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(!w.trayIcon()->isShown());
+        w.mnuFileItem[0]->trigger();
+        QTest::qWait(100); // the hiding would be queued at once
+        QVERIFY(w.isVisible());
+
+        trayUp = true; // a panel starts after the program
+        QTRY_VERIFY_WITH_TIMEOUT(w.trayIcon()->isShown(), 5000);
+        w.mnuPopupItem[0]->trigger();
+        w.setWindowState(Qt::WindowMinimized);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 5000);
+        w.mnuPopupShow_Click();
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.isMinimized());
+
+        w.mnuFileItem[0]->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 5000);
+        trayUp = false; // the panel goes away: the hidden window comes back
+        QTRY_VERIFY_WITH_TIMEOUT(w.isVisible(), 5000);
+    }
+
+    void picturesAreLinkedIn()
+    {
+        Rig rig;
+        Form1 &w = rig.create();
+        w.trayIcon()->setTrayProbe([] { return true; }, 1000);
+        w.Form_Load();
+        QVERIFY(w.trayIcon()->isShown());
+        for (const QIcon &icon : {w.windowIcon(), w.trayIcon()->icon()}) {
+            QVERIFY(!icon.isNull());
+            QCOMPARE(icon.availableSizes(), QList<QSize>{QSize(32, 32)});
+        }
+        for (QPushButton *copy : {w.cmdCopy1, w.cmdCopy2})
+            QCOMPARE(copy->icon().availableSizes(), QList<QSize>{QSize(16, 16)});
+    }
+
+    void shownCentredOnTheScreen()
     {
         Rig rig;
         Form1 &w = rig.load();
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.mnuFileItem[0]->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 5000);
-        w.mnuPopupItem[0]->trigger();
-        QVERIFY(w.isVisible());
-        QVERIFY(!w.isMinimized());
-        w.setWindowState(Qt::WindowMinimized);
-        QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 5000);
-        w.mnuPopupShow_Click();
-        QVERIFY(w.isVisible());
+        const QPoint offset = w.frameGeometry().center() - w.screen()->availableGeometry().center();
+        QVERIFY2(offset.manhattanLength() <= 2, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+    }
+
+    void mailDialogGoesWithTheWindow()
+    {
+        Rig rig;
+        Form1 &w = rig.load();
+        w.Check3->click();
+        w.Command3_Click();
+        QPointer<frmConfigure> dialog = w.configureWindow();
+        QVERIFY(dialog);
+        rig.window.reset();
+        QVERIFY(dialog.isNull());
+    }
+
+    void controlsAreAnnouncedByTheirCaptions()
+    {
+        Rig rig;
+        Form1 &w = rig.load();
+        w.Check3->click();
+        w.Command3_Click();
+        const frmConfigure *mail = w.configureWindow();
+        const QList<std::pair<QWidget *, QString>> expected = {
+            {w.Text1, "IP Address:"},
+            {w.Text2, "Domain Name:"},
+            {w.Text3, "IP Address/Domain:"},
+            {mail->txtServer, "Mail Server:"},
+            {mail->txtPort, "Port:"},
+            {mail->txtEmailTo, "Email Address - To:"},
+            {mail->txtEmailFrom, "Email Address - From:"},
+        };
+        for (const auto &[control, name] : expected) {
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+            QVERIFY(accessible);
+            QCOMPARE(accessible->text(QAccessible::Name), name);
+        }
+        // Qt on Linux names an editable list by its text and leaves the caption to Windows and macOS.
+        QCOMPARE(w.cmbRefresh->accessibleName(), QStringLiteral("Auto Refresh Every:"));
     }
 
     void trayMenuOpensAtTheCursor()
@@ -426,6 +502,11 @@ private slots:
         Form1 &w = rig.load();
         modSkin::SetCurrentSkin(nullptr);
         QCOMPARE(w.palette().color(QPalette::Window), Skin::toColor(skin.PanelColor()));
+        QVERIFY(!w.Command3->isEnabled());
+        QCOMPARE(w.Command1->palette().color(QPalette::Active, QPalette::ButtonText), Skin::toColor(skin.TextColor()));
+        // A button that cannot be used must not look like one that can.
+        QVERIFY(w.Command3->palette().color(QPalette::Disabled, QPalette::ButtonText) !=
+                w.Command1->palette().color(QPalette::Active, QPalette::ButtonText));
     }
 
     void closingStopsTheSkinEngine()

@@ -8,6 +8,7 @@
 #include "modIdentity.h"
 #include "modSkin.h"
 
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -38,6 +39,7 @@ private slots:
         QVERIFY(splash.mainWindow()->isVisible());
         QVERIFY(!splash.isVisible()); // hidden, not closed: it keeps hosting the skin
         QVERIFY(!splash.Timer2->isActive());
+        QCOMPARE(splash.Image1->pixmap().size(), QSize(476, 316));
         Form1 *first = splash.mainWindow();
         for (int tick = 0; tick < 100; ++tick)
             splash.Timer2_Timer();

@@ -3,6 +3,7 @@
 #include "SkinLabel.h"
 #include "TestMain.h"
 
+#include <QFile>
 #include <QPalette>
 #include <QTemporaryFile>
 #include <QTest>
@@ -13,6 +14,8 @@ class SkinTest : public QObject {
 private slots:
     void standardSkinColours()
     {
+        // Read from the data file linked into the program, not from the fallback.
+        QVERIFY(QFile::exists(QStringLiteral(":/skins/standard.skin")));
         Skin skin;
         QCOMPARE(skin.Title(), QStringLiteral("Standard Skin"));
         // 32-bit values with red in the low byte.
