@@ -28,6 +28,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QToolButton>
 #include <QScreen>
 #include <QTimer>
 
@@ -72,8 +73,8 @@ Form1::Form1(QWidget *parent)
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
-    connect(cmdCopy1, &QPushButton::clicked, this, &Form1::cmdCopy1_Click);
-    connect(cmdCopy2, &QPushButton::clicked, this, &Form1::cmdCopy2_Click);
+    connect(cmdCopy1, &QToolButton::clicked, this, &Form1::cmdCopy1_Click);
+    connect(cmdCopy2, &QToolButton::clicked, this, &Form1::cmdCopy2_Click);
     connect(cmdSend, &QPushButton::clicked, this, &Form1::cmdSend_Click);
     // A state set from code runs the same action as a click, but only when it really changes.
     connect(Check1, &QCheckBox::stateChanged, this, &Form1::Check1_Click);

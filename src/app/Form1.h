@@ -20,6 +20,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QToolButton;
 class QTimer;
 class SettingsStore;
 class SkinLabel;
@@ -80,7 +81,7 @@ public:
     SkinLabel *Label2; // the internal address
     SkinLabel *Label3, *Label4; // the captions "Internal:" and "External:"
     QLabel *Label5, *Label6, *Label7; // captions of Text1, Text2 and Text3
-    QPushButton *cmdCopy1, *cmdCopy2; // copy the internal / the external address
+    QToolButton *cmdCopy1, *cmdCopy2; // copy the internal / the external address
     QPushButton *cmdConvert, *cmdConvert2; // address to name / name to address
     QPushButton *cmdWhois, *cmdWebsite;
     QPushButton *Command1; // Refresh: runs a lookup

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QToolButton>
 
 namespace {
 QGroupBox *frame(QWidget *parent, const QString &caption, int left, int top, int width, int height)
@@ -27,6 +28,18 @@ template <typename T> T *control(QWidget *parent, const QString &text, int left,
     auto *widget = new T(text, parent);
     Twips::place(widget, left, top, width, height);
     return widget;
+}
+
+// A 21-pixel button has room for its picture only; the caption stays its text all the same.
+QToolButton *copyButton(QWidget *parent, int left, int top)
+{
+    auto *button = new QToolButton(parent);
+    button->setText(QStringLiteral("C"));
+    button->setIcon(QIcon(QStringLiteral(":/icons/copy.png")));
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    button->setToolTip(QStringLiteral("Copy to clipboard"));
+    Twips::place(button, left, top, 315, 315);
+    return button;
 }
 
 QLineEdit *textBox(QWidget *parent, int left, int top, int width, int height)
@@ -46,15 +59,11 @@ void Form1::buildControls()
 
     Frame1 = frame(client, QStringLiteral("Local IP Addresses"), 60, 60, 3675, 2055);
     Label3 = control<SkinLabel>(Frame1, QStringLiteral("Internal:"), 120, 240, 3495, 375);
-    cmdCopy1 = control<QPushButton>(Frame1, QStringLiteral("C"), 120, 660, 315, 315);
+    cmdCopy1 = copyButton(Frame1, 120, 660);
     Label2 = control<SkinLabel>(Frame1, QStringLiteral("000.000.000.000"), 600, 720, 2835, 315);
     Label4 = control<SkinLabel>(Frame1, QStringLiteral("External:"), 120, 1020, 3495, 375);
-    cmdCopy2 = control<QPushButton>(Frame1, QStringLiteral("C"), 120, 1440, 315, 315);
+    cmdCopy2 = copyButton(Frame1, 120, 1440);
     Label1 = control<SkinLabel>(Frame1, QStringLiteral("000.000.000.000"), 600, 1500, 2835, 315);
-    for (QPushButton *copy : {cmdCopy1, cmdCopy2}) {
-        copy->setIcon(QIcon(QStringLiteral(":/icons/copy.png")));
-        copy->setToolTip(QStringLiteral("Copy to clipboard"));
-    }
 
     Frame2 = frame(client, QStringLiteral("DNS Converter"), 60, 2160, 3675, 1695);
     Label5 = control<QLabel>(Frame2, QStringLiteral("IP Address:"), 120, 300, 1515, 195);

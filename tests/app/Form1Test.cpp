@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QToolButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -363,8 +364,10 @@ private slots:
             QVERIFY(!icon.isNull());
             QCOMPARE(icon.availableSizes(), QList<QSize>{QSize(32, 32)});
         }
-        for (QPushButton *copy : {w.cmdCopy1, w.cmdCopy2})
+        for (QToolButton *copy : {w.cmdCopy1, w.cmdCopy2}) {
             QCOMPARE(copy->icon().availableSizes(), QList<QSize>{QSize(16, 16)});
+            QCOMPARE(copy->text(), QStringLiteral("C"));
+        }
     }
 
     void shownCentredOnTheScreen()
