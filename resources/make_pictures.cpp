@@ -73,5 +73,27 @@ int main(int argc, char **argv)
         p.drawRect(QRectF(2.5, 4.5, 8, 10));
     }
     copy.save(argv[1] + QString("/icons/copy.png"));
+
+    // The about box's header: 501 x 69, across the top of the box.
+    QImage header(501, 69, QImage::Format_RGB32);
+    {
+        QPainter p(&header);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient g(0, 0, 501, 0);
+        g.setColorAt(0, QColor(31, 58, 96));
+        g.setColorAt(1, QColor(12, 24, 44));
+        p.fillRect(header.rect(), g);
+        p.setOpacity(0.18);
+        globe(p, QRectF(390, -40, 150, 150), QColor(210, 190, 150), 2);
+        p.setOpacity(1);
+        globe(p, QRectF(14, 12, 45, 45), QColor(210, 190, 150), 2);
+        p.setFont(QFont("DejaVu Sans", 22, QFont::Bold));
+        p.setPen(Qt::white);
+        p.drawText(QRectF(72, 6, 300, 40), Qt::AlignLeft | Qt::AlignVCenter, "Netquill");
+        p.setFont(QFont("DejaVu Sans", 9));
+        p.setPen(QColor(210, 190, 150));
+        p.drawText(QRectF(74, 42, 360, 20), Qt::AlignLeft, "Your internal and external IP, watched.");
+    }
+    header.save(argv[1] + QString("/header.jpg"), "JPEG", 90);
     return 0;
 }

@@ -10,6 +10,9 @@
 #include "SkinLabel.h"
 #include "SmtpSession.h"
 #include "Winsock.h"
+#include "Form2.h"
+#include "Form8.h"
+#include "frmAbout.h"
 #include "frmConfigure.h"
 #include "modIdentity.h"
 #include "modSkin.h"
@@ -36,7 +39,7 @@ Form1::Form1(QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_store(std::make_unique<SettingsStore>(QString::fromUtf8(BuildIdentity::ProductName))),
-      m_endProgram([] { QCoreApplication::exit(0); })
+      m_helpFolder(QCoreApplication::applicationDirPath()), m_endProgram([] { QCoreApplication::exit(0); })
 {
     buildControls();
     buildMenus();
@@ -88,8 +91,10 @@ Form1::Form1(QWidget *parent)
 
 Form1::~Form1()
 {
-    // The mail dialog holds references into this window; it goes first.
+    // These windows hold references into this one; they go first.
     delete m_configure;
+    delete m_help;
+    delete m_overlay;
 }
 
 frmConfigure *Form1::configureWindow() const { return m_configure; }
@@ -117,20 +122,12 @@ void Form1::Form_Load()
 
     // From the skin step on, a step that fails is skipped and the load goes on.
     if (identity.blnSkinEnabled)
-        runGuarded([this] { modSkin::SkinForm(this); });
-    runGuarded([this] {
+        modSkin::runGuarded([this] { modSkin::SkinForm(this); });
+    modSkin::runGuarded([this] {
         if (m_store->GetSetting(SettingKeys::ShowHelp) == QLatin1String("1"))
-            emit helpWindowRequested();
+            OpenHelp();
     });
-    runGuarded([this] { Command1_Click(); });
-}
-
-void Form1::runGuarded(const std::function<void()> &step)
-{
-    try {
-        step();
-    } catch (...) {
-    }
+    modSkin::runGuarded([this] { Command1_Click(); });
 }
 
 void Form1::RestoreCheck(QCheckBox *box, const QString &storedText)
@@ -152,15 +149,60 @@ void Form1::OnAddressesShown(const IpSnapshot &current)
 
 void Form1::OnLookupCompleted(const IpSnapshot &current, bool changed)
 {
-    Q_UNUSED(current);
     Label3->setText(QStringLiteral("Internal:"));
     Label4->setText(QStringLiteral("External:"));
-    // The overlay window takes the addresses here once it exists.
+    Form2 *addresses = overlay();
+    addresses->Label1->setText(current.internal);
+    addresses->Label2->setText(current.external);
     if (Check3->checkState() == Qt::Checked && changed)
         cmdSend_Click();
 }
 
-void Form1::Command2_Click() { emit overlayToggled(); }
+Form2 *Form1::overlay()
+{
+    if (!m_overlay) {
+        m_overlay = new Form2;
+        m_overlay->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_overlay, &Form2::refreshRequested, this, &Form1::Command1_Click);
+        connect(m_overlay, &Form2::hideRequested, this,
+                [this] { Command2->setText(QStringLiteral("Turn on IP Address Overlay")); });
+        m_overlay->Form_Load();
+    }
+    return m_overlay;
+}
+
+void Form1::Command2_Click()
+{
+    if (overlay()->isVisible()) {
+        Command2->setText(QStringLiteral("Turn on IP Address Overlay"));
+        m_overlay->hide();
+    } else {
+        Command2->setText(QStringLiteral("Turn off IP Address Overlay"));
+        m_overlay->show();
+    }
+}
+
+void Form1::OpenHelp()
+{
+    if (!m_help) {
+        m_help = new Form8(*m_store, m_helpFolder, this);
+        m_help->Form_Load();
+    }
+    if (m_help->hasHelpFile()) {
+        m_help->show();
+        m_help->raise();
+    }
+}
+
+void Form1::OpenAbout()
+{
+    if (!m_about) {
+        m_about = new frmAbout(this);
+        m_about->Form_Load();
+    }
+    m_about->show();
+    m_about->raise();
+}
 
 void Form1::cmdCopy1_Click() { QGuiApplication::clipboard()->setText(Label2->text()); }
 
@@ -272,8 +314,9 @@ void Form1::Form_QueryUnload() { m_tray->RemoveTrayIcon(); }
 void Form1::Form_Unload()
 {
     m_addRemove.reset();
-    for (QWidget *window : {m_overlay.data(), m_help.data(), static_cast<QWidget *>(m_configure.data()),
-                            m_splash.data(), m_whois.data()}) {
+    const QList<QPointer<QWidget>> windows = {m_overlay.data(), m_help.data(), m_configure.data(), m_splash,
+                                              m_whois};
+    for (const QPointer<QWidget> &window : windows) {
         if (window)
             window->close();
     }

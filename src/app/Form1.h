@@ -1,6 +1,9 @@
 #pragma once
 
+#include "Form2.h"
+#include "Form8.h"
 #include "IpSnapshot.h"
+#include "frmAbout.h"
 #include "MailSettings.h"
 #include "RefreshSchedule.h"
 
@@ -50,6 +53,9 @@ public:
     void timRefresh_Timer();
 
     void mnuPopupShow_Click();
+    /// Opens the help window; it stays hidden when it found no help file.
+    void OpenHelp();
+    void OpenAbout();
     /// Opens the tray menu at the cursor; the tray's left and right clicks land here.
     void ShowTrayMenu();
 
@@ -68,6 +74,11 @@ public:
     RefreshSchedule &schedule() { return m_schedule; }
     TrayIcon *trayIcon() { return m_tray; }
     frmConfigure *configureWindow() const;
+    Form2 *overlayWindow() const { return m_overlay; }
+    Form8 *helpWindow() const { return m_help; }
+    frmAbout *aboutWindow() const { return m_about; }
+    /// Where the help window looks for its file; the program's folder unless a test says otherwise.
+    void setHelpFolder(const QString &folder) { m_helpFolder = folder; }
     bool hasRegistry() const { return m_addRemove != nullptr; }
 
     // Controls, named as the window's design names them.
@@ -106,9 +117,6 @@ public:
     QAction *mnuPopupItem[3];
 
 signals:
-    /// The help window is to open at start (it arrives with the help window itself).
-    void helpWindowRequested();
-    void overlayToggled();
     void programEnding();
 
 protected:
@@ -132,8 +140,9 @@ private:
     void OnAddressesShown(const IpSnapshot &current);
     void OnLookupCompleted(const IpSnapshot &current, bool changed);
     void SetStatus(const QString &text);
+    /// The overlay, created (hidden, and starting a lookup of its own) on first use.
+    Form2 *overlay();
     void RestoreCheck(QCheckBox *box, const QString &storedText);
-    static void runGuarded(const std::function<void()> &step);
 
     std::unique_ptr<SettingsStore> m_store;
     MailSettings m_mail;
@@ -143,9 +152,12 @@ private:
     SmtpSession *m_session = nullptr;
     TrayIcon *m_tray = nullptr;
     QPointer<frmConfigure> m_configure;
-    // Windows unloaded by the close sequence, in this order; each is set once it exists.
-    QPointer<QWidget> m_overlay, m_help;
+    // Windows unloaded by the close sequence: overlay, help, mail dialog, splash, whois.
+    QPointer<Form2> m_overlay;
+    QPointer<Form8> m_help;
     QPointer<QWidget> m_splash, m_whois;
+    QPointer<frmAbout> m_about;
+    QString m_helpFolder;
     QPointer<QWidget> m_website;
     std::function<void()> m_endProgram;
     bool m_closing = false;

@@ -3,11 +3,11 @@
 
 #include "Caption.h"
 #include "SkinLabel.h"
+#include "modSkin.h"
 #include "Twips.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -142,9 +142,9 @@ void Form1::buildMenus()
     mnuActionItem[0] = mnuAction->addAction(QStringLiteral("Overlay On/Off"), this, &Form1::Command2_Click);
     mnuActionItem[1] = mnuAction->addAction(QStringLiteral("Refresh"), this, &Form1::Command1_Click);
     mnuHelp = bar->addMenu(QStringLiteral("Help"));
-    mnuHelpItem[0] = mnuHelp->addAction(QStringLiteral("View Help"), this, [this] { emit helpWindowRequested(); });
+    mnuHelpItem[0] = mnuHelp->addAction(QStringLiteral("View Help"), this, &Form1::OpenHelp);
     mnuAbout = bar->addMenu(QStringLiteral("About"));
-    mnuAboutItem[0] = mnuAbout->addAction(QStringLiteral("About this software"));
+    mnuAboutItem[0] = mnuAbout->addAction(QStringLiteral("About this software"), this, &Form1::OpenAbout);
 
     mnuPopup = new QMenu(QStringLiteral("PopupMenu"), this);
     mnuPopupItem[0] = mnuPopup->addAction(QStringLiteral("Show"), this, &Form1::mnuPopupShow_Click);
@@ -154,11 +154,7 @@ void Form1::buildMenus()
 
 void Form1::applyFonts()
 {
-    const QString family = QFontDatabase::hasFamily(QStringLiteral("Verdana")) ? QStringLiteral("Verdana")
-                                                                                 : QStringLiteral("DejaVu Sans");
-    QFont base(family);
-    base.setPointSizeF(8.25);
-    base.setBold(false); // stated, so that controls inside a bold frame do not inherit its weight
+    const QFont base = modSkin::DesignFont();
     centralWidget()->setFont(base);
     QFont bold = base;
     bold.setBold(true);

@@ -4,6 +4,7 @@
 #include "SkinEngine.h"
 
 #include <QCoreApplication>
+#include <QFontDatabase>
 
 #include <QPointer>
 
@@ -27,4 +28,22 @@ SkinEngine *modSkin::Engine()
     if (!engine)
         engine = new SkinEngine(QCoreApplication::instance());
     return engine;
+}
+
+QFont modSkin::DesignFont(qreal pointSize)
+{
+    const QString family = QFontDatabase::hasFamily(QStringLiteral("Verdana")) ? QStringLiteral("Verdana")
+                                                                                 : QStringLiteral("DejaVu Sans");
+    QFont font(family);
+    font.setPointSizeF(pointSize);
+    font.setBold(false); // stated, so that a child of a bold parent does not inherit its weight
+    return font;
+}
+
+void modSkin::runGuarded(const std::function<void()> &step)
+{
+    try {
+        step();
+    } catch (...) {
+    }
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QFont>
+#include <functional>
+
 class QWidget;
 class Skin;
 class SkinEngine;
@@ -12,4 +15,8 @@ Skin *CurrentSkin();
 void SkinForm(QWidget *window);
 /// The program's one skin engine, created on first use.
 SkinEngine *Engine();
+/// The windows' design face: Verdana 8.25 pt where installed, else a close sans-serif.
+QFont DesignFont(qreal pointSize = 8.25);
+/// Runs one step of a window's load; a step that fails is skipped and the load goes on.
+void runGuarded(const std::function<void()> &step);
 } // namespace modSkin

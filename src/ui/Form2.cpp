@@ -1,0 +1,72 @@
+#include "Form2.h"
+
+#include "SkinLabel.h"
+#include "Twips.h"
+#include "modIdentity.h"
+#include "modOnTop.h"
+#include "modSkin.h"
+
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QScreen>
+
+Form2::Form2(QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), Label3(new QLabel(QStringLiteral("Internal:"), this)),
+      Label1(new SkinLabel(QStringLiteral("000.000.000.000"), this)),
+      Label4(new QLabel(QStringLiteral("External:"), this)),
+      Label2(new SkinLabel(QStringLiteral("000.000.000.000"), this)),
+      SkinLabel1(new SkinLabel(QStringLiteral("Windowed Label"), this)), mnuPopup(new QMenu(this))
+{
+    // It shows addresses; clicking it must not take the focus from the user's work.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setWindowTitle(QStringLiteral("IP Address Overlay"));
+    setFixedSize(Twips::toPixels(3555), Twips::toPixels(720));
+    Twips::place(Label3, 60, 120, 735, 195);
+    Twips::place(Label1, 900, 120, 2475, 255);
+    Twips::place(Label4, 60, 420, 735, 195);
+    Twips::place(Label2, 900, 420, 2475, 255);
+    Twips::place(SkinLabel1, 300, 600, 135, 135);
+    SkinLabel1->hide();
+    QFont address = modSkin::DesignFont();
+    address.setBold(true);
+    Label1->setFont(address);
+    Label2->setFont(address);
+    Label1->setAccessibleName(QStringLiteral("Internal IP address"));
+    Label2->setAccessibleName(QStringLiteral("External IP address"));
+    // The address labels take the clicks over them, so that only the captions and the background
+    // open the menu.
+    for (SkinLabel *label : {Label1, Label2})
+        label->setAttribute(Qt::WA_NoMousePropagation);
+
+    mnuPopupItem[0] = mnuPopup->addAction(QStringLiteral("Refresh"), this, &Form2::refreshRequested);
+    mnuPopupItem[1] = mnuPopup->addAction(QStringLiteral("Hide"), this, [this] {
+        emit hideRequested();
+        hide();
+    });
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().topLeft());
+}
+
+void Form2::Form_Load()
+{
+    modOnTop::SetAlwaysOnTop(this, true);
+    if (!modIdentity::Identity().blnSkinEnabled) {
+        emit refreshRequested();
+        return;
+    }
+    // From here on a failing step is skipped and the load goes on.
+    modSkin::runGuarded([this] { modSkin::SkinForm(this); });
+    modSkin::runGuarded([this] { emit refreshRequested(); });
+}
+
+void Form2::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::RightButton) {
+        const QWidget *under = childAt(event->position().toPoint());
+        if (!under || under == Label3 || under == Label4)
+            mnuPopup->popup(event->globalPosition().toPoint());
+    }
+    QWidget::mouseReleaseEvent(event);
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QWidget>
+
+class QAction;
+class QLabel;
+class QMenu;
+class SkinLabel;
+
+/// The address overlay: a small frameless window at the top-left corner of the screen, above
+/// ordinary windows, showing both addresses. A right-click on its background or a caption opens
+/// a menu with "Refresh" and "Hide".
+class Form2 : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form2(QWidget *parent = nullptr);
+
+    /// Goes on top, skins itself and asks for a lookup. Runs once, when the window is created.
+    void Form_Load();
+
+    QLabel *Label3;         // the caption "Internal:"
+    SkinLabel *Label1;      // the internal address
+    QLabel *Label4;         // the caption "External:"
+    SkinLabel *Label2;      // the external address
+    SkinLabel *SkinLabel1;  // invisible template for the skin's label copies
+    QMenu *mnuPopup;        // the right-click menu
+    QAction *mnuPopupItem[2]; // "Refresh", "Hide"
+
+signals:
+    /// The main window's Refresh is to run.
+    void refreshRequested();
+    /// "Hide" was chosen: the main window's overlay switch is to offer "on" again.
+    void hideRequested();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+};

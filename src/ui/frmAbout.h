@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class SkinLabel;
+
+/// The about box: the program's name, version, company and website under a header picture.
+/// Closing it unloads it.
+class frmAbout : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmAbout(QWidget *parent = nullptr);
+
+    /// Fills the texts from the version information, then skins the window.
+    void Form_Load();
+
+    QLabel *Picture1;       // the header picture
+    SkinLabel *Label1;      // the program name
+    QLabel *Label2, *Label3, *Label4; // the captions "Version:", "Owned By:", "Website:"
+    SkinLabel *lblVersion, *lblCompany, *lblWebsite;
+    SkinLabel *SkinLabel1;  // invisible template for the skin's label copies
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "Form1.h"
+#include "LookupCycle.h"
+#include "ScriptedHttpServer.h"
+#include "SettingsStore.h"
+#include "TempSettings.h"
+
+#include <QTest>
+#include <memory>
+
+inline const QByteArray PagePath = "/extras/GetExternalIP.asp";
+using Response = ScriptedHttpServer::Response;
+
+/// A main window on its own empty store, looking up against a scripted local server.
+struct Rig {
+    TempSettings temp;
+    ScriptedHttpServer server;
+    std::unique_ptr<Form1> window;
+    int endCalls = 0;
+    int lookups = 0;
+
+    Rig() { server.setResponse(PagePath, Response::ok("203.0.113.7")); }
+    void seed(const char *key, const QString &value)
+    {
+        SettingsStore(QStringLiteral("Netquill")).SaveSetting(QString::fromLatin1(key), value);
+    }
+    Form1 &create()
+    {
+        qputenv("NETQUILL_IP_HOST", server.hostAndPort().toLatin1());
+        window = std::make_unique<Form1>();
+        window->setEndProgram([this] { ++endCalls; });
+        QObject::connect(window->lookup(), &LookupCycle::statusChanged, [this](const QString &text) {
+            if (text == LookupCycle::StatusLooking)
+                ++lookups;
+        });
+        return *window;
+    }
+    Form1 &load()
+    {
+        create().Form_Load();
+        return *window;
+    }
+    bool lookupFinished()
+    {
+        return QTest::qWaitFor([this] { return window->txtStatus->text() != LookupCycle::StatusLooking; }, 5000);
+    }
+    QStringList storedKeys()
+    {
+        QStringList keys = SettingsStore(QStringLiteral("Netquill")).keys();
+        keys.sort();
+        return keys;
+    }
+};
+
