@@ -1,13 +1,25 @@
 #include "SettingsStore.h"
 
+#include "SettingsFileFormat.h"
+
 #include <QStringList>
 
 namespace {
 const QString Section = QStringLiteral("Settings");
+
+QSettings::Format storeFormat()
+{
+#if defined(Q_OS_WIN) || defined(Q_OS_DARWIN)
+    return QSettings::NativeFormat; // registry and preferences keep text as text
+#else
+    // Same file as the native format, but a hand-edited value reads back as the text it holds.
+    return SettingsFileFormat::format();
+#endif
 }
+} // namespace
 
 SettingsStore::SettingsStore(const QString &application)
-    : m_settings(QSettings::NativeFormat, QSettings::UserScope, application, application)
+    : m_settings(storeFormat(), QSettings::UserScope, application, application)
 {
 }
 
@@ -16,12 +28,7 @@ QString SettingsStore::GetSetting(const QString &key, const QString &defaultValu
     m_settings.beginGroup(Section);
     const QVariant value = m_settings.value(key);
     m_settings.endGroup();
-    if (!value.isValid())
-        return defaultValue;
-    // A hand-edited INI line with unquoted commas reads back as a list; keep its text.
-    if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList().join(QStringLiteral(", "));
-    return value.toString();
+    return value.isValid() ? value.toString() : defaultValue;
 }
 
 void SettingsStore::SaveSetting(const QString &key, const QString &value)

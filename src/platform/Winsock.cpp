@@ -63,19 +63,20 @@ void Winsock::Close()
 {
     if (m_socket->state() == QAbstractSocket::UnconnectedState)
         return;
-    if (m_socket->state() != QAbstractSocket::ConnectedState || m_socket->bytesToWrite() == 0) {
-        m_socket->abort();
-        return;
-    }
-    // The control is closed at once, but what was just sent (a QUIT, say) still leaves: the old
-    // connection finishes on its own, silently, and a fresh socket takes its place.
+    // Closed means the peer hung up, so the closing socket is cut loose before it can report its own
+    // close, and a fresh socket takes its place. What was just sent (a QUIT, say) still leaves.
     QTcpSocket *closing = m_socket;
     closing->disconnect(this);
+    attachSocket();
+    if (closing->state() != QAbstractSocket::ConnectedState || closing->bytesToWrite() == 0) {
+        closing->abort();
+        closing->deleteLater();
+        return;
+    }
     connect(closing, &QTcpSocket::disconnected, closing, &QObject::deleteLater);
     QTimer::singleShot(5000, closing, [closing] {
         closing->abort();
         closing->deleteLater();
     });
     closing->disconnectFromHost();
-    attachSocket();
 }

@@ -34,6 +34,7 @@ public:
 signals:
     void Connected();
     void DataArrival(qint64 bytesTotal);
+    /// The peer closed the connection; a local Close() raises nothing.
     void Closed();
 
 private:

@@ -4,9 +4,33 @@
 #include "TempSettings.h"
 #include "TestMain.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
+
+namespace {
+/// Puts a settings file in place in the given config folder, as a user or an earlier build left it.
+bool placeStoreFile(const QString &configDir, const QByteArray &contents)
+{
+    QFile file(configDir + QStringLiteral("/Netquill/Netquill.conf"));
+    return QDir().mkpath(configDir + QStringLiteral("/Netquill")) && file.open(QIODevice::WriteOnly) &&
+           file.write(contents) == contents.size();
+}
+
+/// A key as a program started afresh reads it from a copy of the file: within one process QSettings
+/// keeps what it last wrote to a file and does not parse that file again.
+QString readFromCopy(const QString &fileName, const SettingKeys::Key &key)
+{
+    QFile file(fileName);
+    TempSettings fresh;
+    if (!file.open(QIODevice::ReadOnly) || !placeStoreFile(fresh.path(), file.readAll()))
+        return QStringLiteral("(no copy)");
+    return SettingsStore(QStringLiteral("Netquill")).GetSetting(key);
+}
+} // namespace
 
 class SettingsStoreTest : public QObject {
     Q_OBJECT
@@ -43,6 +67,8 @@ private slots:
         QTest::newRow("looks like a Qt type") << QStringLiteral("@Variant(abc)");
         QTest::newRow("at sign") << QStringLiteral("@");
         QTest::newRow("non-ASCII") << QStringLiteral("adrès ü 日本");
+        QTest::newRow("in quotes") << QStringLiteral("\"x\"");
+        QTest::newRow("control characters") << QString::fromUtf8("\x01" "f\t\0" "7 x", 7);
         QTest::newRow("number text") << QStringLiteral("007");
         QTest::newRow("boolean word") << QStringLiteral("true");
     }
@@ -50,14 +76,48 @@ private slots:
     {
         QFETCH(QString, value);
         TempSettings temp;
-        {
-            SettingsStore store(QStringLiteral("Netquill"));
-            store.SaveSetting(SettingKeys::OldExternal, value);
-            QCOMPARE(store.GetSetting(SettingKeys::OldExternal), value);
-        }
-        SettingsStore reopened(QStringLiteral("Netquill"));
-        QCOMPARE(reopened.GetSetting(SettingKeys::OldExternal), value);
-        QCOMPARE(reopened.keys(), QStringList{QStringLiteral("OldExternal")});
+        SettingsStore store(QStringLiteral("Netquill"));
+        store.SaveSetting(SettingKeys::OldExternal, value);
+        QCOMPARE(store.GetSetting(SettingKeys::OldExternal), value);
+        QCOMPARE(store.keys(), QStringList{QStringLiteral("OldExternal")});
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), value);
+
+        // A file that earlier builds wrote through QSettings' own INI writer reads the same.
+        QTemporaryDir legacyDir;
+        const QString legacyFile = legacyDir.filePath(QStringLiteral("Netquill.conf"));
+        QSettings(legacyFile, QSettings::NativeFormat)
+            .setValue(QStringLiteral("Settings/OldExternal"), value);
+        QCOMPARE(readFromCopy(legacyFile, SettingKeys::OldExternal), value);
+    }
+
+    void handEditedValueReadsAsItsText_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("expected"); // strEmailFrom
+        QTest::newRow("unquoted commas") << QByteArray("[Settings]\nstrEmailFrom=a,b,c\n") << "a,b,c";
+        QTest::newRow("spaces kept, CRLF")
+            << QByteArray("[Settings]\r\nstrEmailFrom=a , b,  c \r\nrefresh=0\r\n") << "a , b,  c ";
+        QTest::newRow("Latin-1 byte") << QByteArray("[Settings]\nstrEmailFrom=caf\xe9\n") << "caf\u00e9";
+        QTest::newRow("UTF-8") << QByteArray("[Settings]\nstrEmailFrom=caf\xc3\xa9\n") << "caf\u00e9";
+        QTest::newRow("semicolon and quotes")
+            << QByteArray("[Settings]\nstrEmailFrom=Jo \"JJ\" <j@x>; k=v\n") << "Jo \"JJ\" <j@x>; k=v";
+        QTest::newRow("garbage, NUL, huge line")
+            << QByteArrayLiteral(
+                   "\0\xff[\n=\n[Settings\nno equals\n[Settings]\n; note\nstrEmailFrom=a\0b\n") +
+                   QByteArray(300000, '=') + "\n"
+            << QString::fromUtf8("a\0b", 3);
+    }
+    void handEditedValueReadsAsItsText()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, expected);
+        TempSettings temp;
+        QVERIFY(placeStoreFile(temp.path(), file));
+        SettingsStore store(QStringLiteral("Netquill"));
+        QCOMPARE(store.GetSetting(SettingKeys::EmailFrom), expected);
+        store.SaveSetting(SettingKeys::Refresh, QStringLiteral("1")); // rewrites the whole file
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::EmailFrom), expected);
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::Refresh), QStringLiteral("1"));
     }
 
     void storeLivesInTheUsersConfigFolder()

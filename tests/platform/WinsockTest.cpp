@@ -77,6 +77,42 @@ private slots:
         QCOMPARE(socket.State(), 0);
     }
 
+    void closedOnlyWhenThePeerCloses_data()
+    {
+        QTest::addColumn<bool>("localClose");
+        QTest::addColumn<QByteArray>("data"); // sent before the close by the side that closes
+        QTest::addColumn<int>("closedEvents");
+        QTest::newRow("local close, nothing pending") << true << QByteArray() << 0;
+        QTest::newRow("local close, data pending") << true << QByteArray("QUIT\r\n") << 0;
+        QTest::newRow("remote close") << false << QByteArray() << 1;
+        QTest::newRow("remote close with data") << false << QByteArray("221 bye\r\n") << 1;
+    }
+    void closedOnlyWhenThePeerCloses()
+    {
+        QFETCH(bool, localClose);
+        QFETCH(QByteArray, data);
+        QFETCH(int, closedEvents);
+        QTcpServer server;
+        Winsock socket;
+        QTcpSocket *peer = connectToLocalServer(server, socket);
+        QVERIFY(peer);
+        QSignalSpy closed(&socket, &Winsock::Closed);
+        if (localClose) {
+            socket.SendData(QString::fromLatin1(data));
+            socket.Close();
+            QTRY_VERIFY_WITH_TIMEOUT(peer->state() != QAbstractSocket::ConnectedState, 5000);
+            QCOMPARE(peer->readAll(), data);
+        } else {
+            peer->write(data);
+            peer->disconnectFromHost();
+            QTRY_COMPARE_WITH_TIMEOUT(socket.State(), 0, 5000);
+            QCOMPARE(socket.GetData(), QString::fromLatin1(data)); // still there after the close
+        }
+        socket.Close(); // a second, local close of a closed control
+        QTest::qWait(100); // room for a late or repeated event
+        QCOMPARE(closed.count(), closedEvents);
+    }
+
     void dataSentJustBeforeCloseStillLeaves()
     {
         QTcpServer server;
