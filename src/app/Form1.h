@@ -47,6 +47,9 @@ public:
     void cmdSend_Click();
     void Command3_Click();
     void timRefresh_Timer();
+    void cmdConvert_Click();
+    void cmdConvert2_Click();
+    void cmdWhois_Click();
 
     void mnuPopupShow_Click();
     /// Opens the tray menu at the cursor; the tray's left and right clicks land here.
@@ -68,6 +71,10 @@ public:
     TrayIcon *trayIcon() { return m_tray; }
     frmConfigure *configureWindow() const;
     bool hasRegistry() const { return m_addRemove != nullptr; }
+    QWidget *whoisWindow() const { return m_whois; }
+
+    /// The whois query taken from Text3 by the last "Whois"; the whois window runs it when it loads.
+    QString strWhoisQuery;
 
     // Controls, named as the window's design names them.
     QGroupBox *Frame1, *Frame2, *Frame3, *Frame4, *Frame5, *Frame6;
