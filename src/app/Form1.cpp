@@ -12,8 +12,10 @@
 #include "Winsock.h"
 #include "Form2.h"
 #include "Form8.h"
+#include "clsIPResolve.h"
 #include "frmAbout.h"
 #include "frmConfigure.h"
+#include "frmWhois.h"
 #include "modIdentity.h"
 #include "modSkin.h"
 #include "modTaskbar.h"
@@ -79,6 +81,12 @@ Form1::Form1(QWidget *parent)
     connect(cmdCopy1, &QToolButton::clicked, this, &Form1::cmdCopy1_Click);
     connect(cmdCopy2, &QToolButton::clicked, this, &Form1::cmdCopy2_Click);
     connect(cmdSend, &QPushButton::clicked, this, &Form1::cmdSend_Click);
+    connect(cmdConvert, &QPushButton::clicked, this, &Form1::cmdConvert_Click);
+    connect(cmdConvert2, &QPushButton::clicked, this, &Form1::cmdConvert2_Click);
+    connect(cmdWhois, &QPushButton::clicked, this, &Form1::cmdWhois_Click);
+    // Enter converts; the key still goes on to the box.
+    connect(Text1, &QLineEdit::returnPressed, this, &Form1::cmdConvert_Click);
+    connect(Text2, &QLineEdit::returnPressed, this, &Form1::cmdConvert2_Click);
     // A state set from code runs the same action as a click, but only when it really changes.
     connect(Check1, &QCheckBox::stateChanged, this, &Form1::Check1_Click);
     connect(Check2, &QCheckBox::stateChanged, this, &Form1::Check2_Click);
@@ -219,6 +227,25 @@ void Form1::Command3_Click()
         m_configure->show();
         m_configure->raise();
         m_configure->activateWindow();
+    }
+}
+
+// A conversion blocks until the resolver answers; a failure clears the other box.
+void Form1::cmdConvert_Click() { Text2->setText(clsIPResolve().AddressToName(Text1->text())); }
+
+void Form1::cmdConvert2_Click() { Text1->setText(clsIPResolve().NameToAddress(Text2->text())); }
+
+void Form1::cmdWhois_Click()
+{
+    strWhoisQuery = Text3->text();
+    // While the window is open it keeps its answer; the stored query runs when it is opened again.
+    if (!m_whois) {
+        m_whois = new frmWhois(strWhoisQuery);
+        m_whois->show();
+    } else {
+        m_whois->show();
+        m_whois->raise();
+        m_whois->activateWindow();
     }
 }
 

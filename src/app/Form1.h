@@ -51,6 +51,9 @@ public:
     void cmdSend_Click();
     void Command3_Click();
     void timRefresh_Timer();
+    void cmdConvert_Click();
+    void cmdConvert2_Click();
+    void cmdWhois_Click();
 
     void mnuPopupShow_Click();
     /// Opens the help window; it stays hidden when it found no help file.
@@ -80,6 +83,10 @@ public:
     /// Where the help window looks for its file; the program's folder unless a test says otherwise.
     void setHelpFolder(const QString &folder) { m_helpFolder = folder; }
     bool hasRegistry() const { return m_addRemove != nullptr; }
+    QWidget *whoisWindow() const { return m_whois; }
+
+    /// The whois query taken from Text3 by the last "Whois"; the whois window runs it when it loads.
+    QString strWhoisQuery;
 
     // Controls, named as the window's design names them.
     QGroupBox *Frame1; // "Local IP Addresses": both addresses and their copy buttons

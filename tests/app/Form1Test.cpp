@@ -9,6 +9,7 @@
 #include "TestMain.h"
 #include "Winsock.h"
 #include "frmConfigure.h"
+#include "frmWhois.h"
 #include "Skin.h"
 #include "SmtpSession.h"
 #include "SkinEngine.h"
@@ -25,11 +26,14 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QToolButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -466,6 +470,89 @@ private slots:
         w.close();
         QCOMPARE(rig.endCalls, 1);
         QVERIFY(!modSkin::Engine()->isRunning());
+    }
+
+    void converterReplacesTheOtherBox_data()
+    {
+        QTest::addColumn<bool>("fromAddress");
+        QTest::addColumn<bool>("enterKey");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("Enter in Text1, three parts") << true << true << "127.0.0" << "";
+        QTest::newRow("Convert, part of 256") << true << false << "127.0.0.256" << "";
+        QTest::newRow("Enter in Text2, localhost") << false << true << "localhost" << "127.0.0.1";
+        QTest::newRow("Convert, empty name") << false << false << "" << "";
+    }
+    void converterReplacesTheOtherBox()
+    {
+        QFETCH(bool, fromAddress);
+        QFETCH(bool, enterKey);
+        QFETCH(QString, input);
+        QFETCH(QString, result);
+        Rig rig;
+        Form1 &w = rig.create();
+        QLineEdit *source = fromAddress ? w.Text1 : w.Text2;
+        QLineEdit *target = fromAddress ? w.Text2 : w.Text1;
+        source->setText(input);
+        target->setText(QStringLiteral("stale"));
+        const QString status = w.txtStatus->text();
+        if (enterKey)
+            QTest::keyClick(source, Qt::Key_Return);
+        else
+            (fromAddress ? w.cmdConvert : w.cmdConvert2)->click();
+        QCOMPARE(target->text(), result);
+        QCOMPARE(source->text(), input);
+        QCOMPARE(w.txtStatus->text(), status);
+    }
+
+    void whoisOpensOnceAndRunsTheStoredQuery()
+    {
+        QTcpServer whois;
+        QVERIFY(whois.listen(QHostAddress::LocalHost, 0));
+        qputenv("NETQUILL_WHOIS_HOST", "127.0.0.1:" + QByteArray::number(whois.serverPort()));
+        const auto unset = qScopeGuard([] { qunsetenv("NETQUILL_WHOIS_HOST"); });
+        auto query = [&whois]() -> std::pair<QTcpSocket *, QByteArray> {
+            if (!QTest::qWaitFor([&] { return whois.hasPendingConnections(); }, 5000))
+                return {nullptr, {}};
+            QTcpSocket *peer = whois.nextPendingConnection();
+            QByteArray line;
+            static_cast<void>(QTest::qWaitFor([&] { return (line += peer->readAll()).endsWith("\r\n"); }, 5000));
+            return {peer, line};
+        };
+        Rig rig;
+        Form1 &w = rig.create();
+        w.Text3->setText(QStringLiteral("first.example"));
+        w.cmdWhois->click();
+        auto [peer, line] = query();
+        QVERIFY(peer);
+        QCOMPARE(line, QByteArray("first.example\r\n"));
+        QPointer<QWidget> window = w.whoisWindow();
+        QVERIFY(window && window->isVisible());
+
+        // A second click while it is open only stores the query; the first answer stays.
+        w.Text3->setText(QStringLiteral("second.example"));
+        w.cmdWhois->click();
+        QCOMPARE(w.whoisWindow(), window.data());
+        QCOMPARE(w.strWhoisQuery, QStringLiteral("second.example"));
+        peer->write("first answer\n");
+        peer->disconnectFromHost();
+        auto *answerBox = qobject_cast<frmWhois *>(window.data())->text1;
+        QTRY_COMPARE_WITH_TIMEOUT(answerBox->toPlainText(), QStringLiteral("first answer\n"), 5000);
+        QVERIFY(!whois.hasPendingConnections());
+
+        // Closed, it loads again on the next click and runs the stored query.
+        window->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.whoisWindow(), 5000);
+        w.cmdWhois->click();
+        auto [again, secondLine] = query();
+        QVERIFY(again);
+        QCOMPARE(secondLine, QByteArray("second.example\r\n"));
+        QVERIFY(w.whoisWindow());
+
+        // The main window's close sequence unloads it with its connection.
+        w.close();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.whoisWindow(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(again->state(), QAbstractSocket::UnconnectedState, 5000);
     }
 
     void layoutMatchesTheDesign()

@@ -1,0 +1,118 @@
+#include "frmWhois.h"
+
+#include "Twips.h"
+#include "WhoisServer.h"
+#include "Winsock.h"
+#include "modIdentity.h"
+#include "modSkin.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QPlainTextEdit>
+
+namespace {
+/// Word wrapping costs time that grows with the square of a line's length: past this length a
+/// line wraps anywhere, so that a hostile answer of one endless line cannot freeze the window.
+constexpr qsizetype LongLine = 16 * 1024;
+
+qsizetype longestLine(const QString &text)
+{
+    qsizetype longest = 0;
+    qsizetype current = 0;
+    for (const QChar ch : text) {
+        if (ch == QLatin1Char('\n') || ch == QLatin1Char('\r')) {
+            current = 0;
+        } else if (++current > longest) {
+            longest = current;
+        }
+    }
+    return longest;
+}
+} // namespace
+
+frmWhois::frmWhois(const QString &query, QWidget *parent)
+    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), m_query(query)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("WHOIS Information"));
+    setFixedSize(Twips::toPixels(WidthTwips), Twips::toPixels(HeightTwips));
+
+    text1 = new QPlainTextEdit(this);
+    text1->setObjectName(QStringLiteral("text1"));
+    text1->setGeometry(rect());
+    text1->setReadOnly(true);
+    text1->setUndoRedoEnabled(false);
+    text1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    text1->setAccessibleName(windowTitle());
+
+    Winsock1 = new Winsock(this);
+    connect(Winsock1, &Winsock::Connected, this, &frmWhois::Winsock1_Connect);
+    connect(Winsock1, &Winsock::DataArrival, this, &frmWhois::Winsock1_DataArrival);
+    connect(Winsock1, &Winsock::Closed, this, &frmWhois::Winsock1_Close);
+
+    Form_Load();
+}
+
+void frmWhois::Form_Load()
+{
+    strWhoisText.clear();
+    // A window that cannot take the skin still works with its plain look.
+    if (modIdentity::Identity().blnSkinEnabled)
+        modSkin::runGuarded([this] { modSkin::SkinForm(this); });
+    const WhoisServer::Endpoint server = WhoisServer::current();
+    Winsock1->Close();
+    Winsock1->LocalPort = 0;
+    Winsock1->RemoteHost = server.host;
+    Winsock1->RemotePort = server.port;
+    // A server that cannot be reached leaves the box empty; nothing is reported.
+    Winsock1->Connect();
+}
+
+void frmWhois::Winsock1_Connect()
+{
+    Winsock1->SendData(m_query + QStringLiteral("\r\n"));
+}
+
+void frmWhois::Winsock1_DataArrival(qint64 bytesTotal)
+{
+    Q_UNUSED(bytesTotal);
+    if (m_finished)
+        return;
+    if (!take(Winsock1->GetData())) {
+        // A server that goes on past any real answer is cut off; what came until then is shown.
+        showAnswer();
+        Winsock1->Close();
+    }
+}
+
+void frmWhois::Winsock1_Close()
+{
+    if (m_finished)
+        return;
+    take(Winsock1->GetData());
+    showAnswer();
+}
+
+bool frmWhois::take(const QString &data)
+{
+    const qsizetype room = MaxAnswerLength - strWhoisText.size();
+    strWhoisText += data.left(room);
+    return data.size() <= room;
+}
+
+void frmWhois::showAnswer()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    if (longestLine(strWhoisText) > LongLine)
+        text1->setWordWrapMode(QTextOption::WrapAnywhere);
+    text1->setPlainText(strWhoisText);
+}
+
+void frmWhois::closeEvent(QCloseEvent *event)
+{
+    m_finished = true; // the window is going: its own close of the connection shows nothing
+    Winsock1->Close();
+    event->accept();
+}
