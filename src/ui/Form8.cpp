@@ -48,8 +48,12 @@ void Form8::Form_Load()
     m_found = xfileExists::FileExists(path);
     if (!m_found)
         return;
-    modSkin::runGuarded([this, &path] {
-        QFile file(path);
+    modSkin::runGuarded([this] {
+        // The file was found without regard to letter case; open it under the name it really has.
+        const QStringList names = QDir(m_folder).entryList({QStringLiteral("Help.rtf")}, QDir::Files);
+        if (names.isEmpty())
+            return;
+        QFile file(QDir(m_folder).filePath(names.first()));
         if (file.open(QIODevice::ReadOnly) && file.size() <= MaxHelpBytes)
             RtfReader::read(file.read(MaxHelpBytes), *rtf1->document());
     });

@@ -6,6 +6,7 @@
 #include "SettingsStore.h"
 #include "TempSettings.h"
 
+#include <QLineEdit>
 #include <QTest>
 #include <memory>
 
