@@ -129,8 +129,13 @@ void Form1::Form_Load()
     cmdWebsite->setText(QStringLiteral("Visit ") + identity.strWebsite);
 
     // From the skin step on, a step that fails is skipped and the load goes on.
-    if (identity.blnSkinEnabled)
+    if (identity.blnSkinEnabled) {
+        modSkin::runGuarded([this] {
+            modSkin::SubstituteSkinLabels(this, {&SkinLabel1, &SkinLabel2, &SkinLabel3, &SkinLabel4, &SkinLabel5},
+                                          true);
+        });
         modSkin::runGuarded([this] { modSkin::SkinForm(this); });
+    }
     modSkin::runGuarded([this] {
         if (m_store->GetSetting(SettingKeys::ShowHelp) == QLatin1String("1"))
             OpenHelp();

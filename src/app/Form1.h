@@ -6,6 +6,7 @@
 #include "frmAbout.h"
 #include "MailSettings.h"
 #include "RefreshSchedule.h"
+#include "SkinLabelArray.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -99,6 +100,8 @@ public:
     SkinLabel *Label2; // the internal address
     SkinLabel *Label3, *Label4; // the captions "Internal:" and "External:"
     QLabel *Label5, *Label6, *Label7; // captions of Text1, Text2 and Text3
+    // The skin's label copies, one array per frame but Frame3, each from an invisible template.
+    SkinLabelArray SkinLabel1, SkinLabel2, SkinLabel3, SkinLabel4, SkinLabel5;
     QToolButton *cmdCopy1, *cmdCopy2; // copy the internal / the external address
     QPushButton *cmdConvert, *cmdConvert2; // address to name / name to address
     QPushButton *cmdWhois, *cmdWebsite;

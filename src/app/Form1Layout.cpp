@@ -103,6 +103,13 @@ void Form1::buildControls()
     cmdSend = control<QPushButton>(Frame6, QStringLiteral("Command4"), 2640, 300, 495, 255);
     cmdSend->hide();
 
+    // Template places are of no consequence: the templates are never shown.
+    SkinLabel1 = SkinLabelArray(SkinLabelArray::Template(Frame1, 3240, 1800, 135, 135));
+    SkinLabel2 = SkinLabelArray(SkinLabelArray::Template(Frame2, 3240, 1440, 135, 135));
+    SkinLabel3 = SkinLabelArray(SkinLabelArray::Template(Frame4, 3240, 840, 135, 135));
+    SkinLabel4 = SkinLabelArray(SkinLabelArray::Template(Frame5, 3240, 1320, 135, 135));
+    SkinLabel5 = SkinLabelArray(SkinLabelArray::Template(Frame6, 3240, 1020, 135, 135));
+
     txtStatus = textBox(client, 60, 4980, 7395, 285);
     txtStatus->setReadOnly(true);
     txtStatus->setFocusPolicy(Qt::NoFocus);

@@ -4,6 +4,7 @@
 #include "SettingsStore.h"
 #include "Caption.h"
 #include "Twips.h"
+#include "modIdentity.h"
 #include "modSkin.h"
 
 #include <QLabel>
@@ -35,6 +36,7 @@ frmConfigure::frmConfigure(SettingsStore &store, MailSettings &settings, std::fu
 
 void frmConfigure::buildControls()
 {
+    SkinLabel1 = SkinLabelArray(SkinLabelArray::Template(this, 2520, 120, 135, 135));
     lblServer = new QLabel(QStringLiteral("Mail Server:"), this);
     lblPort = new QLabel(QStringLiteral("Port:"), this);
     lblEmailTo = new QLabel(QStringLiteral("Email Address - To:"), this);
@@ -93,10 +95,10 @@ void frmConfigure::Form_Load()
     setIfChanged(txtPort, m_settings.strPort);
     setIfChanged(txtEmailTo, m_settings.strEmailTo);
     setIfChanged(txtEmailFrom, m_settings.strEmailFrom);
-    try {
-        modSkin::SkinForm(this);
-    } catch (...) {
-        // A window that cannot take the skin still works with its plain look.
+    // A window that cannot take the skin still works with its plain look.
+    if (modIdentity::Identity().blnSkinEnabled) {
+        modSkin::runGuarded([this] { modSkin::SubstituteSkinLabels(this, {&SkinLabel1}, false); });
+        modSkin::runGuarded([this] { modSkin::SkinForm(this); });
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SkinLabelArray.h"
+
 #include <QDialog>
 #include <functional>
 
@@ -29,6 +31,7 @@ public:
     QLabel *lblServer, *lblPort, *lblEmailTo, *lblEmailFrom;
     QLineEdit *txtServer, *txtPort, *txtEmailTo, *txtEmailFrom;
     QPushButton *cmdSend;
+    SkinLabelArray SkinLabel1; // the skin's copies of the captions, from an invisible template
 
 private:
     void buildControls();

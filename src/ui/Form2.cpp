@@ -16,7 +16,7 @@ Form2::Form2(QWidget *parent)
       Label1(new SkinLabel(QStringLiteral("000.000.000.000"), this)),
       Label4(new QLabel(QStringLiteral("External:"), this)),
       Label2(new SkinLabel(QStringLiteral("000.000.000.000"), this)),
-      SkinLabel1(new SkinLabel(QStringLiteral("Windowed Label"), this)), mnuPopup(new QMenu(this))
+      SkinLabel1(SkinLabelArray::Template(this, 300, 600, 135, 135)), mnuPopup(new QMenu(this))
 {
     // It shows addresses; clicking it must not take the focus from the user's work.
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -26,8 +26,6 @@ Form2::Form2(QWidget *parent)
     Twips::place(Label1, 900, 120, 2475, 255);
     Twips::place(Label4, 60, 420, 735, 195);
     Twips::place(Label2, 900, 420, 2475, 255);
-    Twips::place(SkinLabel1, 300, 600, 135, 135);
-    SkinLabel1->hide();
     QFont address = modSkin::DesignFont();
     address.setBold(true);
     Label1->setFont(address);
@@ -57,6 +55,7 @@ void Form2::Form_Load()
         return;
     }
     // From here on a failing step is skipped and the load goes on.
+    modSkin::runGuarded([this] { modSkin::SubstituteSkinLabels(this, {&SkinLabel1}, false); });
     modSkin::runGuarded([this] { modSkin::SkinForm(this); });
     modSkin::runGuarded([this] { emit refreshRequested(); });
 }

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "SkinLabelArray.h"
+
 #include <QWidget>
 
 class QAction;
 class QLabel;
 class QMenu;
-class SkinLabel;
 
 /// The address overlay: a small frameless window at the top-left corner of the screen, above
 /// ordinary windows, showing both addresses. A right-click on its background or a caption opens
@@ -22,7 +23,7 @@ public:
     SkinLabel *Label1;      // the internal address
     QLabel *Label4;         // the caption "External:"
     SkinLabel *Label2;      // the external address
-    SkinLabel *SkinLabel1;  // invisible template for the skin's label copies
+    SkinLabelArray SkinLabel1; // the skin's copies of the captions, from an invisible template
     QMenu *mnuPopup;        // the right-click menu
     QAction *mnuPopupItem[2]; // "Refresh", "Hide"
 

@@ -1,5 +1,6 @@
 #include "frmAbout.h"
 
+#include "PictureBox.h"
 #include "SkinLabel.h"
 #include "Twips.h"
 #include "modIdentity.h"
@@ -25,7 +26,7 @@ template <typename T> T *label(QWidget *parent, const QString &text, int left, i
 frmAbout::frmAbout(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      Picture1(new QLabel(this))
+      Picture1(new PictureBox(this)), SkinLabel1(SkinLabelArray::Template(this, 480, 2940, 555, 195))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(Twips::toPixels(7455), Twips::toPixels(2925));
@@ -38,9 +39,6 @@ frmAbout::frmAbout(QWidget *parent)
     lblCompany = label<SkinLabel>(this, {}, 2580, 2100, 4635, 315, 12);
     Label4 = label<QLabel>(this, QStringLiteral("Website:"), 180, 2520, 2295, 315, 12);
     lblWebsite = label<SkinLabel>(this, {}, 2580, 2520, 4635, 315, 12);
-    SkinLabel1 = new SkinLabel(QStringLiteral("Windowed Label"), this);
-    Twips::place(SkinLabel1, 480, 2940, 555, 195);
-    SkinLabel1->hide();
 }
 
 void frmAbout::Form_Load()
@@ -51,6 +49,8 @@ void frmAbout::Form_Load()
     lblCompany->setText(QString::fromUtf8(BuildIdentity::CompanyName));
     lblVersion->setText(modIdentity::VersionText());
     lblWebsite->setText(QString::fromUtf8(BuildIdentity::Comments));
-    if (identity.blnSkinEnabled)
+    if (identity.blnSkinEnabled) {
+        modSkin::SubstituteSkinLabels(this, {&SkinLabel1}, false);
         modSkin::SkinForm(this);
+    }
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "SkinLabelArray.h"
+
 #include <QDialog>
 
+class PictureBox;
 class QLabel;
-class SkinLabel;
 
 /// The about box: the program's name, version, company and website under a header picture.
 /// Closing it unloads it.
@@ -15,9 +17,9 @@ public:
     /// Fills the texts from the version information, then skins the window.
     void Form_Load();
 
-    QLabel *Picture1;       // the header picture
+    PictureBox *Picture1;   // the header picture
     SkinLabel *Label1;      // the program name
     QLabel *Label2, *Label3, *Label4; // the captions "Version:", "Owned By:", "Website:"
     SkinLabel *lblVersion, *lblCompany, *lblWebsite;
-    SkinLabel *SkinLabel1;  // invisible template for the skin's label copies
+    SkinLabelArray SkinLabel1; // the skin's copies of the captions, from an invisible template
 };

@@ -4,6 +4,7 @@
 #include "PageFetcher.h"
 #include "SkinLabel.h"
 #include "TestMain.h"
+#include "PictureBox.h"
 #include "frmAbout.h"
 
 #include <QCheckBox>

@@ -453,6 +453,11 @@ private slots:
         Form1 &w = rig.load();
         modSkin::SetCurrentSkin(nullptr);
         QCOMPARE(w.palette().color(QPalette::Window), Skin::toColor(skin.PanelColor()));
+        // Each frame's plain labels get copies from that frame's template only.
+        QCOMPARE(w.SkinLabel1.UBound(), 0);
+        QCOMPARE(w.SkinLabel2.UBound(), 2);
+        QCOMPARE(w.SkinLabel3.UBound(), 1);
+        QCOMPARE(w.SkinLabel3[1]->text(), QStringLiteral("IP Address/Domain:"));
         QVERIFY(!w.Command3->isEnabled());
         QCOMPARE(w.Command1->palette().color(QPalette::Active, QPalette::ButtonText), Skin::toColor(skin.TextColor()));
         // A button that cannot be used must not look like one that can.
