@@ -4,6 +4,7 @@ NETQUILL_PACKAGES=(
   qt6-base-dev libgl1-mesa-dev libgumbo-dev
   xvfb xauth fonts-dejavu-core
   nginx-light python3-aiosmtpd
+  clang libclang-rt-14-dev
 )
 
 netquill_install_deps() {
