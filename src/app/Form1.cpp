@@ -5,6 +5,7 @@
 #include "LookupCycle.h"
 #include "Module6464.h"
 #include "PageFetcher.h"
+#include "ScreenCentre.h"
 #include "SettingsStore.h"
 #include "SkinEngine.h"
 #include "SkinLabel.h"
@@ -99,10 +100,12 @@ Form1::Form1(QWidget *parent)
 
 Form1::~Form1()
 {
-    // These windows hold references into this one; they go first.
+    // The other windows are top-level windows of their own, so that they stay on the screen while
+    // this one is hidden in the tray; they are deleted here, before what they refer to.
     delete m_configure;
     delete m_help;
     delete m_overlay;
+    delete m_about;
 }
 
 frmConfigure *Form1::configureWindow() const { return m_configure; }
@@ -198,7 +201,7 @@ void Form1::Command2_Click()
 void Form1::OpenHelp()
 {
     if (!m_help) {
-        m_help = new Form8(*m_store, m_helpFolder, this);
+        m_help = new Form8(*m_store, m_helpFolder);
         m_help->Form_Load();
     }
     if (m_help->hasHelpFile()) {
@@ -210,7 +213,7 @@ void Form1::OpenHelp()
 void Form1::OpenAbout()
 {
     if (!m_about) {
-        m_about = new frmAbout(this);
+        m_about = new frmAbout;
         m_about->Form_Load();
     }
     m_about->show();
@@ -226,7 +229,7 @@ void Form1::cmdSend_Click() { m_session->Send(); }
 void Form1::Command3_Click()
 {
     if (!m_configure) {
-        m_configure = new frmConfigure(*m_store, m_mail, [this] { cmdSend_Click(); }, this);
+        m_configure = new frmConfigure(*m_store, m_mail, [this] { cmdSend_Click(); });
         m_configure->show();
     } else {
         m_configure->show();
@@ -323,8 +326,7 @@ void Form1::showEvent(QShowEvent *event)
 {
     if (!m_placed) {
         m_placed = true;
-        if (const QScreen *target = screen())
-            move(target->availableGeometry().center() - frameGeometry().center() + pos());
+        ScreenCentre::place(this);
     }
     QMainWindow::showEvent(event);
 }

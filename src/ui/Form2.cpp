@@ -7,6 +7,7 @@
 #include "modSkin.h"
 
 #include <QGuiApplication>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
@@ -26,6 +27,14 @@ Form2::Form2(QWidget *parent)
     Twips::place(Label1, 900, 120, 2475, 255);
     Twips::place(Label4, 60, 420, 735, 195);
     Twips::place(Label2, 900, 420, 2475, 255);
+    // The captions' boxes are narrow; where the design face is missing and the stand-in runs wider,
+    // the text is set a little smaller rather than cut off.
+    for (QLabel *caption : {Label3, Label4}) {
+        QFont font = caption->font();
+        while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(caption->text()) > caption->width())
+            font.setPointSizeF(font.pointSizeF() - 0.25);
+        caption->setFont(font);
+    }
     QFont address = modSkin::DesignFont();
     address.setBold(true);
     Label1->setFont(address);

@@ -2,6 +2,7 @@
 
 #include "RtfReader.h"
 #include "SettingsStore.h"
+#include "ScreenCentre.h"
 #include "Twips.h"
 #include "modIdentity.h"
 #include "modOnTop.h"
@@ -23,7 +24,7 @@ constexpr Qt::CheckState StoredStates[] = {Qt::Unchecked, Qt::Checked, Qt::Parti
 } // namespace
 
 Form8::Form8(SettingsStore &store, const QString &folder, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+    : QDialog(parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       rtf1(new QTextEdit(this)), Check1(new QCheckBox(QStringLiteral("Show at Startup"), this)), m_store(store),
       m_folder(folder)
@@ -38,6 +39,7 @@ Form8::Form8(SettingsStore &store, const QString &folder, QWidget *parent)
     rtf1->setAccessibleName(QStringLiteral("Readme/Help"));
     Check1->setChecked(true);
     connect(Check1, &QCheckBox::stateChanged, this, &Form8::Check1_Click);
+    ScreenCentre::place(this);
 }
 
 void Form8::Form_Load()
@@ -56,6 +58,7 @@ void Form8::Form_Load()
         QFile file(QDir(m_folder).filePath(names.first()));
         if (file.open(QIODevice::ReadOnly) && file.size() <= MaxHelpBytes)
             RtfReader::read(file.read(MaxHelpBytes), *rtf1->document());
+        rtf1->moveCursor(QTextCursor::Start); // open at the top, not where the reader stopped
     });
     modOnTop::SetAlwaysOnTop(this, true);
     // A stored text that is no whole number, or no state of the box, leaves the box as it is.

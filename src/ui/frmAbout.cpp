@@ -2,6 +2,7 @@
 
 #include "PictureBox.h"
 #include "SkinLabel.h"
+#include "ScreenCentre.h"
 #include "Twips.h"
 #include "modIdentity.h"
 #include "modSkin.h"
@@ -32,6 +33,7 @@ frmAbout::frmAbout(QWidget *parent)
     setFixedSize(Twips::toPixels(7455), Twips::toPixels(2925));
     Twips::place(Picture1, 0, 0, 7515, 1035);
     Picture1->setPixmap(QPixmap(QStringLiteral(":/header.jpg")));
+    ScreenCentre::place(this);
     Label1 = label<SkinLabel>(this, {}, 120, 1200, 7095, 435, 14.25);
     Label2 = label<QLabel>(this, QStringLiteral("Version:"), 180, 1680, 2295, 315, 12);
     lblVersion = label<SkinLabel>(this, {}, 2580, 1680, 4635, 315, 12);
