@@ -1,5 +1,7 @@
 #include "PageFetcher.h"
 
+#include "PlainBody.h"
+
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -128,6 +130,10 @@ void PageFetcher::replyFinished()
     m_finalUrl = m_reply->url();
     const QByteArray document = bodyAsUtf8(m_received, m_reply->rawHeader("Content-Type"));
     m_received.clear();
+    if (const std::optional<QString> plain = PlainBody::innerHtml(document)) {
+        complete(false, *plain);
+        return;
+    }
     dropReply();
     parse(document);
 }

@@ -1,7 +1,9 @@
 #include "HtmlBody.h"
 #include "PageFetcher.h"
+#include "PlainBody.h"
 #include "TestMain.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 class HtmlBodyTest : public QObject {
@@ -10,6 +12,7 @@ private slots:
     void innerHtml_data();
     void innerHtml();
     void deeplyNestedPage();
+    void plainPagesNeedNoParser();
 };
 
 void HtmlBodyTest::innerHtml_data()
@@ -97,6 +100,29 @@ void HtmlBodyTest::deeplyNestedPage()
     const int depth = int(PageFetcher::DefaultMaxBodyBytes / 3);
     const QString html = HtmlBody::innerHtml(QByteArray("<i>").repeated(depth) + "203.0.113.7");
     QCOMPARE(html, QString("<i>").repeated(depth) + "203.0.113.7" + QString("</i>").repeated(depth));
+}
+
+void HtmlBodyTest::plainPagesNeedNoParser()
+{
+    // Wherever the shortcut answers, it must answer what the parser would.
+    const QStringList pieces = {"203.0.113.7", " ", "\t", "\n", "\f", ">", QString(QChar(0x00A0)), "\u00e9",
+                                "\x01", "\xEF\xBB\xBF", "error", "::1", "\U0001F600"};
+    QRandomGenerator random(7);
+    int checked = 0;
+    for (int i = 0; i < 3000; ++i) {
+        QString text;
+        for (int n = random.bounded(8); n > 0; --n)
+            text += pieces.at(random.bounded(pieces.size()));
+        const QByteArray document = (i % 5 == 0 ? "\xEF\xBB\xBF" : "") + text.toUtf8();
+        if (const std::optional<QString> plain = PlainBody::innerHtml(document)) {
+            QCOMPARE(*plain, HtmlBody::innerHtml(document));
+            ++checked;
+        }
+    }
+    QVERIFY(checked > 500);
+    for (const QByteArray &markup : {QByteArray("<b>1</b>"), QByteArray("1 &amp; 2"), QByteArray("1\r\n"),
+                                     QByteArray("1\0", 2), QByteArray("caf\xC3\xA9")})
+        QVERIFY(!PlainBody::innerHtml(markup));
 }
 
 NETQUILL_TEST(HtmlBodyTest)

@@ -405,7 +405,7 @@ void PageFetcherTest::misbehavingParser()
     QFETCH(int, parseMs);
     ScriptedHttpServer server;
     QVERIFY(server.isListening());
-    server.setResponse("/page", Response::ok("203.0.113.7"));
+    server.setResponse("/page", Response::ok("<b>203.0.113.7</b>")); // markup: only the parser can read it
     PageFetcher fetcher;
     fetcher.setParser(program, arguments);
     fetcher.setParseLimits(parseMs, PageFetcher::DefaultParseMemoryBytes);
