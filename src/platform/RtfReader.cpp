@@ -544,8 +544,13 @@ void Reader::paragraph()
         m_blockPending = false;
     }
     flushText();
-    m_cursor.setBlockFormat(blockFormat(state().para));
-    m_cursor.setBlockCharFormat(charFormat(state().chars)); // sets the height of an empty paragraph
+    // A new block copies the formats of the one before it, so most paragraphs need no setting.
+    const QTextBlockFormat block = blockFormat(state().para);
+    if (m_cursor.blockFormat() != block)
+        m_cursor.setBlockFormat(block);
+    const QTextCharFormat chars = charFormat(state().chars); // the height of an empty paragraph
+    if (m_cursor.blockCharFormat() != chars)
+        m_cursor.setBlockCharFormat(chars);
     // The block after it starts only when something follows, so a final \par adds no empty line.
     m_blockPending = true;
 }
