@@ -1,7 +1,7 @@
 # Installs the Debian packages Netquill needs to build, test and run; only what is missing.
 NETQUILL_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libgl1-mesa-dev libgumbo-dev
+  qt6-base-dev qt6-webengine-dev libgl1-mesa-dev libgumbo-dev
   xvfb xauth fonts-dejavu-core
   nginx-light python3-aiosmtpd
   clang libclang-rt-14-dev

@@ -20,6 +20,7 @@
 #include "modIdentity.h"
 #include "modSkin.h"
 #include "modTaskbar.h"
+#include "WebsiteModule.h"
 
 #include <netquill/BuildIdentity.h>
 
@@ -42,7 +43,8 @@ Form1::Form1(QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_store(std::make_unique<SettingsStore>(QString::fromUtf8(BuildIdentity::ProductName))),
-      m_helpFolder(QCoreApplication::applicationDirPath()), m_endProgram([] { QCoreApplication::exit(0); })
+      m_helpFolder(QCoreApplication::applicationDirPath()), m_moduleFolder(QCoreApplication::applicationDirPath()),
+      m_endProgram([] { QCoreApplication::exit(0); })
 {
     buildControls();
     buildMenus();
@@ -85,6 +87,7 @@ Form1::Form1(QWidget *parent)
     connect(cmdConvert, &QPushButton::clicked, this, &Form1::cmdConvert_Click);
     connect(cmdConvert2, &QPushButton::clicked, this, &Form1::cmdConvert2_Click);
     connect(cmdWhois, &QPushButton::clicked, this, &Form1::cmdWhois_Click);
+    connect(cmdWebsite, &QPushButton::clicked, this, &Form1::cmdWebsite_Click);
     // Enter converts; the key still goes on to the box.
     connect(Text1, &QLineEdit::returnPressed, this, &Form1::cmdConvert_Click);
     connect(Text2, &QLineEdit::returnPressed, this, &Form1::cmdConvert2_Click);
@@ -255,6 +258,20 @@ void Form1::cmdWhois_Click()
         m_whois->raise();
         m_whois->activateWindow();
     }
+}
+
+void Form1::cmdWebsite_Click()
+{
+    if (!m_website) {
+        WebsiteHost host = WebsiteModule::Host();
+        host.EndProgram = m_endProgram;
+        m_website = WebsiteModule::Create(m_moduleFolder, host);
+        if (!m_website)
+            return;
+    }
+    m_website->show();
+    m_website->raise();
+    m_website->activateWindow();
 }
 
 void Form1::timRefresh_Timer()

@@ -55,6 +55,8 @@ public:
     void cmdConvert_Click();
     void cmdConvert2_Click();
     void cmdWhois_Click();
+    /// Opens the web browser window on the website; nothing happens where its library is missing.
+    void cmdWebsite_Click();
 
     void mnuPopupShow_Click();
     /// Opens the help window; it stays hidden when it found no help file.
@@ -69,6 +71,9 @@ public:
     void setSplash(QWidget *splash) { m_splash = splash; }
     /// The web browser window: while it is shown, closing this window leaves the program running.
     void setWebsiteWindow(QWidget *window) { m_website = window; }
+    QWidget *websiteWindow() const { return m_website; }
+    /// Where the browser window's library is looked for; the program's folder unless a test says otherwise.
+    void setModuleFolder(const QString &folder) { m_moduleFolder = folder; }
 
     SettingsStore &store() { return *m_store; }
     MailSettings &mailSettings() { return m_mail; }
@@ -168,6 +173,7 @@ private:
     QPointer<QWidget> m_splash, m_whois;
     QPointer<frmAbout> m_about;
     QString m_helpFolder;
+    QString m_moduleFolder;
     QPointer<QWidget> m_website;
     std::function<void()> m_endProgram;
     bool m_closing = false;
