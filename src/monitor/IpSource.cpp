@@ -7,5 +7,8 @@ QString IpSource::displayName() const
     if (!productPage)
         return url.toDisplayString();
     const QString name = QString::fromUtf8(BuildIdentity::ProductName) + QStringLiteral(" page");
-    return url.host().isEmpty() ? name : name + QStringLiteral(" at ") + url.authority(QUrl::FullyDecoded);
+    if (url.host().isEmpty())
+        return name;
+    const QString port = url.port() < 0 ? QString() : QLatin1Char(':') + QString::number(url.port());
+    return name + QStringLiteral(" at ") + url.host() + port;
 }
