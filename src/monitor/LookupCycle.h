@@ -28,6 +28,8 @@ public:
     /// page given at construction. A list with none switched on leaves the product's page alone.
     void setSources(const QList<IpSource> &sources);
     QList<IpSource> sources() const { return m_sources; }
+    /// The product's page as given at construction.
+    QUrl productPage() const { return m_page; }
 
     /// Restores the previous snapshot from the store ("0" when nothing was recorded yet).
     void LoadPrevious();
