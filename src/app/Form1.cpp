@@ -16,6 +16,7 @@
 #include "clsIPResolve.h"
 #include "frmAbout.h"
 #include "frmConfigure.h"
+#include "frmSources.h"
 #include "frmWhois.h"
 #include "modIdentity.h"
 #include "modSkin.h"
@@ -58,6 +59,7 @@ Form1::Form1(QWidget *parent)
     connect(m_lookup, &LookupCycle::statusChanged, this, &Form1::SetStatus);
     connect(m_lookup, &LookupCycle::addressesShown, this, &Form1::OnAddressesShown);
     connect(m_lookup, &LookupCycle::lookupCompleted, this, &Form1::OnLookupCompleted);
+    connect(m_lookup, &LookupCycle::answeredBy, this, &Form1::OnAnsweredBy);
 
     m_session = new SmtpSession(Winsock2, m_mail, [this] {
         const ProductIdentity &identity = modIdentity::Identity();
@@ -109,6 +111,7 @@ Form1::~Form1()
     delete m_help;
     delete m_overlay;
     delete m_about;
+    delete m_sources;
 }
 
 frmConfigure *Form1::configureWindow() const { return m_configure; }
@@ -130,6 +133,9 @@ void Form1::Form_Load()
     const bool usable = position && *position >= -1 && *position < cmbRefresh->count();
     cmbRefresh->setCurrentIndex(usable ? *position : 0);
     m_lookup->LoadPrevious();
+    LoadSources();
+    // Like a check box: a stored "1" checks the item, which runs its action and writes "1" back.
+    mnuNotifyDesktop->setChecked(SettingsStore::toWholeNumber(m_store->GetSetting(SettingKeys::NotifyDesktop)) == 1);
 
     setWindowTitle(identity.strProgramName + QStringLiteral(" by ") + identity.strCompany);
     cmdWebsite->setText(QStringLiteral("Visit ") + identity.strWebsite);
@@ -175,6 +181,7 @@ void Form1::OnLookupCompleted(const IpSnapshot &current, bool changed)
     addresses->Label2->setText(current.external);
     if (Check3->checkState() == Qt::Checked && changed)
         cmdSend_Click();
+    TellTheTray(current, changed);
 }
 
 Form2 *Form1::overlay()
@@ -366,7 +373,7 @@ void Form1::Form_Unload()
 {
     m_addRemove.reset();
     const QList<QPointer<QWidget>> windows = {m_overlay.data(), m_help.data(), m_configure.data(), m_splash,
-                                              m_whois};
+                                              m_whois, m_sources.data()};
     for (const QPointer<QWidget> &window : windows) {
         if (window)
             window->close();

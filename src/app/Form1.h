@@ -32,6 +32,8 @@ class SmtpSession;
 class TrayIcon;
 class Winsock;
 class frmConfigure;
+class frmSources;
+struct IpSource;
 
 /// The main window: both addresses, every option, the status line, the menus and the tray menu.
 /// It owns the program's exit.
@@ -62,6 +64,8 @@ public:
     /// Opens the help window; it stays hidden when it found no help file.
     void OpenHelp();
     void OpenAbout();
+    /// Opens the address sources window.
+    void OpenSources();
     /// Opens the tray menu at the cursor; the tray's left and right clicks land here.
     void ShowTrayMenu();
 
@@ -86,6 +90,7 @@ public:
     Form2 *overlayWindow() const { return m_overlay; }
     Form8 *helpWindow() const { return m_help; }
     frmAbout *aboutWindow() const { return m_about; }
+    frmSources *sourcesWindow() const;
     /// Where the help window looks for its file; the program's folder unless a test says otherwise.
     void setHelpFolder(const QString &folder) { m_helpFolder = folder; }
     bool hasRegistry() const { return m_addRemove != nullptr; }
@@ -130,6 +135,8 @@ public:
     QMenu *mnuPopup; // the tray menu
     QAction *mnuFileItem[2], *mnuEditItem[2], *mnuActionItem[2], *mnuHelpItem[1], *mnuAboutItem[1];
     QAction *mnuPopupItem[3];
+    QAction *mnuSources;       // Action, "Address Sources..."
+    QAction *mnuNotifyDesktop; // Action, a check item: the tray's message when an address changes
 
 signals:
     void programEnding();
@@ -158,6 +165,12 @@ private:
     /// The overlay, created (hidden, and starting a lookup of its own) on first use.
     Form2 *overlay();
     void RestoreCheck(QCheckBox *box, const QString &storedText);
+    /// Gives the lookup the stored address sources.
+    void LoadSources();
+    void mnuNotifyDesktop_Click();
+    void OnAnsweredBy(const IpSource &source);
+    /// The tray icon's tool tip, and its message when an address changed and the user asked for it.
+    void TellTheTray(const IpSnapshot &current, bool changed);
 
     std::unique_ptr<SettingsStore> m_store;
     MailSettings m_mail;
@@ -172,6 +185,7 @@ private:
     QPointer<Form8> m_help;
     QPointer<QWidget> m_splash, m_whois;
     QPointer<frmAbout> m_about;
+    QPointer<frmSources> m_sources;
     QString m_helpFolder;
     QString m_moduleFolder;
     QPointer<QWidget> m_website;

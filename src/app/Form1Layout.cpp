@@ -148,6 +148,11 @@ void Form1::buildMenus()
     mnuAction = bar->addMenu(QStringLiteral("Action"));
     mnuActionItem[0] = mnuAction->addAction(QStringLiteral("Overlay On/Off"), this, &Form1::Command2_Click);
     mnuActionItem[1] = mnuAction->addAction(QStringLiteral("Refresh"), this, &Form1::Command1_Click);
+    mnuAction->addSeparator();
+    mnuSources = mnuAction->addAction(QStringLiteral("Address Sources..."), this, &Form1::OpenSources);
+    mnuNotifyDesktop = mnuAction->addAction(QStringLiteral("Desktop Notification on Change"));
+    mnuNotifyDesktop->setCheckable(true);
+    connect(mnuNotifyDesktop, &QAction::toggled, this, &Form1::mnuNotifyDesktop_Click);
     mnuHelp = bar->addMenu(QStringLiteral("Help"));
     mnuHelpItem[0] = mnuHelp->addAction(QStringLiteral("View Help"), this, &Form1::OpenHelp);
     mnuAbout = bar->addMenu(QStringLiteral("About"));

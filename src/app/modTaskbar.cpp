@@ -33,7 +33,7 @@ void TrayIcon::follow()
     const bool available = m_available();
     if (available && !m_icon) {
         m_icon = new QSystemTrayIcon(m_image, this);
-        m_icon->setToolTip(modIdentity::Identity().strProgramName);
+        m_icon->setToolTip(toolTip());
         connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
             if (opensMenu(reason))
                 emit menuRequested();
@@ -45,6 +45,24 @@ void TrayIcon::follow()
         m_icon = nullptr;
         emit shownChanged(false);
     }
+}
+
+void TrayIcon::setToolTip(const QString &tip)
+{
+    m_tip = tip;
+    if (m_icon)
+        m_icon->setToolTip(toolTip());
+}
+
+QString TrayIcon::toolTip() const { return m_tip.isEmpty() ? modIdentity::Identity().strProgramName : m_tip; }
+
+bool TrayIcon::ShowMessage(const QString &title, const QString &text)
+{
+    if (!m_icon)
+        return false;
+    m_icon->showMessage(title, text, m_image);
+    emit messageShown(title, text);
+    return true;
 }
 
 void TrayIcon::RemoveTrayIcon()

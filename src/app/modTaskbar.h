@@ -24,6 +24,12 @@ public:
     bool isShown() const { return m_icon != nullptr; }
     QIcon icon() const { return m_image; }
 
+    /// The icon's tool tip, kept for an icon that comes later; empty means the product name.
+    void setToolTip(const QString &tip);
+    QString toolTip() const;
+    /// Shows a message from the icon (a desktop notification); false when no icon is shown.
+    bool ShowMessage(const QString &title, const QString &text);
+
     /// Left click and right click open the tray menu; double and middle clicks do nothing.
     static bool opensMenu(QSystemTrayIcon::ActivationReason reason);
 
@@ -34,6 +40,8 @@ signals:
     void menuRequested();
     /// The icon came into a tray, or left it because the tray went away.
     void shownChanged(bool shown);
+    /// A message went to the shown icon.
+    void messageShown(const QString &title, const QString &text);
 
 private:
     void follow();
@@ -41,6 +49,7 @@ private:
     QSystemTrayIcon *m_icon = nullptr;
     QTimer *m_watch;
     QIcon m_image;
+    QString m_tip;
     std::function<bool()> m_available = &QSystemTrayIcon::isSystemTrayAvailable;
     bool m_added = false;
 };

@@ -1,13 +1,22 @@
 #include "LookupCycle.h"
 
+#include "IpSourceList.h"
 #include "PageFetcher.h"
 #include "SettingsStore.h"
+#include "SourceAnswer.h"
 
 LookupCycle::LookupCycle(SettingsStore &store, PageFetcher *fetcher, QUrl page, std::function<QString()> localIp,
                          QObject *parent)
-    : QObject(parent), m_store(store), m_fetcher(fetcher), m_page(std::move(page)), m_localIp(std::move(localIp))
+    : QObject(parent), m_store(store), m_fetcher(fetcher), m_page(std::move(page)), m_localIp(std::move(localIp)),
+      m_sources(IpSourceList::active(IpSourceList::defaults(), m_page))
 {
     connect(m_fetcher, &PageFetcher::DownloadComplete, this, &LookupCycle::DownloadComplete);
+}
+
+void LookupCycle::setSources(const QList<IpSource> &sources)
+{
+    const QList<IpSource> on = IpSourceList::active(sources, m_page);
+    m_sources = on.isEmpty() ? IpSourceList::active(IpSourceList::defaults(), m_page) : on;
 }
 
 void LookupCycle::LoadPrevious()
@@ -19,22 +28,42 @@ void LookupCycle::LoadPrevious()
 void LookupCycle::Refresh()
 {
     emit statusChanged(StatusLooking);
-    m_fetcher->Navigate(m_page);
+    m_chain = m_sources;
+    m_asking = 0;
+    m_anyFailed = false;
+    askNext();
+}
+
+void LookupCycle::askNext()
+{
+    const IpSource &source = m_chain.at(m_asking);
+    m_fetcher->Navigate(source.url, SourceAnswer::bodyFor(source));
 }
 
 void LookupCycle::DownloadComplete()
 {
-    if (!m_fetcher->LocationURL().toString().contains(QLatin1String("GetExternalIP"), Qt::CaseInsensitive))
+    if (m_asking < 0 || m_asking >= m_chain.size())
         return;
-    const QString pageText = m_fetcher->BodyInnerHTML();
-    // A failed fetch ends exactly as an error page does: nothing but the status changes. So does an
-    // empty page, which would otherwise replace a good address with nothing and mail that as a change.
-    if (m_fetcher->Failed() || pageText.isEmpty() ||
-        pageText.contains(QLatin1String("error"), Qt::CaseInsensitive)) {
-        emit statusChanged(StatusFailed);
+    const IpSource source = m_chain.at(m_asking);
+    const SourceAnswer::Result answer = SourceAnswer::judge(source, *m_fetcher);
+    if (answer.verdict != SourceAnswer::Verdict::Address) {
+        // A completion at another location is no answer, but no failure either: on its own it changes
+        // nothing, as with the product's page alone.
+        m_anyFailed = m_anyFailed || answer.verdict != SourceAnswer::Verdict::Elsewhere;
+        if (++m_asking < m_chain.size()) {
+            askNext();
+            return;
+        }
+        m_asking = -1;
+        // A failed fetch ends exactly as an error page does: nothing but the status changes.
+        if (m_anyFailed)
+            emit statusChanged(StatusFailed);
         return;
     }
-    const IpSnapshot current{m_localIp(), pageText};
+    // Done before anything is reported: a receiver may start the next lookup from here.
+    m_asking = -1;
+    const IpSnapshot current{m_localIp(), answer.address};
+    emit answeredBy(source);
     emit addressesShown(current);
     const bool changed = current.changedSince(m_previous);
     m_previous = current;

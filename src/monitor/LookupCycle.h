@@ -1,6 +1,7 @@
 #pragma once
 
 #include "IpSnapshot.h"
+#include "IpSource.h"
 
 #include <QObject>
 #include <QUrl>
@@ -9,16 +10,26 @@
 class PageFetcher;
 class SettingsStore;
 
-/// One lookup: fetch the external-IP page, take the local address, show both, detect a change
+/// One lookup: fetch the external address, take the local address, show both, detect a change
 /// against the previous snapshot ("0" never counts), and store the new previous addresses.
+/// The sources are asked in order until one answers; the status reports a failure only when all
+/// failed. Until setSources, the product's page is the only source.
 class LookupCycle : public QObject {
     Q_OBJECT
 public:
     LookupCycle(SettingsStore &store, PageFetcher *fetcher, QUrl page, std::function<QString()> localIp,
                 QObject *parent = nullptr);
 
-    /// The Refresh operation: status text, then a fetch that replaces any pending one.
+    /// The Refresh operation: status text, then the first source's fetch. A pending lookup is dropped
+    /// with the rest of its sources.
     void Refresh();
+
+    /// The sources from the next Refresh on: the switched-on ones in order, the product's page at the
+    /// page given at construction. A list with none switched on leaves the product's page alone.
+    void setSources(const QList<IpSource> &sources);
+    QList<IpSource> sources() const { return m_sources; }
+    /// The product's page as given at construction.
+    QUrl productPage() const { return m_page; }
 
     /// Restores the previous snapshot from the store ("0" when nothing was recorded yet).
     void LoadPrevious();
@@ -35,13 +46,20 @@ signals:
     /// A lookup ended well; the snapshot is stored. The window rewrites captions, updates the
     /// overlay and starts the notification here when asked to.
     void lookupCompleted(const IpSnapshot &current, bool changed);
+    /// The source whose answer a lookup took; sent just before addressesShown.
+    void answeredBy(const IpSource &source);
 
 private:
     void DownloadComplete();
+    void askNext();
 
     SettingsStore &m_store;
     PageFetcher *m_fetcher;
     QUrl m_page;
     std::function<QString()> m_localIp;
     IpSnapshot m_previous{IpSnapshot::None, IpSnapshot::None};
+    QList<IpSource> m_sources;
+    QList<IpSource> m_chain; // the pending lookup's sources, kept apart from later changes
+    qsizetype m_asking = -1; // index into m_chain; -1 while no lookup is pending
+    bool m_anyFailed = false;
 };

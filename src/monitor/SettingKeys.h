@@ -20,7 +20,11 @@ inline constexpr Key EmailTo{"strEmailTo", "you@example.com"};
 inline constexpr Key EmailFrom{"strEmailFrom", "you@example.com"};
 inline constexpr Key Server{"strServer", "mail.example.com"};
 inline constexpr Key Port{"strPort", "25"};
+/// Where the external address comes from, in order; encoding in IpSourceList.
+inline constexpr Key IpSources{"ipSources", "default"};
+/// Check state "0" / "1": a desktop notification from the tray icon when an address changes.
+inline constexpr Key NotifyDesktop{"notifyDesktop", "0"};
 
-inline constexpr Key All[] = {Refresh,     RefreshRate, Startup, EmailNotify, OldInternal, OldExternal,
-                              ShowHelp,    EmailTo,     EmailFrom, Server,    Port};
+inline constexpr Key All[] = {Refresh, RefreshRate, Startup, EmailNotify, OldInternal, OldExternal,  ShowHelp,
+                              EmailTo, EmailFrom,   Server,  Port,        IpSources,   NotifyDesktop};
 } // namespace SettingKeys

@@ -84,12 +84,18 @@ void PageFetcher::setParseLimits(int milliseconds, qint64 memoryBytes)
     m_parseMemoryBytes = memoryBytes;
 }
 
-void PageFetcher::Navigate(const QUrl &url)
+qint64 PageFetcher::bodyLimit() const
+{
+    return m_mode == Body::PlainText ? std::min(m_maxBodyBytes, MaxPlainTextBytes) : m_maxBodyBytes;
+}
+
+void PageFetcher::Navigate(const QUrl &url, Body body)
 {
     dropReply();
     stopParser();
     m_timer->stop();
     m_requested = url;
+    m_mode = body;
     m_received.clear();
 
     QNetworkRequest request(url);
@@ -101,7 +107,7 @@ void PageFetcher::Navigate(const QUrl &url)
 
     m_reply = m_network->get(request);
     // Backpressure: the network layer stops reading once it holds more than we would accept.
-    m_reply->setReadBufferSize(m_maxBodyBytes + 1);
+    m_reply->setReadBufferSize(bodyLimit() + 1);
     connect(m_reply, &QNetworkReply::readyRead, this, &PageFetcher::readBody);
     connect(m_reply, &QNetworkReply::finished, this, &PageFetcher::replyFinished);
     if (m_timeoutMs > 0)
@@ -111,7 +117,7 @@ void PageFetcher::Navigate(const QUrl &url)
 void PageFetcher::readBody()
 {
     m_received += m_reply->readAll();
-    if (m_received.size() > m_maxBodyBytes)
+    if (m_received.size() > bodyLimit())
         complete(true);
 }
 
@@ -121,7 +127,7 @@ void PageFetcher::replyFinished()
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // A final 3xx (a redirect not followed) carries no page either.
     const bool badStatus = status.isValid() && (status.toInt() < 200 || status.toInt() > 299);
-    if (m_reply->error() != QNetworkReply::NoError || badStatus || m_received.size() > m_maxBodyBytes ||
+    if (m_reply->error() != QNetworkReply::NoError || badStatus || m_received.size() > bodyLimit() ||
         IsCutOff(m_reply->rawHeader("Content-Length"), m_reply->hasRawHeader("Content-Encoding"),
                  m_received.size())) {
         complete(true);
@@ -130,6 +136,10 @@ void PageFetcher::replyFinished()
     m_finalUrl = m_reply->url();
     const QByteArray document = bodyAsUtf8(m_received, m_reply->rawHeader("Content-Type"));
     m_received.clear();
+    if (m_mode == Body::PlainText) {
+        complete(false, QString::fromUtf8(document));
+        return;
+    }
     if (const std::optional<QString> plain = PlainBody::innerHtml(document)) {
         complete(false, *plain);
         return;

@@ -19,16 +19,24 @@ class QTimer;
 /// body and the requested address as its location.
 /// The body is parsed by a helper process (netquill-htmlbody beside the program), started per fetch
 /// with a time and memory limit, so that no page can take the program down.
+/// A plain-text fetch (services that answer with a bare address) skips the parser: its decoded text,
+/// at most MaxPlainTextBytes, is the body.
 /// LocationURL, BodyInnerHTML and Failed describe the last completed fetch until the next completes.
 class PageFetcher : public QObject {
     Q_OBJECT
 public:
+    enum class Body {
+        Html,      ///< the body element's inner HTML, from the parser process
+        PlainText, ///< the text as received, never parsed
+    };
+
     explicit PageFetcher(QObject *parent = nullptr);
 
     /// Starts a GET of url and returns at once; a fetch still pending is dropped without completing.
-    void Navigate(const QUrl &url);
+    void Navigate(const QUrl &url, Body body = Body::Html);
 
     QUrl LocationURL() const { return m_location; }
+    /// The body's inner HTML; for a plain-text fetch, the whole text as received.
     QString BodyInnerHTML() const { return m_body; }
     bool Failed() const { return m_failed; }
     bool Busy() const { return !m_reply.isNull() || m_parser; }
@@ -53,6 +61,8 @@ public:
 
     static constexpr int DefaultTimeoutMs = 15000;
     static constexpr qint64 DefaultMaxBodyBytes = 64 * 1024;
+    /// A bare address is a few dozen bytes; anything near this is not one.
+    static constexpr qint64 MaxPlainTextBytes = 1024;
     static constexpr int DefaultParseTimeMs = 3000;
     static constexpr qint64 DefaultParseMemoryBytes = 256 * 1024 * 1024;
 
@@ -67,6 +77,7 @@ private:
     void parseFinished();
     void stopParser();
     void complete(bool failed, const QString &body = {});
+    qint64 bodyLimit() const;
 
     QNetworkAccessManager *m_network;
     QPointer<QNetworkReply> m_reply;
@@ -79,6 +90,7 @@ private:
     int m_parseTimeMs = DefaultParseTimeMs;
     qint64 m_parseMemoryBytes = DefaultParseMemoryBytes;
     QUrl m_requested;
+    Body m_mode = Body::Html;
     QUrl m_finalUrl; // where the fetch ended up, after redirects
     QByteArray m_received;
     QUrl m_location;

@@ -35,6 +35,8 @@ private slots:
     void cutOffBody();
     void misbehavingParser_data();
     void misbehavingParser();
+    void plainTextSkipsTheParser_data();
+    void plainTextSkipsTheParser();
 };
 
 void PageFetcherTest::completion_data()
@@ -419,6 +421,44 @@ void PageFetcherTest::misbehavingParser()
     QCOMPARE(fetcher.BodyInnerHTML(), QString());
     QVERIFY(!fetcher.Busy());
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void PageFetcherTest::plainTextSkipsTheParser_data()
+{
+    QTest::addColumn<Response>("response");
+    QTest::addColumn<bool>("failed");
+    QTest::addColumn<QString>("body");
+    const qint64 bound = PageFetcher::MaxPlainTextBytes;
+    QTest::newRow("address") << Response::ok("203.0.113.5\n", "text/plain") << false << "203.0.113.5\n";
+    QTest::newRow("markup left as sent") << Response::ok("<html><body><B>1</B>") << false << "<html><body><B>1</B>";
+    QTest::newRow("latin-1 charset") << Response::ok("caf\xE9", "text/plain; charset=ISO-8859-1") << false
+                                     << QString::fromUtf8("caf\u00E9");
+    QTest::newRow("at the bound") << Response::ok(QByteArray(bound, '7')) << false << QString(bound, '7');
+    QTest::newRow("over the bound") << Response::ok(QByteArray(bound + 1, '7')) << true << QString();
+    QTest::newRow("500") << Response::status(500, "203.0.113.5") << true << QString();
+}
+
+// The parser is missing: an HTML fetch would fail, so every success here came without it.
+void PageFetcherTest::plainTextSkipsTheParser()
+{
+    QFETCH(Response, response);
+    QFETCH(bool, failed);
+    QFETCH(QString, body);
+    ScriptedHttpServer server;
+    server.setResponse("/ip", response);
+    PageFetcher fetcher;
+    fetcher.setParser(QStringLiteral("/nonexistent/netquill-htmlbody"));
+    QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
+    fetcher.Navigate(server.url("/ip"), PageFetcher::Body::PlainText);
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
+    QCOMPARE(fetcher.Failed(), failed);
+    QCOMPARE(fetcher.BodyInnerHTML(), body);
+    QCOMPARE(fetcher.LocationURL(), server.url("/ip"));
+
+    // The next HTML fetch goes through the (missing) parser again.
+    fetcher.Navigate(server.url("/ip"));
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 2, WaitMs);
+    QVERIFY(fetcher.Failed());
 }
 
 NETQUILL_TEST(PageFetcherTest)

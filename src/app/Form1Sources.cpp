@@ -1,0 +1,67 @@
+// The main window's part in address sources and in telling the user through the tray icon.
+#include "Form1.h"
+
+#include "IpSourceList.h"
+#include "LookupCycle.h"
+#include "SettingsStore.h"
+#include "SkinLabel.h"
+#include "frmSources.h"
+#include "modIdentity.h"
+#include "modTaskbar.h"
+
+#include <QAction>
+
+namespace {
+// A tool tip or a notification has room for an address, not for a whole page.
+QString brief(const QString &text)
+{
+    constexpr qsizetype room = 64;
+    const QString line = text.simplified();
+    return line.size() > room ? line.left(room) + QChar(0x2026) : line;
+}
+
+QString addressLines(const IpSnapshot &current)
+{
+    return QStringLiteral("Internal: ") + brief(current.internal) + QStringLiteral("\nExternal: ") +
+           brief(current.external);
+}
+} // namespace
+
+frmSources *Form1::sourcesWindow() const
+{
+    return m_sources;
+}
+
+void Form1::OpenSources()
+{
+    if (!m_sources) {
+        m_sources = new frmSources(*m_store, m_lookup->productPage(), IpSourceList::publicServices());
+        connect(m_sources, &frmSources::sourcesChanged, this, &Form1::LoadSources);
+    }
+    m_sources->show();
+    m_sources->raise();
+    m_sources->activateWindow();
+}
+
+void Form1::LoadSources()
+{
+    m_lookup->setSources(IpSourceList::read(m_store->GetSetting(SettingKeys::IpSources)));
+}
+
+void Form1::mnuNotifyDesktop_Click()
+{
+    m_store->SaveSetting(SettingKeys::NotifyDesktop, QString::number(int(mnuNotifyDesktop->isChecked())));
+}
+
+void Form1::OnAnsweredBy(const IpSource &source)
+{
+    Label1->setToolTip(QStringLiteral("Answered by ") + source.displayName());
+}
+
+void Form1::TellTheTray(const IpSnapshot &current, bool changed)
+{
+    const QString name = modIdentity::Identity().strProgramName;
+    m_tray->setToolTip(name + QLatin1Char('\n') + addressLines(current));
+    if (changed && mnuNotifyDesktop->isChecked())
+        m_tray->ShowMessage(name + QStringLiteral(": address changed"), addressLines(current));
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+/// One place the external address can come from: the product's own page, whose body is taken as it
+/// stands, or a public service that answers with the caller's address as plain text.
+struct IpSource {
+    bool productPage = false;
+    /// For the product's page, empty until the list is put to use (the build's host or NETQUILL_IP_HOST).
+    QUrl url;
+    /// Switched off, a source keeps its place in the list but is not asked.
+    bool enabled = true;
+
+    bool operator==(const IpSource &) const = default;
+
+    /// How the dialog and the tool tips name the source.
+    QString displayName() const;
+};

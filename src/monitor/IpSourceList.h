@@ -1,0 +1,35 @@
+#pragma once
+
+#include "IpSource.h"
+
+#include <QList>
+#include <optional>
+
+/// The "ipSources" setting: the sources in the order they are tried, as one line of text.
+/// Entries are separated by white space; "default" stands for the product's page, any other entry is
+/// an http or https URL; a leading "-" keeps an entry in the list but switched off.
+///     default -https://api.ipify.org https://icanhazip.com
+/// The text is read as hostile: anything malformed yields the default list, the product's page alone.
+namespace IpSourceList {
+inline constexpr char ProductToken[] = "default";
+inline constexpr qsizetype MaxEntries = 16;
+inline constexpr qsizetype MaxUrlLength = 1024;
+
+/// Well-known services that answer with the caller's address as plain text, in the dialog's order.
+QList<IpSource> publicServices();
+/// What a user who changed nothing has: the product's page alone.
+QList<IpSource> defaults();
+
+/// The stored text as a list; nullopt when it is malformed: empty, too long, an entry that is neither
+/// "default" nor a usable URL, an entry listed twice, or no entry switched on.
+std::optional<QList<IpSource>> parse(const QString &text);
+/// parse(), or the defaults when the text is malformed.
+QList<IpSource> read(const QString &text);
+/// The text parse() reads back as the same list.
+QString format(const QList<IpSource> &sources);
+
+/// An http or https URL with a host and without user name, password or fragment, or nullopt.
+std::optional<QUrl> serviceUrl(const QString &text);
+/// The switched-on sources in order, the product's page pointed at page.
+QList<IpSource> active(const QList<IpSource> &sources, const QUrl &page);
+} // namespace IpSourceList

@@ -1,0 +1,58 @@
+#include "SourceAnswer.h"
+
+#include <QHostAddress>
+
+namespace {
+// Where a source's own answer ends up: the same URL, letter case of scheme and host aside.
+bool sameLocation(const QUrl &a, const QUrl &b)
+{
+    const auto form = QUrl::StripTrailingSlash | QUrl::NormalizePathSegments;
+    return a.adjusted(form) == b.adjusted(form);
+}
+} // namespace
+
+PageFetcher::Body SourceAnswer::bodyFor(const IpSource &source)
+{
+    return source.productPage ? PageFetcher::Body::Html : PageFetcher::Body::PlainText;
+}
+
+SourceAnswer::Result SourceAnswer::judge(const IpSource &source, const PageFetcher &fetcher)
+{
+    if (source.productPage) {
+        if (!fetcher.LocationURL().toString().contains(QLatin1String("GetExternalIP"), Qt::CaseInsensitive))
+            return {Verdict::Elsewhere, {}};
+        const QString pageText = fetcher.BodyInnerHTML();
+        // An empty page would otherwise replace a good address with nothing and mail that as a change.
+        if (fetcher.Failed() || pageText.isEmpty() ||
+            pageText.contains(QLatin1String("error"), Qt::CaseInsensitive))
+            return {Verdict::Failed, {}};
+        return {Verdict::Address, pageText};
+    }
+    if (!sameLocation(fetcher.LocationURL(), source.url))
+        return {Verdict::Elsewhere, {}};
+    if (fetcher.Failed())
+        return {Verdict::Failed, {}};
+    const QString text = fetcher.BodyInnerHTML().trimmed();
+    if (!isAddress(text))
+        return {Verdict::NotAnAddress, {}};
+    return {Verdict::Address, text};
+}
+
+bool SourceAnswer::isAddress(const QString &text)
+{
+    // The longest form is an IPv6 address ending in dotted IPv4: 45 characters.
+    if (text.isEmpty() || text.size() > 45)
+        return false;
+    for (const QChar c : text) {
+        const bool allowed = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') ||
+                             (c >= u'A' && c <= u'F') || c == u'.' || c == u':';
+        if (!allowed)
+            return false;
+    }
+    QHostAddress address;
+    if (!address.setAddress(text))
+        return false;
+    if (address.protocol() == QAbstractSocket::IPv4Protocol)
+        return address.toString() == text; // refuses "1.2.3", "010.1.1.1" and hex forms
+    return address.protocol() == QAbstractSocket::IPv6Protocol;
+}

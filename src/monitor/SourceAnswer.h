@@ -1,0 +1,31 @@
+#pragma once
+
+#include "IpSource.h"
+#include "PageFetcher.h"
+
+#include <QString>
+
+/// What a completed fetch of a source gave. The product's page keeps its own rule: the body as it
+/// stands, failed when it is empty or contains "error". A public service must answer with nothing
+/// but an address, white space around it aside.
+namespace SourceAnswer {
+enum class Verdict {
+    Address,      ///< address holds the text to show and store
+    Failed,       ///< no page: no connection, HTTP error, time-out, oversized, or an error page
+    NotAnAddress, ///< a page, but not an address (a captive portal, an error text)
+    Elsewhere,    ///< the fetch ended at another location: no answer of this source
+};
+
+struct Result {
+    Verdict verdict = Verdict::Failed;
+    QString address;
+};
+
+/// How the fetcher is to take the source's body.
+PageFetcher::Body bodyFor(const IpSource &source);
+/// Judges the fetcher's last completed fetch as an answer of source.
+Result judge(const IpSource &source, const PageFetcher &fetcher);
+/// True only for a whole IPv4 address in dotted decimal (no leading zeros, no short forms) or a
+/// whole IPv6 address without a scope id, brackets or anything else around it.
+bool isAddress(const QString &text);
+} // namespace SourceAnswer

@@ -1,0 +1,283 @@
+#include "frmSources.h"
+
+#include "Caption.h"
+#include "IpSourceList.h"
+#include "SettingsStore.h"
+#include "modIdentity.h"
+#include "modSkin.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+bool sameSource(const IpSource &a, const IpSource &b)
+{
+    return a.productPage == b.productPage && (a.productPage || a.url == b.url);
+}
+
+// An answer is shown on one line and short: a page may hold anything.
+QString shownAnswer(const SourceAnswer::Result &answer)
+{
+    switch (answer.verdict) {
+    case SourceAnswer::Verdict::Address: {
+        QString text = answer.address.left(80);
+        for (QChar &c : text) {
+            if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+                c == QChar::ParagraphSeparator)
+                c = u' ';
+        }
+        return answer.address.size() > text.size() ? text + QChar(0x2026) : text;
+    }
+    case SourceAnswer::Verdict::Failed:
+        return QStringLiteral("Failed");
+    case SourceAnswer::Verdict::NotAnAddress:
+        return QStringLiteral("Not an address");
+    case SourceAnswer::Verdict::Elsewhere:
+        return QStringLiteral("Moved elsewhere");
+    }
+    return {};
+}
+} // namespace
+
+frmSources::frmSources(SettingsStore &store, QUrl page, QList<IpSource> offer, QWidget *parent)
+    : QDialog(parent), m_store(store), m_page(std::move(page)), m_offer(std::move(offer)),
+      m_probe(new SourceProbe(this))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Address Sources"));
+    buildControls();
+    connect(m_probe, &SourceProbe::answered, this, &frmSources::probe_Answered);
+    connect(m_probe, &SourceProbe::finished, this, &frmSources::updateButtons);
+    Form_Load();
+}
+
+void frmSources::buildControls()
+{
+    lblSources = new QLabel(QStringLiteral("Sources, asked from the top until one answers:"), this);
+    lstSources = new QTreeWidget(this);
+    lstSources->setHeaderLabels({QStringLiteral("Source"), QStringLiteral("Answer"), QStringLiteral("Time")});
+    lstSources->setRootIsDecorated(false);
+    lstSources->setUniformRowHeights(true);
+    lstSources->header()->setStretchLastSection(false);
+    lstSources->header()->setSectionResizeMode(ColumnSource, QHeaderView::Stretch);
+    lstSources->setColumnWidth(ColumnAnswer, 150);
+    lstSources->setColumnWidth(ColumnTime, 70);
+    cmdUp = new QPushButton(QStringLiteral("Up"), this);
+    cmdDown = new QPushButton(QStringLiteral("Down"), this);
+    cmdRemove = new QPushButton(QStringLiteral("Remove"), this);
+    cmdTest = new QPushButton(QStringLiteral("Test"), this);
+    cmdTest->setToolTip(QStringLiteral("Ask every source in the list once, switched off or not"));
+    lblHint = new QLabel(QStringLiteral("Public services see your address and the time of every lookup. "
+                                        "At least one source stays switched on."),
+                         this);
+    lblHint->setWordWrap(true);
+    lblCustom = new QLabel(QStringLiteral("Custom URL:"), this);
+    txtCustom = new QLineEdit(this);
+    txtCustom->setPlaceholderText(QStringLiteral("https://ip.example.net/"));
+    txtCustom->setMaxLength(int(IpSourceList::MaxUrlLength));
+    cmdAdd = new QPushButton(QStringLiteral("Add"), this);
+    Caption::link(lblSources, lstSources);
+    Caption::link(lblCustom, txtCustom);
+    for (QPushButton *button : {cmdUp, cmdDown, cmdRemove, cmdTest, cmdAdd})
+        button->setAutoDefault(false);
+
+    auto *buttons = new QVBoxLayout;
+    for (QPushButton *button : {cmdUp, cmdDown, cmdRemove})
+        buttons->addWidget(button);
+    buttons->addStretch();
+    buttons->addWidget(cmdTest);
+    auto *list = new QHBoxLayout;
+    list->addWidget(lstSources, 1);
+    list->addLayout(buttons);
+    auto *custom = new QHBoxLayout;
+    custom->addWidget(lblCustom);
+    custom->addWidget(txtCustom, 1);
+    custom->addWidget(cmdAdd);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(lblSources);
+    layout->addLayout(list, 1);
+    layout->addWidget(lblHint);
+    layout->addLayout(custom);
+    resize(640, 320);
+
+    connect(lstSources, &QTreeWidget::itemChanged, this, &frmSources::lstSources_ItemChanged);
+    connect(lstSources, &QTreeWidget::currentItemChanged, this, &frmSources::updateButtons);
+    connect(cmdUp, &QPushButton::clicked, this, [this] { move(-1); });
+    connect(cmdDown, &QPushButton::clicked, this, [this] { move(1); });
+    connect(cmdRemove, &QPushButton::clicked, this, &frmSources::cmdRemove_Click);
+    connect(cmdAdd, &QPushButton::clicked, this, &frmSources::cmdAdd_Click);
+    connect(txtCustom, &QLineEdit::returnPressed, this, &frmSources::cmdAdd_Click);
+    connect(txtCustom, &QLineEdit::textChanged, this, &frmSources::updateButtons);
+    connect(cmdTest, &QPushButton::clicked, this, &frmSources::cmdTest_Click);
+}
+
+// The stored list first, in its order; then whatever it leaves out of the offer, switched off.
+void frmSources::Form_Load()
+{
+    QList<IpSource> offer = m_offer;
+    offer.prepend(IpSource{true, QUrl(), false});
+    for (const IpSource &source : IpSourceList::read(m_store.GetSetting(SettingKeys::IpSources)))
+        m_rows.append(Row{source, {}, {}});
+    for (IpSource source : offer) {
+        source.enabled = false;
+        if (std::none_of(m_rows.cbegin(), m_rows.cend(),
+                         [&](const Row &row) { return sameSource(row.source, source); }))
+            m_rows.append(Row{source, {}, {}});
+    }
+    fill(0);
+    if (modIdentity::Identity().blnSkinEnabled)
+        modSkin::runGuarded([this] { modSkin::SkinForm(this); });
+}
+
+QList<IpSource> frmSources::sources() const
+{
+    QList<IpSource> list;
+    for (const Row &row : m_rows)
+        list.append(row.source);
+    return list;
+}
+
+void frmSources::fill(int current)
+{
+    {
+        const QSignalBlocker quiet(lstSources);
+        lstSources->clear();
+        for (const Row &row : std::as_const(m_rows)) {
+            IpSource shown = row.source;
+            if (shown.productPage)
+                shown.url = m_page;
+            auto *item = new QTreeWidgetItem(lstSources);
+            item->setText(ColumnSource, shown.displayName());
+            item->setToolTip(ColumnSource, shown.url.toDisplayString());
+            item->setText(ColumnAnswer, row.answer);
+            item->setText(ColumnTime, row.time);
+            item->setTextAlignment(ColumnTime, Qt::AlignRight | Qt::AlignVCenter);
+            item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
+            item->setCheckState(ColumnSource, row.source.enabled ? Qt::Checked : Qt::Unchecked);
+        }
+        lstSources->setCurrentItem(lstSources->topLevelItem(current));
+    }
+    updateButtons();
+}
+
+void frmSources::save()
+{
+    m_store.SaveSetting(SettingKeys::IpSources, IpSourceList::format(sources()));
+    emit sourcesChanged();
+}
+
+bool frmSources::isCustom(const IpSource &source) const
+{
+    return !source.productPage && std::none_of(m_offer.cbegin(), m_offer.cend(), [&](const IpSource &known) {
+        return known.url == source.url;
+    });
+}
+
+int frmSources::enabledCount() const
+{
+    return int(
+        std::count_if(m_rows.cbegin(), m_rows.cend(), [](const Row &row) { return row.source.enabled; }));
+}
+
+void frmSources::updateButtons()
+{
+    const int current = lstSources->indexOfTopLevelItem(lstSources->currentItem());
+    const bool selected = current >= 0 && current < m_rows.size();
+    cmdUp->setEnabled(selected && current > 0);
+    cmdDown->setEnabled(selected && current + 1 < m_rows.size());
+    // Removing the last source switched on would leave a lookup nothing to ask.
+    cmdRemove->setEnabled(selected && isCustom(m_rows.at(current).source) &&
+                          !(m_rows.at(current).source.enabled && enabledCount() == 1));
+    const auto url = IpSourceList::serviceUrl(txtCustom->text().trimmed());
+    const bool listed = url && std::any_of(m_rows.cbegin(), m_rows.cend(), [&](const Row &row) {
+                            return !row.source.productPage && row.source.url == *url;
+                        });
+    cmdAdd->setEnabled(url && !listed && m_rows.size() < IpSourceList::MaxEntries);
+    cmdTest->setEnabled(!m_probe->isRunning());
+}
+
+void frmSources::lstSources_ItemChanged(QTreeWidgetItem *item, int column)
+{
+    const int index = lstSources->indexOfTopLevelItem(item);
+    if (column != ColumnSource || index < 0 || index >= m_rows.size())
+        return;
+    const bool on = item->checkState(ColumnSource) == Qt::Checked;
+    if (on == m_rows.at(index).source.enabled)
+        return;
+    if (!on && enabledCount() == 1) {
+        const QSignalBlocker quiet(lstSources);
+        item->setCheckState(ColumnSource, Qt::Checked);
+        return;
+    }
+    m_rows[index].source.enabled = on;
+    save();
+    updateButtons();
+}
+
+void frmSources::move(int by)
+{
+    const int from = lstSources->indexOfTopLevelItem(lstSources->currentItem());
+    const int to = from + by;
+    if (from < 0 || to < 0 || to >= m_rows.size())
+        return;
+    m_rows.move(from, to);
+    fill(to);
+    save();
+}
+
+void frmSources::cmdRemove_Click()
+{
+    const int index = lstSources->indexOfTopLevelItem(lstSources->currentItem());
+    if (!cmdRemove->isEnabled() || index < 0)
+        return;
+    m_rows.removeAt(index);
+    fill(std::min(index, int(m_rows.size()) - 1));
+    save();
+}
+
+void frmSources::cmdAdd_Click()
+{
+    if (!cmdAdd->isEnabled())
+        return;
+    const auto url = IpSourceList::serviceUrl(txtCustom->text().trimmed());
+    m_rows.append(Row{IpSource{false, *url, true}, {}, {}});
+    txtCustom->clear();
+    fill(int(m_rows.size()) - 1);
+    save();
+}
+
+void frmSources::cmdTest_Click()
+{
+    QList<IpSource> all = sources();
+    for (IpSource &source : all)
+        source.enabled = true;
+    m_probed = IpSourceList::active(all, m_page);
+    for (Row &row : m_rows) {
+        row.answer = QStringLiteral("Asking...");
+        row.time.clear();
+    }
+    fill(lstSources->indexOfTopLevelItem(lstSources->currentItem()));
+    m_probe->start(m_probed);
+    updateButtons();
+}
+
+void frmSources::probe_Answered(int index, const SourceProbe::Outcome &outcome)
+{
+    // The rows may have moved since the Test started: the answer goes to its source, wherever it is now.
+    for (qsizetype i = 0; i < m_rows.size(); ++i) {
+        if (!sameSource(m_rows.at(i).source, m_probed.value(index)))
+            continue;
+        m_rows[i].answer = shownAnswer(outcome.answer);
+        m_rows[i].time = QStringLiteral("%1 ms").arg(outcome.elapsedMs);
+        const QSignalBlocker quiet(lstSources);
+        lstSources->topLevelItem(int(i))->setText(ColumnAnswer, m_rows.at(i).answer);
+        lstSources->topLevelItem(int(i))->setText(ColumnTime, m_rows.at(i).time);
+    }
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "IpSource.h"
+#include "SourceProbe.h"
+
+#include <QDialog>
+#include <QList>
+#include <QUrl>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class SettingsStore;
+
+/// The address sources window: which sources a lookup asks, in which order, and a Test that asks
+/// each one. Every change is stored at once; there is no OK or Cancel. Closing it destroys it.
+class frmSources : public QDialog {
+    Q_OBJECT
+public:
+    enum Column { ColumnSource, ColumnAnswer, ColumnTime };
+
+    /// page: the product's page in force (the build's host or NETQUILL_IP_HOST), which Test asks.
+    /// offer: the services listed, switched off, when the stored list leaves them out.
+    frmSources(SettingsStore &store, QUrl page, QList<IpSource> offer, QWidget *parent = nullptr);
+
+    /// The rows as shown, switched-off ones included.
+    QList<IpSource> sources() const;
+    SourceProbe *probe() { return m_probe; }
+
+    QLabel *lblSources, *lblCustom, *lblHint;
+    QTreeWidget *lstSources;
+    QPushButton *cmdUp, *cmdDown, *cmdRemove, *cmdTest;
+    QLineEdit *txtCustom;
+    QPushButton *cmdAdd;
+
+signals:
+    /// The stored list changed; lookups use it from their next Refresh.
+    void sourcesChanged();
+
+private:
+    struct Row {
+        IpSource source;
+        QString answer;
+        QString time;
+    };
+
+    void buildControls();
+    void Form_Load();
+    void fill(int current);
+    void save();
+    bool isCustom(const IpSource &source) const;
+    int enabledCount() const;
+    void updateButtons();
+
+    void lstSources_ItemChanged(QTreeWidgetItem *item, int column);
+    void move(int by);
+    void cmdRemove_Click();
+    void cmdAdd_Click();
+    void cmdTest_Click();
+    void probe_Answered(int index, const SourceProbe::Outcome &outcome);
+
+    SettingsStore &m_store;
+    QUrl m_page;
+    QList<IpSource> m_offer;
+    QList<Row> m_rows;
+    QList<IpSource> m_probed; // what the running Test asks, by its index
+    SourceProbe *m_probe;
+};

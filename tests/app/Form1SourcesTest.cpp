@@ -1,0 +1,139 @@
+#include "Form1Rig.h"
+#include "PageFetcher.h"
+#include "SkinLabel.h"
+#include "TestMain.h"
+#include "Winsock.h"
+#include "frmSources.h"
+#include "modTaskbar.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+
+namespace {
+const QString ServiceAddress = QStringLiteral("203.0.113.5");
+const QString PageAddress = QStringLiteral("203.0.113.7"); // what the rig's product page answers
+
+/// Waits for the load's lookup and the overlay's second one.
+bool lookupsDone(Rig &rig)
+{
+    return rig.lookupFinished() && QTest::qWaitFor([&] { return !rig.window->webBrowser()->Busy(); }, 5000);
+}
+} // namespace
+
+class Form1SourcesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void sourcesChosenInTheWindowSurviveARestart()
+    {
+        Rig rig;
+        ScriptedHttpServer service;
+        service.setResponse("/ip", Response::ok("203.0.113.5\n", "text/plain"));
+        Form1 &w = rig.load();
+        QVERIFY(lookupsDone(rig));
+        const QList<QAction *> actions = w.mnuAction->actions();
+        QCOMPARE(actions.mid(0, 2), (QList<QAction *>{w.mnuActionItem[0], w.mnuActionItem[1]}));
+        QVERIFY(actions.indexOf(w.mnuSources) > 1 && actions.indexOf(w.mnuNotifyDesktop) > 1);
+
+        w.mnuSources->trigger();
+        QPointer<frmSources> dialog = w.sourcesWindow();
+        QVERIFY(dialog && dialog->isVisible());
+        dialog->txtCustom->setText(service.url(QStringLiteral("/ip")).toString());
+        dialog->cmdAdd->click();
+        while (dialog->cmdUp->isEnabled())
+            dialog->cmdUp->click();
+        QVERIFY(service.requests().isEmpty()); // choosing asks nothing
+
+        // The next lookup takes the new list without a restart.
+        w.Command1_Click();
+        QVERIFY(rig.lookupFinished());
+        QCOMPARE(w.Label1->text(), ServiceAddress);
+        QCOMPARE(w.Label1->toolTip(),
+                 QStringLiteral("Answered by ") + service.url(QStringLiteral("/ip")).toString());
+        const qsizetype pageRequests = rig.server.requestsFor(PagePath).size();
+
+        rig.window.reset();
+        QVERIFY(dialog.isNull());
+        Form1 &again = rig.load();
+        QVERIFY(lookupsDone(rig));
+        QCOMPARE(again.Label1->text(), ServiceAddress);
+        QCOMPARE(rig.server.requestsFor(PagePath).size(), pageRequests);
+        QCOMPARE(service.requests().size(), 3); // one lookup before the restart, two after it
+    }
+
+    void storedListAtLoad_data()
+    {
+        QTest::addColumn<QString>("stored"); // %1: the local service's URL
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("service first") << "%1 default" << ServiceAddress;
+        QTest::newRow("service switched off") << "-%1 default" << PageAddress;
+        QTest::newRow("an entry that is no URL") << "%1 gopher://x" << PageAddress;
+        QTest::newRow("control characters") << "\x01%1\x7f" << PageAddress;
+        QTest::newRow("too long") << "%1 https://example.com/" + QString(20000, 'a') << PageAddress;
+    }
+    void storedListAtLoad()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, shown);
+        Rig rig;
+        ScriptedHttpServer service;
+        service.setResponse("/ip", Response::ok(" 203.0.113.5\r\n", "text/plain"));
+        const QString value = stored.arg(service.url(QStringLiteral("/ip")).toString());
+        const QList<std::pair<const char *, QString>> seeded = {
+            {"ipSources", value},   {"refresh", "1"},    {"refreshrate", "2"},
+            {"showHelp", "0"},      {"strPort", "2525"}, {"strServer", "smtp.example.org"},
+            {"notifyDesktop", "1"},
+        };
+        for (const auto &[key, text] : seeded)
+            rig.seed(key, text);
+        Form1 &w = rig.load();
+        QVERIFY(lookupsDone(rig));
+        QCOMPARE(w.Label1->text(), shown);
+        // A list the program cannot use is read as the default and left as it is, with everything else.
+        SettingsStore store(QStringLiteral("Netquill"));
+        for (const auto &[key, text] : seeded)
+            QCOMPARE(store.GetSetting(QString::fromLatin1(key), QStringLiteral("(missing)")), text);
+    }
+
+    void trayTellsTheAddresses_data()
+    {
+        QTest::addColumn<QString>("notify"); // null: not stored
+        QTest::addColumn<QString>("oldExternal");
+        QTest::addColumn<int>("messages");
+        QTest::newRow("off by default, address changed") << QString() << "198.51.100.1" << 0;
+        QTest::newRow("on, address changed") << "1"
+                                             << "198.51.100.1" << 1;
+        QTest::newRow("on, no change") << "1" << PageAddress << 0;
+        QTest::newRow("on, nothing known before") << "1"
+                                                  << "0" << 0;
+    }
+    void trayTellsTheAddresses()
+    {
+        QFETCH(QString, notify);
+        QFETCH(QString, oldExternal);
+        QFETCH(int, messages);
+        Rig rig;
+        if (!notify.isNull())
+            rig.seed("notifyDesktop", notify);
+        rig.seed("OldExternal", oldExternal);
+        rig.seed("OldInternal", Winsock::LocalIP());
+        Form1 &w = rig.create();
+        w.trayIcon()->setTrayProbe([] { return true; }, 1000);
+        QSignalSpy shownMessages(w.trayIcon(), &TrayIcon::messageShown);
+        w.Form_Load();
+        QCOMPARE(w.trayIcon()->toolTip(), QStringLiteral("Netquill"));
+        QVERIFY(lookupsDone(rig));
+
+        const QString lines =
+            QStringLiteral("Internal: ") + Winsock::LocalIP() + QStringLiteral("\nExternal: ") + PageAddress;
+        QCOMPARE(w.trayIcon()->toolTip(), QStringLiteral("Netquill\n") + lines);
+        QCOMPARE(w.mnuNotifyDesktop->isChecked(), notify == QLatin1String("1"));
+        QCOMPARE(shownMessages.size(), messages);
+        if (messages > 0)
+            QCOMPARE(shownMessages.first().at(1).toString(), lines);
+    }
+};
+
+NETQUILL_TEST(Form1SourcesTest)
+#include "Form1SourcesTest.moc"

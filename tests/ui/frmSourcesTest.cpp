@@ -1,0 +1,175 @@
+#include "frmSources.h"
+#include "IpSourceList.h"
+#include "ScriptedHttpServer.h"
+#include "SettingsStore.h"
+#include "SourceProbe.h"
+#include "TempSettings.h"
+#include "TestMain.h"
+
+#include <QAccessible>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+using Response = ScriptedHttpServer::Response;
+const QByteArray PagePath = "/extras/GetExternalIP.asp";
+const QString A = QStringLiteral("http://127.0.0.1:9/a"); // listed, never asked
+const QString B = QStringLiteral("http://127.0.0.1:9/b");
+
+QList<IpSource> offerOf(const QStringList &urls)
+{
+    QList<IpSource> offer;
+    for (const QString &url : urls)
+        offer.append(IpSource{false, QUrl(url), false});
+    return offer;
+}
+
+void runStep(frmSources &dialog, const QString &step)
+{
+    const QString verb = step.section(QLatin1Char(' '), 0, 0);
+    const QString argument = step.section(QLatin1Char(' '), 1);
+    QTreeWidgetItem *item = dialog.lstSources->topLevelItem(argument.toInt());
+    if (verb == QLatin1String("check") || verb == QLatin1String("uncheck"))
+        item->setCheckState(frmSources::ColumnSource,
+                            verb == QLatin1String("check") ? Qt::Checked : Qt::Unchecked);
+    else if (verb == QLatin1String("select"))
+        dialog.lstSources->setCurrentItem(item);
+    else if (verb == QLatin1String("type"))
+        dialog.txtCustom->setText(argument);
+    else if (verb == QLatin1String("up"))
+        dialog.cmdUp->click();
+    else if (verb == QLatin1String("down"))
+        dialog.cmdDown->click();
+    else if (verb == QLatin1String("remove"))
+        dialog.cmdRemove->click();
+    else if (verb == QLatin1String("add"))
+        dialog.cmdAdd->click();
+    else
+        QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
+}
+} // namespace
+
+class frmSourcesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void testAsksEverySourceOnce()
+    {
+        TempSettings temp;
+        SettingsStore store(QStringLiteral("Netquill"));
+        ScriptedHttpServer product, address, error, page, silent;
+        product.setResponse(PagePath, Response::ok("<B>198.51.100.7</B>"));
+        address.setResponse("/ip", Response::ok("203.0.113.5\n", "text/plain"));
+        error.setResponse("/ip", Response::status(500, "203.0.113.6"));
+        page.setResponse("/ip", Response::ok("<html><body>Sign in to use this network</body></html>"));
+        silent.setResponse("/ip", Response::hang());
+        const QList<ScriptedHttpServer *> services = {&address, &error, &page, &silent};
+        QStringList urls;
+        for (ScriptedHttpServer *service : services)
+            urls.append(service->url(QStringLiteral("/ip")).toString());
+
+        frmSources dialog(store, product.url(QString::fromLatin1(PagePath)), offerOf(urls));
+        dialog.probe()->setTimeout(500);
+        QSignalSpy done(dialog.probe(), &SourceProbe::finished);
+        dialog.cmdTest->click();
+        QVERIFY(!dialog.cmdTest->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 5000);
+        QVERIFY(dialog.cmdTest->isEnabled());
+
+        // The product's page keeps its markup; services must answer with an address alone.
+        const QStringList answers = {"<b>198.51.100.7</b>", "203.0.113.5", "Failed", "Not an address",
+                                     "Failed"};
+        QCOMPARE(dialog.lstSources->topLevelItemCount(), answers.size());
+        const QRegularExpression time(QStringLiteral("^(\\d+) ms$"));
+        for (int i = 0; i < answers.size(); ++i) {
+            const QTreeWidgetItem *item = dialog.lstSources->topLevelItem(i);
+            QCOMPARE(item->text(frmSources::ColumnAnswer), answers.at(i));
+            QVERIFY2(time.match(item->text(frmSources::ColumnTime)).hasMatch(),
+                     qPrintable(item->text(frmSources::ColumnTime)));
+        }
+        const auto silentTime = time.match(dialog.lstSources->topLevelItem(4)->text(frmSources::ColumnTime));
+        // The silent one took its whole time limit; a coarse timer may fire up to 5% early.
+        QVERIFY2(silentTime.captured(1).toInt() >= 475, qPrintable(silentTime.captured(0)));
+        QCOMPARE(product.requestsFor(PagePath).size(), 1);
+        for (ScriptedHttpServer *service : services)
+            QCOMPARE(service->requests().size(), 1);
+        QVERIFY(store.keys().isEmpty()); // a Test changes no setting
+
+        for (QWidget *control :
+             {static_cast<QWidget *>(dialog.lstSources), static_cast<QWidget *>(dialog.txtCustom)}) {
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+            QVERIFY(accessible);
+            QVERIFY(!accessible->text(QAccessible::Name).isEmpty());
+        }
+        QCOMPARE(dialog.txtCustom->accessibleName(), QStringLiteral("Custom URL:"));
+    }
+
+    void changesAreStoredAtOnce_data()
+    {
+        QTest::addColumn<QString>("stored"); // null: the key is missing
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("shown");    // the rows afterwards, in the stored encoding
+        QTest::addColumn<QString>("expected"); // the stored text afterwards; null: missing
+
+        const QString none;
+        const QString offered = "default -" + A + " -" + B;
+        QTest::newRow("nothing changed, nothing stored") << none << QStringList{} << offered << none;
+        QTest::newRow("switch a service on")
+            << none << QStringList{"check 1"} << "default " + A + " -" + B << "default " + A + " -" + B;
+        QTest::newRow("move a service to the top")
+            << none << QStringList{"select 2", "up", "up"} << "-" + B + " default -" + A
+            << "-" + B + " default -" + A;
+        QTest::newRow("move down") << none << QStringList{"select 0", "down"} << "-" + A + " default -" + B
+                                   << "-" + A + " default -" + B;
+        QTest::newRow("the last one on stays on") << none << QStringList{"uncheck 0"} << offered << none;
+        QTest::newRow("add a custom URL")
+            << none << QStringList{"type  http://127.0.0.1:9/c ", "add"} << offered + " http://127.0.0.1:9/c"
+            << offered + " http://127.0.0.1:9/c";
+        QTest::newRow("a listed URL is not added again")
+            << none << QStringList{"type " + A, "add"} << offered << none;
+        QTest::newRow("not an http URL")
+            << none << QStringList{"type ftp://127.0.0.1/c", "add"} << offered << none;
+        QTest::newRow("remove a custom URL")
+            << "http://127.0.0.1:9/c default" << QStringList{"select 0", "remove"} << offered << offered;
+        QTest::newRow("an offered service stays")
+            << none << QStringList{"select 1", "remove"} << offered << none;
+        QTest::newRow("the last one on cannot be removed")
+            << "http://127.0.0.1:9/c -default" << QStringList{"select 0", "remove"}
+            << "http://127.0.0.1:9/c -default -" + A + " -" + B << "http://127.0.0.1:9/c -default";
+        QTest::newRow("stored order, the rest of the offer after it")
+            << B + " default" << QStringList{} << B + " default -" + A << B + " default";
+        QTest::newRow("malformed list shown as the default, left as stored")
+            << "default ftp://x" << QStringList{} << offered << "default ftp://x";
+    }
+    void changesAreStoredAtOnce()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QStringList, steps);
+        QFETCH(QString, shown);
+        QFETCH(QString, expected);
+        TempSettings temp;
+        SettingsStore store(QStringLiteral("Netquill"));
+        if (!stored.isNull())
+            store.SaveSetting(SettingKeys::IpSources, stored);
+        frmSources dialog(store, QUrl(QStringLiteral("http://127.0.0.1:9/extras/GetExternalIP.asp")),
+                          offerOf({A, B}));
+        QSignalSpy changed(&dialog, &frmSources::sourcesChanged);
+        for (const QString &step : steps)
+            runStep(dialog, step);
+
+        QCOMPARE(IpSourceList::format(dialog.sources()), shown);
+        for (int i = 0; i < dialog.sources().size(); ++i)
+            QCOMPARE(dialog.lstSources->topLevelItem(i)->checkState(frmSources::ColumnSource) == Qt::Checked,
+                     dialog.sources().at(i).enabled);
+        QCOMPARE(store.keys().contains(QStringLiteral("ipSources")), !expected.isNull());
+        if (!expected.isNull())
+            QCOMPARE(store.GetSetting(SettingKeys::IpSources), expected);
+        QCOMPARE(changed.isEmpty(), expected == stored);
+    }
+};
+
+NETQUILL_TEST(frmSourcesTest)
+#include "frmSourcesTest.moc"
