@@ -455,8 +455,9 @@ void PageFetcherTest::plainTextSkipsTheParser()
     QCOMPARE(fetcher.BodyInnerHTML(), body);
     QCOMPARE(fetcher.LocationURL(), server.url("/ip"));
 
-    // The next HTML fetch goes through the (missing) parser again.
-    fetcher.Navigate(server.url("/ip"));
+    // The next HTML fetch of markup goes through the (missing) parser again.
+    server.setResponse("/page", Response::ok("<b>203.0.113.5</b>"));
+    fetcher.Navigate(server.url("/page"));
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 2, WaitMs);
     QVERIFY(fetcher.Failed());
 }
