@@ -1,9 +1,12 @@
 // One-off generator of the program's pictures (not part of the build).
+#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+
+#include <algorithm>
 
 static void globe(QPainter &p, QRectF r, QColor line, qreal w)
 {
@@ -16,6 +19,22 @@ static void globe(QPainter &p, QRectF r, QColor line, qreal w)
     qreal dy = r.height() * 0.25;
     p.drawLine(QPointF(r.left() + r.width() * 0.07, r.center().y() - dy), QPointF(r.right() - r.width() * 0.07, r.center().y() - dy));
     p.drawLine(QPointF(r.left() + r.width() * 0.07, r.center().y() + dy), QPointF(r.right() - r.width() * 0.07, r.center().y() + dy));
+}
+
+// The program's icon, drawn on a 32-pixel grid and scaled to the size asked for.
+static QImage icon(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 32.0, size / 32.0);
+    p.setBrush(QColor(31, 58, 96));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
+    // Thin lines vanish when scaled down: at 16 pixels the globe keeps at least one pixel of line.
+    globe(p, QRectF(5, 5, 22, 22), QColor(210, 190, 150), std::max(1.6, 32.0 / size));
+    return image;
 }
 
 int main(int argc, char **argv)
@@ -50,17 +69,11 @@ int main(int argc, char **argv)
     }
     splash.save(argv[1] + QString("/splash.png"));
 
-    QImage icon(32, 32, QImage::Format_ARGB32);
-    icon.fill(Qt::transparent);
-    {
-        QPainter p(&icon);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setBrush(QColor(31, 58, 96));
-        p.setPen(Qt::NoPen);
-        p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
-        globe(p, QRectF(5, 5, 22, 22), QColor(210, 190, 150), 1.6);
-    }
-    icon.save(argv[1] + QString("/icons/netquill.png"));
+    icon(32).save(argv[1] + QString("/icons/netquill.png"));
+    // The desktop's icon theme: the same drawing at the sizes menus and launchers ask for.
+    QDir(argv[1]).mkpath("icons/hicolor");
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon(size).save(argv[1] + QString("/icons/hicolor/%1.png").arg(size));
 
     QImage copy(16, 16, QImage::Format_ARGB32);
     copy.fill(Qt::transparent);

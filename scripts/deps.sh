@@ -5,6 +5,7 @@ NETQUILL_PACKAGES=(
   xvfb xauth fonts-dejavu-core
   nginx-light python3-aiosmtpd
   clang libclang-rt-14-dev
+  dpkg-dev file desktop-file-utils appstream lintian x11-utils
 )
 
 netquill_install_deps() {

@@ -10,6 +10,7 @@
 #include "SkinEngine.h"
 #include "SkinLabel.h"
 #include "SmtpSession.h"
+#include "StartupCommand.h"
 #include "Winsock.h"
 #include "Form2.h"
 #include "Form8.h"
@@ -310,7 +311,7 @@ void Form1::Check2_Click()
     const bool checked = Check2->checkState() == Qt::Checked;
     if (m_addRemove) {
         if (checked)
-            m_addRemove->AddToRun(name, QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
+            m_addRemove->AddToRun(name, QDir::toNativeSeparators(StartupCommand::ForThisProgram()));
         else
             m_addRemove->RemoveFromRun(name);
     }
