@@ -21,6 +21,9 @@ QSettings::Format storeFormat()
 SettingsStore::SettingsStore(const QString &application)
     : m_settings(storeFormat(), QSettings::UserScope, application, application)
 {
+    // Each sync writes a new file and renames it over the old one (never rewrites in place), so
+    // the values of one save land together or not at all.
+    m_settings.setAtomicSyncRequired(true);
 }
 
 QString SettingsStore::GetSetting(const QString &key, const QString &defaultValue) const
@@ -35,6 +38,15 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
 {
     m_settings.beginGroup(Section);
     m_settings.setValue(key, value);
+    m_settings.endGroup();
+    m_settings.sync();
+}
+
+void SettingsStore::SaveSettings(const QList<std::pair<SettingKeys::Key, QString>> &values)
+{
+    m_settings.beginGroup(Section);
+    for (const auto &[key, value] : values)
+        m_settings.setValue(key.name, value);
     m_settings.endGroup();
     m_settings.sync();
 }

@@ -1,3 +1,4 @@
+#include "FileReplacements.h"
 #include "MailSettings.h"
 #include "Module6464.h"
 #include "SettingsStore.h"
@@ -140,6 +141,48 @@ private slots:
         QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
         SettingsStore store(QStringLiteral("Netquill"));
         QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("198.51.100.23 "));
+    }
+
+    void valuesSavedTogetherReplaceTheFileAsAWhole()
+    {
+        TempSettings temp;
+        SettingsStore store(QStringLiteral("Netquill"));
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("198.51.100.1")},
+                            {SettingKeys::OldInternal, QStringLiteral("192.168.1.20")}});
+        // A reader that opened the file before the save must still see the whole old file: the new
+        // one is written beside it and renamed over it, never rewritten in place where a crash could
+        // leave one new address beside one old one.
+        QFile before(store.fileName());
+        QVERIFY(before.open(QIODevice::ReadOnly));
+        FileReplacements replacements(store.fileName());
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
+                            {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
+        if (replacements.supported()) {
+            // One new file for both values: no moment where the file held one new and one old.
+            QCOMPARE(replacements.renamedOver(), 1);
+            QCOMPARE(replacements.writtenInPlace(), 0);
+        }
+        const QByteArray old = before.readAll();
+        QVERIFY2(old.contains("OldExternal=198.51.100.1\n") && old.contains("OldInternal=192.168.1.20\n"), old);
+        QVERIFY(!old.contains("203.0.113.7") && !old.contains("10.0.0.5"));
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldInternal), QStringLiteral("10.0.0.5"));
+        QCOMPARE(QDir(temp.path() + QStringLiteral("/Netquill")).entryList(QDir::Files),
+                 QStringList{QStringLiteral("Netquill.conf")});
+    }
+
+    void killRightAfterSavingTogetherLosesNeither()
+    {
+        TempSettings temp;
+        QProcess writer;
+        writer.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/settings_writer"));
+        writer.setArguments({QStringLiteral("--both"), QStringLiteral("203.0.113.7"), QStringLiteral("10.0.0.5")});
+        writer.start();
+        QVERIFY(writer.waitForFinished(10000));
+        QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
+        SettingsStore store(QStringLiteral("Netquill"));
+        QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        QCOMPARE(store.GetSetting(SettingKeys::OldInternal), QStringLiteral("10.0.0.5"));
     }
 
     void wholeNumbers_data()
