@@ -290,8 +290,8 @@ def bench_startup(xvfb, rows):
         bare.append(b * 1e3)
         total.append(t * 1e3)
         splash.append(wait * 1e3)
-        rest.append((t - wait) * 1e3)
-        ratio.append((t - wait) / b)
+        rest.append((r - wait) * 1e3)
+        ratio.append((r - wait) / b)
         time.sleep(0.2)
     server.close()
     rows.append(("1. Start-up: start to first request, the rest (program minus the splash's wait)",
