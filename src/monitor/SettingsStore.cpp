@@ -44,11 +44,21 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
 
 void SettingsStore::SaveSettings(const QList<std::pair<SettingKeys::Key, QString>> &values)
 {
-    m_settings.beginGroup(Section);
-    for (const auto &[key, value] : values)
-        m_settings.setValue(key.name, value);
-    m_settings.endGroup();
+    // Values the file already holds need no write: most lookups find the addresses unchanged, and
+    // each write costs two waits for the disk. A sync without changes only rereads an edited file.
     m_settings.sync();
+    bool changed = false;
+    m_settings.beginGroup(Section);
+    for (const auto &[key, value] : values) {
+        const QVariant stored = m_settings.value(key.name);
+        if (stored.isValid() && stored.toString() == value)
+            continue;
+        m_settings.setValue(key.name, value);
+        changed = true;
+    }
+    m_settings.endGroup();
+    if (changed)
+        m_settings.sync();
 }
 
 QStringList SettingsStore::keys() const

@@ -19,7 +19,8 @@ public:
     void SaveSetting(const QString &key, const QString &value);
     void SaveSetting(const SettingKeys::Key &key, const QString &value) { SaveSetting(key.name, value); }
     /// Writes the values in the order given and reaches the disk once for all of them. The file is
-    /// replaced as a whole, so after a crash it holds either every new value or none.
+    /// replaced as a whole, so after a crash it holds either every new value or none. When the file
+    /// already holds every value, nothing is written.
     void SaveSettings(const QList<std::pair<SettingKeys::Key, QString>> &values);
 
     /// Keys present in the section, for tests and diagnostics.

@@ -5,6 +5,7 @@
 #include "TempSettings.h"
 #include "TestMain.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -169,6 +170,43 @@ private slots:
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldInternal), QStringLiteral("10.0.0.5"));
         QCOMPARE(QDir(temp.path() + QStringLiteral("/Netquill")).entryList(QDir::Files),
                  QStringList{QStringLiteral("Netquill.conf")});
+    }
+
+    void savingWhatTheFileHoldsLeavesItAlone()
+    {
+        TempSettings temp;
+        SettingsStore store(QStringLiteral("Netquill"));
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
+                            {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
+        FileReplacements replacements(store.fileName());
+        if (!replacements.supported())
+            QSKIP("needs inotify");
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
+                            {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
+        QCOMPARE(replacements.renamedOver(), 0);
+        // One value differing is enough for a write, and an empty value differs from a missing key.
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
+                            {SettingKeys::OldInternal, QStringLiteral("10.0.0.6")}});
+        QCOMPARE(replacements.renamedOver(), 1);
+        store.SaveSettings({{SettingKeys::EmailTo, QString()}});
+        QCOMPARE(replacements.renamedOver(), 2);
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldInternal), QStringLiteral("10.0.0.6"));
+        QVERIFY(store.keys().contains(QStringLiteral("strEmailTo")));
+    }
+
+    void aValueEditedInTheFileIsSavedAgain()
+    {
+        TempSettings temp;
+        SettingsStore store(QStringLiteral("Netquill"));
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")}});
+        // Another program (or the user) changes the file behind the store's back.
+        QVERIFY(placeStoreFile(temp.path(), "[Settings]\nOldExternal=198.51.100.99\n"));
+        QFile edited(store.fileName());
+        QVERIFY(edited.open(QIODevice::ReadWrite));
+        QVERIFY(edited.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+        edited.close();
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")}});
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
     }
 
     void killRightAfterSavingTogetherLosesNeither()
