@@ -19,7 +19,6 @@ void report(const char *when)
 
 int main(int argc, char **argv)
 {
-    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     const int settleMs = argc > 1 ? QByteArray(argv[1]).toInt() : 3000;

@@ -25,7 +25,6 @@ private:
 
 int main(int argc, char **argv)
 {
-    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     frmSplash splash;
