@@ -112,6 +112,7 @@ class ArrivalServer:
 
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self.server.daemon_threads = True
+        self.server.handle_error = lambda *args: None  # programs are stopped mid-connection on purpose
         self.port = self.server.server_address[1]
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
