@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds Netquill and the benchmark programs, runs every benchmark and writes the figures into
-# bench/README.md (between the "figures" markers). Takes about five minutes.
+# bench/README.md (between the "figures" markers). Takes about three minutes after the build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
