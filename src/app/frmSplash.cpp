@@ -55,5 +55,9 @@ void frmSplash::Timer2_Timer()
     m_main->Form_Load();
     m_main->show();
     hide();
+    // Never shown again: its picture and its native window with the window buffer are released.
+    // The object stays, as it hosts the skin.
+    Image1->clear();
+    destroy();
     emit mainWindowShown(m_main);
 }

@@ -9,7 +9,8 @@ class QTimer;
 class Skin;
 
 /// The start-up window: shows the picture, hosts the program's one skin, and after 75 ticks of
-/// its 2 ms timer loads and shows the main window, then hides itself (it stays loaded).
+/// its 2 ms timer loads and shows the main window, then hides itself (it stays loaded, without its
+/// picture and native window).
 class frmSplash : public QWidget {
     Q_OBJECT
 public:

@@ -67,8 +67,9 @@ void LookupCycle::DownloadComplete()
     emit addressesShown(current);
     const bool changed = current.changedSince(m_previous);
     m_previous = current;
-    m_store.SaveSetting(SettingKeys::OldExternal, current.external);
-    m_store.SaveSetting(SettingKeys::OldInternal, current.internal);
+    // One save for both: a crash leaves the old pair or the new pair, never one of each.
+    m_store.SaveSettings(
+        {{SettingKeys::OldExternal, current.external}, {SettingKeys::OldInternal, current.internal}});
     emit lookupCompleted(current, changed);
     emit statusChanged(StatusFinished);
 }

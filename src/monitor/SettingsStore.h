@@ -2,8 +2,10 @@
 
 #include "SettingKeys.h"
 
+#include <QList>
 #include <QSettings>
 #include <QString>
+#include <utility>
 
 /// The per-user settings area: text values under the product name, section "Settings".
 /// Every write reaches the disk before it returns, so a crash loses nothing.
@@ -16,6 +18,10 @@ public:
     QString GetSetting(const SettingKeys::Key &key) const { return GetSetting(key.name, key.defaultValue); }
     void SaveSetting(const QString &key, const QString &value);
     void SaveSetting(const SettingKeys::Key &key, const QString &value) { SaveSetting(key.name, value); }
+    /// Writes the values in the order given and reaches the disk once for all of them. The file is
+    /// replaced as a whole, so after a crash it holds either every new value or none. When the file
+    /// already holds every value, nothing is written.
+    void SaveSettings(const QList<std::pair<SettingKeys::Key, QString>> &values);
 
     /// Keys present in the section, for tests and diagnostics.
     QStringList keys() const;

@@ -6,8 +6,29 @@
 #include "modOnTop.h"
 #include "modSkin.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QLibrary>
+#include <QOpenGLContext>
+
+// Exported by Qt Gui, though not in its public headers: what the AA_ShareOpenGLContexts attribute
+// does at application start-up, available here for later.
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext *context);
+
+namespace {
+/// The web engine needs a GL context to share with. Asked for by attribute before the application
+/// exists, Qt creates it at start-up and so loads the GL driver (on Mesa: llvmpipe and LLVM, about
+/// 150 ms and several MB) into a program that may never open the browser; made here, only the
+/// browser window pays for it.
+void EnsureShareContext()
+{
+    if (QOpenGLContext::globalShareContext())
+        return;
+    auto *context = new QOpenGLContext(QCoreApplication::instance());
+    context->create();
+    qt_gl_set_global_share_context(context);
+}
+} // namespace
 
 WebsiteHost WebsiteModule::Host()
 {
@@ -31,6 +52,7 @@ WebsiteHost WebsiteModule::Host()
 
 QWidget *WebsiteModule::Create(const QString &folder, const WebsiteHost &host)
 {
+    EnsureShareContext();
     // Never unloaded: the window's code must stay mapped while any window made from it exists.
     QLibrary library(QDir(folder).filePath(QString::fromLatin1(WebsiteLibraryName)));
     const auto create = reinterpret_cast<CreateWebsiteFunction>(library.resolve(CreateWebsiteSymbol));

@@ -30,6 +30,8 @@ private slots:
         splash.Timer2->stop(); // the test drives the ticks
         splash.show();
         QSignalSpy shown(&splash, &frmSplash::mainWindowShown);
+        QCOMPARE(splash.Image1->pixmap().size(), QSize(476, 316));
+        QVERIFY(splash.testAttribute(Qt::WA_WState_Created));
         for (int tick = 1; tick < 75; ++tick) {
             splash.Timer2_Timer();
             QVERIFY2(!splash.mainWindow(), qPrintable(QStringLiteral("shown early, on tick %1").arg(tick)));
@@ -39,7 +41,9 @@ private slots:
         QVERIFY(splash.mainWindow()->isVisible());
         QVERIFY(!splash.isVisible()); // hidden, not closed: it keeps hosting the skin
         QVERIFY(!splash.Timer2->isActive());
-        QCOMPARE(splash.Image1->pixmap().size(), QSize(476, 316));
+        // Hidden for good, it keeps neither its picture nor a window buffer.
+        QVERIFY(splash.Image1->pixmap().isNull());
+        QVERIFY(!splash.testAttribute(Qt::WA_WState_Created));
         Form1 *first = splash.mainWindow();
         for (int tick = 0; tick < 100; ++tick)
             splash.Timer2_Timer();

@@ -1,3 +1,4 @@
+#include "FileReplacements.h"
 #include "LookupCycle.h"
 #include "PageFetcher.h"
 #include "ScriptedHttpServer.h"
@@ -66,6 +67,22 @@ private slots:
         QCOMPARE(rig.store.GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
         QCOMPARE(rig.store.GetSetting(SettingKeys::OldInternal), QStringLiteral("192.168.1.20"));
         QCOMPARE(rig.cycle->previous().internal, QStringLiteral("192.168.1.20"));
+    }
+
+    void bothAddressesAreStoredInOneReplacementOfTheFile()
+    {
+        Rig rig;
+        rig.seed(QStringLiteral("192.168.1.9"), QStringLiteral("198.51.100.1"));
+        rig.server.setResponse(PagePath, Response::ok("203.0.113.7", "text/plain"));
+        FileReplacements replacements(rig.store.fileName());
+        if (!replacements.supported())
+            QSKIP("needs inotify");
+        QVERIFY(rig.runOnce());
+        QCOMPARE(rig.status, LookupCycle::StatusFinished);
+        QCOMPARE(replacements.renamedOver(), 1);
+        QCOMPARE(replacements.writtenInPlace(), 0);
+        QCOMPARE(rig.store.GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        QCOMPARE(rig.store.GetSetting(SettingKeys::OldInternal), QStringLiteral("192.168.1.20"));
     }
 
     void changeDetection_data()

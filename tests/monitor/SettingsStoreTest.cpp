@@ -1,9 +1,11 @@
+#include "FileReplacements.h"
 #include "MailSettings.h"
 #include "Module6464.h"
 #include "SettingsStore.h"
 #include "TempSettings.h"
 #include "TestMain.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -140,6 +142,85 @@ private slots:
         QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
         SettingsStore store(QStringLiteral("Netquill"));
         QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("198.51.100.23 "));
+    }
+
+    void valuesSavedTogetherReplaceTheFileAsAWhole()
+    {
+        TempSettings temp;
+        SettingsStore store(QStringLiteral("Netquill"));
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("198.51.100.1")},
+                            {SettingKeys::OldInternal, QStringLiteral("192.168.1.20")}});
+        // A reader that opened the file before the save must still see the whole old file: the new
+        // one is written beside it and renamed over it, never rewritten in place where a crash could
+        // leave one new address beside one old one.
+        QFile before(store.fileName());
+        QVERIFY(before.open(QIODevice::ReadOnly));
+        FileReplacements replacements(store.fileName());
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
+                            {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
+        if (replacements.supported()) {
+            // One new file for both values: no moment where the file held one new and one old.
+            QCOMPARE(replacements.renamedOver(), 1);
+            QCOMPARE(replacements.writtenInPlace(), 0);
+        }
+        const QByteArray old = before.readAll();
+        QVERIFY2(old.contains("OldExternal=198.51.100.1\n") && old.contains("OldInternal=192.168.1.20\n"), old);
+        QVERIFY(!old.contains("203.0.113.7") && !old.contains("10.0.0.5"));
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldInternal), QStringLiteral("10.0.0.5"));
+        QCOMPARE(QDir(temp.path() + QStringLiteral("/Netquill")).entryList(QDir::Files),
+                 QStringList{QStringLiteral("Netquill.conf")});
+    }
+
+    void savingWhatTheFileHoldsLeavesItAlone()
+    {
+        TempSettings temp;
+        SettingsStore store(QStringLiteral("Netquill"));
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
+                            {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
+        FileReplacements replacements(store.fileName());
+        if (!replacements.supported())
+            QSKIP("needs inotify");
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
+                            {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
+        QCOMPARE(replacements.renamedOver(), 0);
+        // One value differing is enough for a write, and an empty value differs from a missing key.
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
+                            {SettingKeys::OldInternal, QStringLiteral("10.0.0.6")}});
+        QCOMPARE(replacements.renamedOver(), 1);
+        store.SaveSettings({{SettingKeys::EmailTo, QString()}});
+        QCOMPARE(replacements.renamedOver(), 2);
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldInternal), QStringLiteral("10.0.0.6"));
+        QVERIFY(store.keys().contains(QStringLiteral("strEmailTo")));
+    }
+
+    void aValueEditedInTheFileIsSavedAgain()
+    {
+        TempSettings temp;
+        SettingsStore store(QStringLiteral("Netquill"));
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")}});
+        // Another program (or the user) changes the file behind the store's back.
+        QVERIFY(placeStoreFile(temp.path(), "[Settings]\nOldExternal=198.51.100.99\n"));
+        QFile edited(store.fileName());
+        QVERIFY(edited.open(QIODevice::ReadWrite));
+        QVERIFY(edited.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+        edited.close();
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")}});
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+    }
+
+    void killRightAfterSavingTogetherLosesNeither()
+    {
+        TempSettings temp;
+        QProcess writer;
+        writer.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/settings_writer"));
+        writer.setArguments({QStringLiteral("--both"), QStringLiteral("203.0.113.7"), QStringLiteral("10.0.0.5")});
+        writer.start();
+        QVERIFY(writer.waitForFinished(10000));
+        QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
+        SettingsStore store(QStringLiteral("Netquill"));
+        QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        QCOMPARE(store.GetSetting(SettingKeys::OldInternal), QStringLiteral("10.0.0.5"));
     }
 
     void wholeNumbers_data()
