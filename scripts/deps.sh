@@ -4,7 +4,7 @@ NETQUILL_PACKAGES=(
   qt6-base-dev qt6-webengine-dev libgl1-mesa-dev libgumbo-dev
   xvfb xauth fonts-dejavu-core
   nginx-light python3-aiosmtpd
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format-14
   dpkg-dev file desktop-file-utils appstream lintian x11-utils
 )
 

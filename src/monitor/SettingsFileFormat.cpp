@@ -3,6 +3,7 @@
 #include <QIODevice>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QStringList>
 #include <string_view>
 
 namespace {
@@ -58,6 +59,13 @@ QString unescapedKey(QStringView text)
         key += text[i];
     }
     return key;
+}
+
+// Keys as QSettings itself spells them: no slash at either end, none doubled. A typed file may hold
+// others (a section "[\]", a key "\key"), which the writer could not give back as they were read.
+QString normalizedKey(const QString &key)
+{
+    return key.split(u'/', Qt::SkipEmptyParts).join(u'/');
 }
 
 QByteArray escapedKey(QStringView key)
@@ -181,9 +189,9 @@ bool SettingsFileFormat::read(QIODevice &device, QSettings::SettingsMap &map)
             else
                 prefix = unescapedKey(name) + u'/';
         } else if (equals >= 0 && !trimmed.startsWith(u';') && !trimmed.startsWith(u'#')) {
-            const QString key = unescapedKey(QStringView(line).first(equals).trimmed());
+            const QString key = normalizedKey(unescapedKey(QStringView(line).first(equals).trimmed()));
             if (!key.isEmpty())
-                map.insert(prefix + key, unescapedValue(QStringView(line).sliced(equals + 1)));
+                map.insert(normalizedKey(prefix + key), unescapedValue(QStringView(line).sliced(equals + 1)));
         }
     }
     return true;

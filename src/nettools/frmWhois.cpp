@@ -10,28 +10,9 @@
 #include <QFontDatabase>
 #include <QPlainTextEdit>
 
-namespace {
-/// Word wrapping costs time that grows with the square of a line's length: past this length a
-/// line wraps anywhere, so that a hostile answer of one endless line cannot freeze the window.
-constexpr qsizetype LongLine = 16 * 1024;
-
-qsizetype longestLine(const QString &text)
-{
-    qsizetype longest = 0;
-    qsizetype current = 0;
-    for (const QChar ch : text) {
-        if (ch == QLatin1Char('\n') || ch == QLatin1Char('\r')) {
-            current = 0;
-        } else if (++current > longest) {
-            longest = current;
-        }
-    }
-    return longest;
-}
-} // namespace
-
 frmWhois::frmWhois(const QString &query, QWidget *parent)
-    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), m_query(query)
+    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), m_query(query),
+      strWhoisText(MaxAnswerLength)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("WHOIS Information"));
@@ -95,9 +76,7 @@ void frmWhois::Winsock1_Close()
 
 bool frmWhois::take(const QString &data)
 {
-    const qsizetype room = MaxAnswerLength - strWhoisText.size();
-    strWhoisText += data.left(room);
-    return data.size() <= room;
+    return strWhoisText.take(data);
 }
 
 void frmWhois::showAnswer()
@@ -105,9 +84,9 @@ void frmWhois::showAnswer()
     if (m_finished)
         return;
     m_finished = true;
-    if (longestLine(strWhoisText) > LongLine)
+    if (strWhoisText.needsWrapAnywhere())
         text1->setWordWrapMode(QTextOption::WrapAnywhere);
-    text1->setPlainText(strWhoisText);
+    text1->setPlainText(strWhoisText.text());
 }
 
 void frmWhois::closeEvent(QCloseEvent *event)

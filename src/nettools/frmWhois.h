@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WhoisAnswer.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -37,6 +39,6 @@ private:
     void showAnswer();
 
     QString m_query;
-    QString strWhoisText;
+    WhoisAnswer strWhoisText;
     bool m_finished = false; // the answer is shown, or the window is going
 };

@@ -1,5 +1,6 @@
 #include "PageFetcher.h"
 
+#include "PageBody.h"
 #include "PlainBody.h"
 
 #include <QCoreApplication>
@@ -7,7 +8,6 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QStringDecoder>
 #include <QProcess>
 #include <QTimer>
 
@@ -16,38 +16,6 @@
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
 #endif
-
-namespace {
-
-std::optional<QStringConverter::Encoding> charsetEncoding(const QByteArray &contentType)
-{
-    for (const QByteArray &parameter : contentType.split(';')) {
-        const QByteArray trimmed = parameter.trimmed();
-        if (!trimmed.toLower().startsWith("charset="))
-            continue;
-        QByteArray name = trimmed.mid(8).trimmed();
-        if (name.size() >= 2 && name.startsWith('"') && name.endsWith('"'))
-            name = name.mid(1, name.size() - 2);
-        const auto encoding = QStringConverter::encodingForName(name.constData());
-        // "System" would make the result depend on this computer's locale.
-        if (encoding && *encoding != QStringConverter::System)
-            return encoding;
-    }
-    return std::nullopt;
-}
-
-// A byte order mark wins, then the charset the server names, then UTF-8; malformed bytes become U+FFFD.
-QByteArray bodyAsUtf8(const QByteArray &bytes, const QByteArray &contentType)
-{
-    auto encoding = QStringConverter::encodingForData(bytes);
-    if (!encoding)
-        encoding = charsetEncoding(contentType);
-    QStringDecoder decoder(encoding.value_or(QStringConverter::Utf8));
-    const QString text = decoder.decode(bytes);
-    return text.toUtf8();
-}
-
-} // namespace
 
 PageFetcher::PageFetcher(QObject *parent)
     : QObject(parent), m_network(new QNetworkAccessManager(this)), m_timer(new QTimer(this)),
@@ -134,7 +102,7 @@ void PageFetcher::replyFinished()
         return;
     }
     m_finalUrl = m_reply->url();
-    const QByteArray document = bodyAsUtf8(m_received, m_reply->rawHeader("Content-Type"));
+    const QByteArray document = PageBody::asUtf8(m_received, m_reply->rawHeader("Content-Type"));
     m_received.clear();
     if (m_mode == Body::PlainText) {
         complete(false, QString::fromUtf8(document));

@@ -155,13 +155,15 @@ QString unescapeString(const QString &text)
 const QLatin1String ExecReserved(" \t\n\r\"'\\><~|&;$*?#()`");
 const QLatin1String QuotedEscaped("\"`$\\");
 
-/// The command as one Exec argument: percent signs doubled, quoted when it holds reserved characters.
+/// The command as one Exec argument: percent signs doubled, quoted when it holds reserved characters
+/// or any other white space, which a reader would trim from the ends of the line.
 QString execArgument(const QString &command)
 {
     QString argument = command;
     argument.replace(QLatin1Char('%'), QLatin1String("%%"));
-    const bool quote = command.isEmpty() || std::any_of(command.begin(), command.end(),
-                                                        [](QChar c) { return ExecReserved.contains(c); });
+    const bool quote =
+        command.isEmpty() || std::any_of(command.begin(), command.end(),
+                                         [](QChar c) { return ExecReserved.contains(c) || c.isSpace(); });
     if (!quote)
         return argument;
     QString quoted(QLatin1Char('"'));

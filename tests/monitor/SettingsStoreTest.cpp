@@ -1,6 +1,7 @@
 #include "FileReplacements.h"
 #include "MailSettings.h"
 #include "Module6464.h"
+#include "SettingsFileFormat.h"
 #include "SettingsStore.h"
 #include "TempSettings.h"
 #include "TestMain.h"
@@ -8,6 +9,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QBuffer>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -120,6 +122,31 @@ private slots:
         store.SaveSetting(SettingKeys::Refresh, QStringLiteral("1")); // rewrites the whole file
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::EmailFrom), expected);
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::Refresh), QStringLiteral("1"));
+    }
+
+    void strayKeySlashesReadAsQSettingsSpellsThem()
+    {
+        // Typed keys with slashes at either end or doubled: written back, they must read the same again.
+        QByteArray file("[\\]\nstray=1\n[General]\n\\lead=2\n[a\\\\b\\]\nc\\=3\n");
+        QBuffer in(&file);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QSettings::SettingsMap read;
+        QVERIFY(SettingsFileFormat::read(in, read));
+        const QSettings::SettingsMap expected{
+            {QStringLiteral("stray"), QStringLiteral("1")},
+            {QStringLiteral("lead"), QStringLiteral("2")},
+            {QStringLiteral("a/b/c"), QStringLiteral("3")}};
+        QCOMPARE(read, expected);
+
+        QByteArray written;
+        QBuffer out(&written);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        QVERIFY(SettingsFileFormat::write(out, read));
+        out.close();
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        QSettings::SettingsMap reread;
+        QVERIFY(SettingsFileFormat::read(out, reread));
+        QCOMPARE(reread, expected);
     }
 
     void storeLivesInTheUsersConfigFolder()

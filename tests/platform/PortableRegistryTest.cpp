@@ -101,6 +101,9 @@ private slots:
         QTest::newRow("leading space") << " /opt/nq" << "Exec=\" /opt/nq\"";
         QTest::newRow("not ascii") << "/home/jürgen/Проги/nq" << "Exec=/home/jürgen/Проги/nq";
         QTest::newRow("empty") << "" << "Exec=\"\"";
+        // White space that readers trim from a line's ends, though the Exec rules do not reserve it.
+        QTest::newRow("no-break space first") << "\u00a0/opt/nq" << "Exec=\"\u00a0/opt/nq\"";
+        QTest::newRow("em space last") << "/opt/nq\u2003" << "Exec=\"/opt/nq\u2003\"";
         // clang-format on
     }
 
