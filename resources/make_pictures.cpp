@@ -17,8 +17,10 @@ static void globe(QPainter &p, QRectF r, QColor line, qreal w)
     p.drawLine(QPointF(r.center().x(), r.top()), QPointF(r.center().x(), r.bottom()));
     p.drawLine(QPointF(r.left(), r.center().y()), QPointF(r.right(), r.center().y()));
     qreal dy = r.height() * 0.25;
-    p.drawLine(QPointF(r.left() + r.width() * 0.07, r.center().y() - dy), QPointF(r.right() - r.width() * 0.07, r.center().y() - dy));
-    p.drawLine(QPointF(r.left() + r.width() * 0.07, r.center().y() + dy), QPointF(r.right() - r.width() * 0.07, r.center().y() + dy));
+    p.drawLine(QPointF(r.left() + r.width() * 0.07, r.center().y() - dy),
+               QPointF(r.right() - r.width() * 0.07, r.center().y() - dy));
+    p.drawLine(QPointF(r.left() + r.width() * 0.07, r.center().y() + dy),
+               QPointF(r.right() - r.width() * 0.07, r.center().y() + dy));
 }
 
 // The program's icon, drawn on a 32-pixel grid and scaled to the size asked for.

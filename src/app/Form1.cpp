@@ -2,6 +2,8 @@
 
 #include "AddRemove.h"
 #include "ExternalIpPage.h"
+#include "Form2.h"
+#include "Form8.h"
 #include "LookupCycle.h"
 #include "Module6464.h"
 #include "PageFetcher.h"
@@ -11,9 +13,8 @@
 #include "SkinLabel.h"
 #include "SmtpSession.h"
 #include "StartupCommand.h"
+#include "WebsiteModule.h"
 #include "Winsock.h"
-#include "Form2.h"
-#include "Form8.h"
 #include "clsIPResolve.h"
 #include "frmAbout.h"
 #include "frmConfigure.h"
@@ -22,7 +23,6 @@
 #include "modIdentity.h"
 #include "modSkin.h"
 #include "modTaskbar.h"
-#include "WebsiteModule.h"
 
 #include <netquill/BuildIdentity.h>
 
@@ -37,16 +37,16 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QToolButton>
 #include <QScreen>
 #include <QTimer>
+#include <QToolButton>
 
 Form1::Form1(QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_store(std::make_unique<SettingsStore>(QString::fromUtf8(BuildIdentity::ProductName))),
-      m_helpFolder(QCoreApplication::applicationDirPath()), m_moduleFolder(QCoreApplication::applicationDirPath()),
-      m_endProgram([] { QCoreApplication::exit(0); })
+      m_helpFolder(QCoreApplication::applicationDirPath()),
+      m_moduleFolder(QCoreApplication::applicationDirPath()), m_endProgram([] { QCoreApplication::exit(0); })
 {
     buildControls();
     buildMenus();
@@ -55,18 +55,21 @@ Form1::Form1(QWidget *parent)
     Winsock1 = new Winsock(this);
     Winsock2 = new Winsock(this);
     WebBrowser1 = new PageFetcher(this);
-    m_lookup = new LookupCycle(*m_store, WebBrowser1, ExternalIpPage::url(),
-                               [this] { return Winsock1->LocalIP(); }, this);
+    m_lookup = new LookupCycle(
+        *m_store, WebBrowser1, ExternalIpPage::url(), [this] { return Winsock1->LocalIP(); }, this);
     connect(m_lookup, &LookupCycle::statusChanged, this, &Form1::SetStatus);
     connect(m_lookup, &LookupCycle::addressesShown, this, &Form1::OnAddressesShown);
     connect(m_lookup, &LookupCycle::lookupCompleted, this, &Form1::OnLookupCompleted);
     connect(m_lookup, &LookupCycle::answeredBy, this, &Form1::OnAnsweredBy);
 
-    m_session = new SmtpSession(Winsock2, m_mail, [this] {
-        const ProductIdentity &identity = modIdentity::Identity();
-        return SmtpMessageInputs{identity.strProgramName, identity.strCompany, identity.strWebsite, Label1->text(),
-                                 Label2->text()};
-    }, this);
+    m_session = new SmtpSession(
+        Winsock2, m_mail,
+        [this] {
+            const ProductIdentity &identity = modIdentity::Identity();
+            return SmtpMessageInputs{identity.strProgramName, identity.strCompany, identity.strWebsite,
+                                     Label1->text(), Label2->text()};
+        },
+        this);
     connect(m_session, &SmtpSession::statusChanged, this, &Form1::SetStatus);
 
     m_tray = new TrayIcon(this);
@@ -115,7 +118,10 @@ Form1::~Form1()
     delete m_sources;
 }
 
-frmConfigure *Form1::configureWindow() const { return m_configure; }
+frmConfigure *Form1::configureWindow() const
+{
+    return m_configure;
+}
 
 void Form1::Form_Load()
 {
@@ -136,7 +142,8 @@ void Form1::Form_Load()
     m_lookup->LoadPrevious();
     LoadSources();
     // Like a check box: a stored "1" checks the item, which runs its action and writes "1" back.
-    mnuNotifyDesktop->setChecked(SettingsStore::toWholeNumber(m_store->GetSetting(SettingKeys::NotifyDesktop)) == 1);
+    mnuNotifyDesktop->setChecked(
+        SettingsStore::toWholeNumber(m_store->GetSetting(SettingKeys::NotifyDesktop)) == 1);
 
     setWindowTitle(identity.strProgramName + QStringLiteral(" by ") + identity.strCompany);
     cmdWebsite->setText(QStringLiteral("Visit ") + identity.strWebsite);
@@ -144,8 +151,8 @@ void Form1::Form_Load()
     // From the skin step on, a step that fails is skipped and the load goes on.
     if (identity.blnSkinEnabled) {
         modSkin::runGuarded([this] {
-            modSkin::SubstituteSkinLabels(this, {&SkinLabel1, &SkinLabel2, &SkinLabel3, &SkinLabel4, &SkinLabel5},
-                                          true);
+            modSkin::SubstituteSkinLabels(
+                this, {&SkinLabel1, &SkinLabel2, &SkinLabel3, &SkinLabel4, &SkinLabel5}, true);
         });
         modSkin::runGuarded([this] { modSkin::SkinForm(this); });
     }
@@ -163,9 +170,15 @@ void Form1::RestoreCheck(QCheckBox *box, const QString &storedText)
     box->setCheckState(value == 1 ? Qt::Checked : Qt::Unchecked);
 }
 
-void Form1::SetStatus(const QString &text) { txtStatus->setText(text); }
+void Form1::SetStatus(const QString &text)
+{
+    txtStatus->setText(text);
+}
 
-void Form1::Command1_Click() { m_lookup->Refresh(); }
+void Form1::Command1_Click()
+{
+    m_lookup->Refresh();
+}
 
 void Form1::OnAddressesShown(const IpSnapshot &current)
 {
@@ -231,11 +244,20 @@ void Form1::OpenAbout()
     m_about->raise();
 }
 
-void Form1::cmdCopy1_Click() { QGuiApplication::clipboard()->setText(Label2->text()); }
+void Form1::cmdCopy1_Click()
+{
+    QGuiApplication::clipboard()->setText(Label2->text());
+}
 
-void Form1::cmdCopy2_Click() { QGuiApplication::clipboard()->setText(Label1->text()); }
+void Form1::cmdCopy2_Click()
+{
+    QGuiApplication::clipboard()->setText(Label1->text());
+}
 
-void Form1::cmdSend_Click() { m_session->Send(); }
+void Form1::cmdSend_Click()
+{
+    m_session->Send();
+}
 
 void Form1::Command3_Click()
 {
@@ -250,9 +272,15 @@ void Form1::Command3_Click()
 }
 
 // A conversion blocks until the resolver answers; a failure clears the other box.
-void Form1::cmdConvert_Click() { Text2->setText(clsIPResolve().AddressToName(Text1->text())); }
+void Form1::cmdConvert_Click()
+{
+    Text2->setText(clsIPResolve().AddressToName(Text1->text()));
+}
 
-void Form1::cmdConvert2_Click() { Text1->setText(clsIPResolve().NameToAddress(Text2->text())); }
+void Form1::cmdConvert2_Click()
+{
+    Text1->setText(clsIPResolve().NameToAddress(Text2->text()));
+}
 
 void Form1::cmdWhois_Click()
 {
@@ -331,7 +359,10 @@ void Form1::mnuPopupShow_Click()
     show();
 }
 
-void Form1::ShowTrayMenu() { mnuPopup->popup(QCursor::pos()); }
+void Form1::ShowTrayMenu()
+{
+    mnuPopup->popup(QCursor::pos());
+}
 
 void Form1::changeEvent(QEvent *event)
 {
@@ -368,13 +399,16 @@ void Form1::closeEvent(QCloseEvent *event)
     Form_Unload();
 }
 
-void Form1::Form_QueryUnload() { m_tray->RemoveTrayIcon(); }
+void Form1::Form_QueryUnload()
+{
+    m_tray->RemoveTrayIcon();
+}
 
 void Form1::Form_Unload()
 {
     m_addRemove.reset();
-    const QList<QPointer<QWidget>> windows = {m_overlay.data(), m_help.data(), m_configure.data(), m_splash,
-                                              m_whois, m_sources.data()};
+    const QList<QPointer<QWidget>> windows = {m_overlay.data(), m_help.data(), m_configure.data(),
+                                              m_splash,         m_whois,       m_sources.data()};
     for (const QPointer<QWidget> &window : windows) {
         if (window)
             window->close();

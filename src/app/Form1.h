@@ -3,10 +3,10 @@
 #include "Form2.h"
 #include "Form8.h"
 #include "IpSnapshot.h"
-#include "frmAbout.h"
 #include "MailSettings.h"
 #include "RefreshSchedule.h"
 #include "SkinLabelArray.h"
+#include "frmAbout.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -100,36 +100,36 @@ public:
     QString strWhoisQuery;
 
     // Controls, named as the window's design names them.
-    QGroupBox *Frame1; // "Local IP Addresses": both addresses and their copy buttons
-    QGroupBox *Frame2; // "DNS Converter"
-    QGroupBox *Frame3; // "Program Options": website, overlay switch, Refresh
-    QGroupBox *Frame4; // "Whois Lookup"
-    QGroupBox *Frame5; // "Automation Options": run at startup, auto refresh
-    QGroupBox *Frame6; // "Email Notification Options"
-    SkinLabel *Label1; // the external address
-    SkinLabel *Label2; // the internal address
-    SkinLabel *Label3, *Label4; // the captions "Internal:" and "External:"
+    QGroupBox *Frame1;                // "Local IP Addresses": both addresses and their copy buttons
+    QGroupBox *Frame2;                // "DNS Converter"
+    QGroupBox *Frame3;                // "Program Options": website, overlay switch, Refresh
+    QGroupBox *Frame4;                // "Whois Lookup"
+    QGroupBox *Frame5;                // "Automation Options": run at startup, auto refresh
+    QGroupBox *Frame6;                // "Email Notification Options"
+    SkinLabel *Label1;                // the external address
+    SkinLabel *Label2;                // the internal address
+    SkinLabel *Label3, *Label4;       // the captions "Internal:" and "External:"
     QLabel *Label5, *Label6, *Label7; // captions of Text1, Text2 and Text3
     // The skin's label copies, one array per frame but Frame3, each from an invisible template.
     SkinLabelArray SkinLabel1, SkinLabel2, SkinLabel3, SkinLabel4, SkinLabel5;
-    QToolButton *cmdCopy1, *cmdCopy2; // copy the internal / the external address
+    QToolButton *cmdCopy1, *cmdCopy2;      // copy the internal / the external address
     QPushButton *cmdConvert, *cmdConvert2; // address to name / name to address
     QPushButton *cmdWhois, *cmdWebsite;
-    QPushButton *Command1; // Refresh: runs a lookup
-    QPushButton *Command2; // switches the address overlay on and off
-    QPushButton *Command3; // "Email Configuration": opens the mail dialog
-    QPushButton *cmdSend;  // hidden; its click is the send operation of the notification
-    QLineEdit *Text1; // DNS converter: IP address
-    QLineEdit *Text2; // DNS converter: domain name
-    QLineEdit *Text3; // whois query
-    QLineEdit *txtStatus; // the status line, read-only
-    QCheckBox *Check1; // "Auto Refresh Every:"
-    QCheckBox *Check2; // "Run at startup"
-    QCheckBox *Check3; // "Use Email Notification"
-    QComboBox *cmbRefresh; // the auto-refresh interval
-    QTimer *timRefresh;    // one-second tick of the auto-refresh schedule
-    Winsock *Winsock1;     // never connected: source of the local address
-    Winsock *Winsock2;     // carries the notification's mail dialogue
+    QPushButton *Command1;    // Refresh: runs a lookup
+    QPushButton *Command2;    // switches the address overlay on and off
+    QPushButton *Command3;    // "Email Configuration": opens the mail dialog
+    QPushButton *cmdSend;     // hidden; its click is the send operation of the notification
+    QLineEdit *Text1;         // DNS converter: IP address
+    QLineEdit *Text2;         // DNS converter: domain name
+    QLineEdit *Text3;         // whois query
+    QLineEdit *txtStatus;     // the status line, read-only
+    QCheckBox *Check1;        // "Auto Refresh Every:"
+    QCheckBox *Check2;        // "Run at startup"
+    QCheckBox *Check3;        // "Use Email Notification"
+    QComboBox *cmbRefresh;    // the auto-refresh interval
+    QTimer *timRefresh;       // one-second tick of the auto-refresh schedule
+    Winsock *Winsock1;        // never connected: source of the local address
+    Winsock *Winsock2;        // carries the notification's mail dialogue
     PageFetcher *WebBrowser1; // fetches the external-IP page
     QMenu *mnuFile, *mnuEdit, *mnuAction, *mnuHelp, *mnuAbout;
     QMenu *mnuPopup; // the tray menu

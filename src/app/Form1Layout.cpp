@@ -3,8 +3,8 @@
 
 #include "Caption.h"
 #include "SkinLabel.h"
-#include "modSkin.h"
 #include "Twips.h"
+#include "modSkin.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,7 +23,8 @@ QGroupBox *frame(QWidget *parent, const QString &caption, int left, int top, int
     return box;
 }
 
-template <typename T> T *control(QWidget *parent, const QString &text, int left, int top, int width, int height)
+template <typename T>
+T *control(QWidget *parent, const QString &text, int left, int top, int width, int height)
 {
     auto *widget = new T(text, parent);
     Twips::place(widget, left, top, width, height);
@@ -80,7 +81,8 @@ void Form1::buildControls()
 
     Frame3 = frame(client, QStringLiteral("Program Options"), 3780, 60, 3675, 2055);
     cmdWebsite = control<QPushButton>(Frame3, QString(), 120, 240, 3435, 435);
-    Command2 = control<QPushButton>(Frame3, QStringLiteral("Turn on IP Address Overlay"), 120, 720, 3435, 435);
+    Command2 =
+        control<QPushButton>(Frame3, QStringLiteral("Turn on IP Address Overlay"), 120, 720, 3435, 435);
     Command1 = control<QPushButton>(Frame3, QStringLiteral("Refresh"), 120, 1200, 3435, 435);
 
     Frame5 = frame(client, QStringLiteral("Automation Options"), 3780, 2160, 3675, 1515);
@@ -90,8 +92,9 @@ void Form1::buildControls()
     Twips::place(cmbRefresh, 120, 960, 3450, 315);
     cmbRefresh->setEditable(true);
     cmbRefresh->setInsertPolicy(QComboBox::NoInsert);
-    cmbRefresh->addItems({QStringLiteral("01 Minute"), QStringLiteral("05 Minutes"), QStringLiteral("10 Minutes"),
-                          QStringLiteral("30 Minutes"), QStringLiteral("60 Minutes")});
+    cmbRefresh->addItems({QStringLiteral("01 Minute"), QStringLiteral("05 Minutes"),
+                          QStringLiteral("10 Minutes"), QStringLiteral("30 Minutes"),
+                          QStringLiteral("60 Minutes")});
     // No item is selected until the stored position is restored.
     cmbRefresh->setCurrentIndex(-1);
     cmbRefresh->setEditText(QStringLiteral("10 Minutes"));
@@ -160,7 +163,8 @@ void Form1::buildMenus()
 
     mnuPopup = new QMenu(QStringLiteral("PopupMenu"), this);
     mnuPopupItem[0] = mnuPopup->addAction(QStringLiteral("Show"), this, &Form1::mnuPopupShow_Click);
-    mnuPopupItem[1] = mnuPopup->addAction(QStringLiteral("Address Overlay On/Off"), this, &Form1::Command2_Click);
+    mnuPopupItem[1] =
+        mnuPopup->addAction(QStringLiteral("Address Overlay On/Off"), this, &Form1::Command2_Click);
     mnuPopupItem[2] = mnuPopup->addAction(QStringLiteral("Exit"), this, [this] { close(); });
 }
 

@@ -26,7 +26,10 @@ frmSplash::frmSplash(QWidget *parent)
         move(screen->availableGeometry().center() - rect().center());
 }
 
-Form1 *frmSplash::mainWindow() const { return m_main; }
+Form1 *frmSplash::mainWindow() const
+{
+    return m_main;
+}
 
 void frmSplash::Form_Load()
 {

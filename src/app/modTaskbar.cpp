@@ -54,7 +54,10 @@ void TrayIcon::setToolTip(const QString &tip)
         m_icon->setToolTip(toolTip());
 }
 
-QString TrayIcon::toolTip() const { return m_tip.isEmpty() ? modIdentity::Identity().strProgramName : m_tip; }
+QString TrayIcon::toolTip() const
+{
+    return m_tip.isEmpty() ? modIdentity::Identity().strProgramName : m_tip;
+}
 
 bool TrayIcon::ShowMessage(const QString &title, const QString &text)
 {

@@ -5,10 +5,10 @@
 #include "SettingsStore.h"
 #include "SourceAnswer.h"
 
-LookupCycle::LookupCycle(SettingsStore &store, PageFetcher *fetcher, QUrl page, std::function<QString()> localIp,
-                         QObject *parent)
-    : QObject(parent), m_store(store), m_fetcher(fetcher), m_page(std::move(page)), m_localIp(std::move(localIp)),
-      m_sources(IpSourceList::active(IpSourceList::defaults(), m_page))
+LookupCycle::LookupCycle(SettingsStore &store, PageFetcher *fetcher, QUrl page,
+                         std::function<QString()> localIp, QObject *parent)
+    : QObject(parent), m_store(store), m_fetcher(fetcher), m_page(std::move(page)),
+      m_localIp(std::move(localIp)), m_sources(IpSourceList::active(IpSourceList::defaults(), m_page))
 {
     connect(m_fetcher, &PageFetcher::DownloadComplete, this, &LookupCycle::DownloadComplete);
 }

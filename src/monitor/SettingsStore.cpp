@@ -69,7 +69,10 @@ QStringList SettingsStore::keys() const
     return result;
 }
 
-QString SettingsStore::fileName() const { return m_settings.fileName(); }
+QString SettingsStore::fileName() const
+{
+    return m_settings.fileName();
+}
 
 std::optional<int> SettingsStore::toWholeNumber(const QString &text)
 {

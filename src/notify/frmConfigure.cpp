@@ -1,8 +1,8 @@
 #include "frmConfigure.h"
 
+#include "Caption.h"
 #include "MailSettings.h"
 #include "SettingsStore.h"
-#include "Caption.h"
 #include "Twips.h"
 #include "modIdentity.h"
 #include "modSkin.h"

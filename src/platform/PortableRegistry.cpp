@@ -161,9 +161,9 @@ QString execArgument(const QString &command)
 {
     QString argument = command;
     argument.replace(QLatin1Char('%'), QLatin1String("%%"));
-    const bool quote =
-        command.isEmpty() || std::any_of(command.begin(), command.end(),
-                                         [](QChar c) { return ExecReserved.contains(c) || c.isSpace(); });
+    const bool quote = command.isEmpty() || std::any_of(command.begin(), command.end(), [](QChar c) {
+                           return ExecReserved.contains(c) || c.isSpace();
+                       });
     if (!quote)
         return argument;
     QString quoted(QLatin1Char('"'));

@@ -52,10 +52,38 @@ struct GroupState {
 };
 
 enum class Word {
-    Bold, Italic, Underline, UnderlineNone, FontSize, Font, Colour, Par, Line, Tab, Pard, Plain,
-    Unicode, UnicodeSkip, CodePage, DefaultFont, FontTable, ColourTable, Red, Green, Blue, Binary,
-    LeftIndent, FirstIndent, SpaceBefore, SpaceAfter, AlignLeft, AlignCentre, AlignRight, Justify,
-    Symbol, SkippedDestination,
+    Bold,
+    Italic,
+    Underline,
+    UnderlineNone,
+    FontSize,
+    Font,
+    Colour,
+    Par,
+    Line,
+    Tab,
+    Pard,
+    Plain,
+    Unicode,
+    UnicodeSkip,
+    CodePage,
+    DefaultFont,
+    FontTable,
+    ColourTable,
+    Red,
+    Green,
+    Blue,
+    Binary,
+    LeftIndent,
+    FirstIndent,
+    SpaceBefore,
+    SpaceAfter,
+    AlignLeft,
+    AlignCentre,
+    AlignRight,
+    Justify,
+    Symbol,
+    SkippedDestination,
 };
 
 struct WordEntry {
@@ -68,48 +96,91 @@ constexpr Word Skipped = Word::SkippedDestination;
 
 // Sorted by name, for the binary search.
 constexpr std::array words{
-    WordEntry{"ansicpg", Word::CodePage},     WordEntry{"author", Skipped},
-    WordEntry{"b", Word::Bold},               WordEntry{"bin", Word::Binary},
-    WordEntry{"bkmkend", Skipped},            WordEntry{"bkmkstart", Skipped},
-    WordEntry{"blue", Word::Blue},            WordEntry{"bullet", Word::Symbol, u'\u2022'},
-    WordEntry{"cf", Word::Colour},            WordEntry{"colortbl", Word::ColourTable},
-    WordEntry{"comment", Skipped},            WordEntry{"creatim", Skipped},
-    WordEntry{"datastore", Skipped},          WordEntry{"deff", Word::DefaultFont},
-    WordEntry{"doccomm", Skipped},            WordEntry{"emdash", Word::Symbol, u'\u2014'},
-    WordEntry{"emspace", Word::Symbol, u'\u2003'}, WordEntry{"endash", Word::Symbol, u'\u2013'},
-    WordEntry{"enspace", Word::Symbol, u'\u2002'}, WordEntry{"f", Word::Font},
-    WordEntry{"fi", Word::FirstIndent},       WordEntry{"fldinst", Skipped},
-    WordEntry{"fonttbl", Word::FontTable},    WordEntry{"footer", Skipped},
-    WordEntry{"footerf", Skipped},            WordEntry{"footerl", Skipped},
-    WordEntry{"footerr", Skipped},            WordEntry{"footnote", Skipped},
-    WordEntry{"fs", Word::FontSize},          WordEntry{"ftncn", Skipped},
-    WordEntry{"ftnsep", Skipped},             WordEntry{"ftnsepc", Skipped},
-    WordEntry{"green", Word::Green},          WordEntry{"header", Skipped},
-    WordEntry{"headerf", Skipped},            WordEntry{"headerl", Skipped},
-    WordEntry{"headerr", Skipped},            WordEntry{"i", Word::Italic},
-    WordEntry{"info", Skipped},               WordEntry{"keywords", Skipped},
-    WordEntry{"ldblquote", Word::Symbol, u'\u201C'}, WordEntry{"li", Word::LeftIndent},
-    WordEntry{"line", Word::Line},            WordEntry{"listoverridetable", Skipped},
-    WordEntry{"listtable", Skipped},          WordEntry{"lquote", Word::Symbol, u'\u2018'},
-    WordEntry{"object", Skipped},             WordEntry{"operator", Skipped},
-    WordEntry{"page", Word::Par},             WordEntry{"par", Word::Par},
-    WordEntry{"pard", Word::Pard},            WordEntry{"pict", Skipped},
-    WordEntry{"plain", Word::Plain},          WordEntry{"pn", Skipped},
-    WordEntry{"printim", Skipped},            WordEntry{"private", Skipped},
-    WordEntry{"qc", Word::AlignCentre},       WordEntry{"qj", Word::Justify},
-    WordEntry{"ql", Word::AlignLeft},         WordEntry{"qr", Word::AlignRight},
-    WordEntry{"rdblquote", Word::Symbol, u'\u201D'}, WordEntry{"red", Word::Red},
-    WordEntry{"revtbl", Skipped},             WordEntry{"revtim", Skipped},
-    WordEntry{"rquote", Word::Symbol, u'\u2019'}, WordEntry{"rsidtbl", Skipped},
-    WordEntry{"sa", Word::SpaceAfter},        WordEntry{"sb", Word::SpaceBefore},
-    WordEntry{"sect", Word::Par},             WordEntry{"stylesheet", Skipped},
-    WordEntry{"subject", Skipped},            WordEntry{"tab", Word::Tab},
-    WordEntry{"tc", Skipped},                 WordEntry{"title", Skipped},
-    WordEntry{"u", Word::Unicode},            WordEntry{"uc", Word::UnicodeSkip},
-    WordEntry{"ul", Word::Underline},         WordEntry{"ulnone", Word::UnderlineNone},
-    WordEntry{"xe", Skipped},                 WordEntry{"xmlnstbl", Skipped},
+    WordEntry{"ansicpg", Word::CodePage},
+    WordEntry{"author", Skipped},
+    WordEntry{"b", Word::Bold},
+    WordEntry{"bin", Word::Binary},
+    WordEntry{"bkmkend", Skipped},
+    WordEntry{"bkmkstart", Skipped},
+    WordEntry{"blue", Word::Blue},
+    WordEntry{"bullet", Word::Symbol, u'\u2022'},
+    WordEntry{"cf", Word::Colour},
+    WordEntry{"colortbl", Word::ColourTable},
+    WordEntry{"comment", Skipped},
+    WordEntry{"creatim", Skipped},
+    WordEntry{"datastore", Skipped},
+    WordEntry{"deff", Word::DefaultFont},
+    WordEntry{"doccomm", Skipped},
+    WordEntry{"emdash", Word::Symbol, u'\u2014'},
+    WordEntry{"emspace", Word::Symbol, u'\u2003'},
+    WordEntry{"endash", Word::Symbol, u'\u2013'},
+    WordEntry{"enspace", Word::Symbol, u'\u2002'},
+    WordEntry{"f", Word::Font},
+    WordEntry{"fi", Word::FirstIndent},
+    WordEntry{"fldinst", Skipped},
+    WordEntry{"fonttbl", Word::FontTable},
+    WordEntry{"footer", Skipped},
+    WordEntry{"footerf", Skipped},
+    WordEntry{"footerl", Skipped},
+    WordEntry{"footerr", Skipped},
+    WordEntry{"footnote", Skipped},
+    WordEntry{"fs", Word::FontSize},
+    WordEntry{"ftncn", Skipped},
+    WordEntry{"ftnsep", Skipped},
+    WordEntry{"ftnsepc", Skipped},
+    WordEntry{"green", Word::Green},
+    WordEntry{"header", Skipped},
+    WordEntry{"headerf", Skipped},
+    WordEntry{"headerl", Skipped},
+    WordEntry{"headerr", Skipped},
+    WordEntry{"i", Word::Italic},
+    WordEntry{"info", Skipped},
+    WordEntry{"keywords", Skipped},
+    WordEntry{"ldblquote", Word::Symbol, u'\u201C'},
+    WordEntry{"li", Word::LeftIndent},
+    WordEntry{"line", Word::Line},
+    WordEntry{"listoverridetable", Skipped},
+    WordEntry{"listtable", Skipped},
+    WordEntry{"lquote", Word::Symbol, u'\u2018'},
+    WordEntry{"object", Skipped},
+    WordEntry{"operator", Skipped},
+    WordEntry{"page", Word::Par},
+    WordEntry{"par", Word::Par},
+    WordEntry{"pard", Word::Pard},
+    WordEntry{"pict", Skipped},
+    WordEntry{"plain", Word::Plain},
+    WordEntry{"pn", Skipped},
+    WordEntry{"printim", Skipped},
+    WordEntry{"private", Skipped},
+    WordEntry{"qc", Word::AlignCentre},
+    WordEntry{"qj", Word::Justify},
+    WordEntry{"ql", Word::AlignLeft},
+    WordEntry{"qr", Word::AlignRight},
+    WordEntry{"rdblquote", Word::Symbol, u'\u201D'},
+    WordEntry{"red", Word::Red},
+    WordEntry{"revtbl", Skipped},
+    WordEntry{"revtim", Skipped},
+    WordEntry{"rquote", Word::Symbol, u'\u2019'},
+    WordEntry{"rsidtbl", Skipped},
+    WordEntry{"sa", Word::SpaceAfter},
+    WordEntry{"sb", Word::SpaceBefore},
+    WordEntry{"sect", Word::Par},
+    WordEntry{"stylesheet", Skipped},
+    WordEntry{"subject", Skipped},
+    WordEntry{"tab", Word::Tab},
+    WordEntry{"tc", Skipped},
+    WordEntry{"title", Skipped},
+    WordEntry{"u", Word::Unicode},
+    WordEntry{"uc", Word::UnicodeSkip},
+    WordEntry{"ul", Word::Underline},
+    WordEntry{"ulnone", Word::UnderlineNone},
+    WordEntry{"xe", Skipped},
+    WordEntry{"xmlnstbl", Skipped},
 };
-constexpr bool byName(const WordEntry &a, const WordEntry &b) { return a.name < b.name; }
+constexpr bool byName(const WordEntry &a, const WordEntry &b)
+{
+    return a.name < b.name;
+}
 static_assert(std::is_sorted(words.begin(), words.end(), byName));
 
 const WordEntry *findWord(std::string_view name)
@@ -118,8 +189,14 @@ const WordEntry *findWord(std::string_view name)
     return it != words.end() && it->name == name ? &*it : nullptr;
 }
 
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 int hexValue(char c)
 {
     if (isDigit(c))
@@ -646,8 +723,8 @@ QTextBlockFormat Reader::blockFormat(const ParaProps &p)
     format.setAlignment(p.alignment);
     // A hanging indent has a tab stop at the left indent: "\bullet\tab text" lines the text up there.
     if (p.firstIndent < 0)
-        format.setTabPositions({QTextOption::Tab(std::min(-p.firstIndent, p.leftIndent) / perPixel,
-                                                 QTextOption::LeftTab)});
+        format.setTabPositions(
+            {QTextOption::Tab(std::min(-p.firstIndent, p.leftIndent) / perPixel, QTextOption::LeftTab)});
     return format;
 }
 

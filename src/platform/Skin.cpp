@@ -48,7 +48,7 @@ void Skin::ApplySkin(QWidget *window) const
         return QColor((fore.red() + back.red()) / 2, (fore.green() + back.green()) / 2,
                       (fore.blue() + back.blue()) / 2);
     };
-    const QColor disabled[] = {panel, dimmed(panelText, panel), background, dimmed(text, background),
+    const QColor disabled[] = {panel,      dimmed(panelText, panel), background, dimmed(text, background),
                                background, dimmed(text, background)};
     QPalette palette = window->palette();
     for (int i = 0; i < 6; ++i) {

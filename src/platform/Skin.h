@@ -11,7 +11,8 @@ class Skin : public QObject {
     Q_OBJECT
 public:
     /// Loads the skin data from a resource file; falls back to "Standard Skin" when it cannot be read.
-    explicit Skin(const QString &dataFile = QStringLiteral(":/skins/standard.skin"), QObject *parent = nullptr);
+    explicit Skin(const QString &dataFile = QStringLiteral(":/skins/standard.skin"),
+                  QObject *parent = nullptr);
 
     QString Title() const { return m_title; }
     // Colours as 32-bit values: red in the low byte, then green, then blue.

@@ -7,8 +7,8 @@
 QString StartupCommand::For(const QString &programFile, const QString &binFolder)
 {
     const QFileInfo program(programFile);
-    const QString command =
-        QDir::cleanPath(program.absolutePath() + QLatin1Char('/') + binFolder + QLatin1Char('/') + program.fileName());
+    const QString command = QDir::cleanPath(program.absolutePath() + QLatin1Char('/') + binFolder +
+                                            QLatin1Char('/') + program.fileName());
     // Only a link that leads back to this very program counts: another program of the same name in a
     // neighbouring bin folder is not ours to start.
     const QString target = QFileInfo(command).canonicalFilePath();

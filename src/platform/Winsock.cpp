@@ -5,14 +5,16 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-Winsock::Winsock(QObject *parent) : QObject(parent) { attachSocket(); }
+Winsock::Winsock(QObject *parent) : QObject(parent)
+{
+    attachSocket();
+}
 
 void Winsock::attachSocket()
 {
     m_socket = new QTcpSocket(this);
     connect(m_socket, &QTcpSocket::connected, this, &Winsock::Connected);
-    connect(m_socket, &QTcpSocket::readyRead, this,
-            [this] { emit DataArrival(m_socket->bytesAvailable()); });
+    connect(m_socket, &QTcpSocket::readyRead, this, [this] { emit DataArrival(m_socket->bytesAvailable()); });
     connect(m_socket, &QTcpSocket::disconnected, this, &Winsock::Closed);
 }
 
@@ -33,9 +35,15 @@ QString Winsock::LocalIP()
     return QStringLiteral("127.0.0.1");
 }
 
-QString Winsock::LocalHostName() { return QHostInfo::localHostName(); }
+QString Winsock::LocalHostName()
+{
+    return QHostInfo::localHostName();
+}
 
-int Winsock::State() const { return m_socket->state() == QAbstractSocket::UnconnectedState ? 0 : 1; }
+int Winsock::State() const
+{
+    return m_socket->state() == QAbstractSocket::UnconnectedState ? 0 : 1;
+}
 
 bool Winsock::Connect(const QString &host, int port)
 {
@@ -49,7 +57,10 @@ bool Winsock::Connect(const QString &host, int port)
     return true;
 }
 
-bool Winsock::Connect() { return Connect(RemoteHost, RemotePort); }
+bool Winsock::Connect()
+{
+    return Connect(RemoteHost, RemotePort);
+}
 
 void Winsock::SendData(const QString &text)
 {
@@ -57,7 +68,10 @@ void Winsock::SendData(const QString &text)
         m_socket->write(text.toLatin1());
 }
 
-QString Winsock::GetData() { return QString::fromLatin1(m_socket->readAll()); }
+QString Winsock::GetData()
+{
+    return QString::fromLatin1(m_socket->readAll());
+}
 
 void Winsock::Close()
 {

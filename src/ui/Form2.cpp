@@ -6,14 +6,15 @@
 #include "modOnTop.h"
 #include "modSkin.h"
 
-#include <QGuiApplication>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
 
 Form2::Form2(QWidget *parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), Label3(new QLabel(QStringLiteral("Internal:"), this)),
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint),
+      Label3(new QLabel(QStringLiteral("Internal:"), this)),
       Label1(new SkinLabel(QStringLiteral("000.000.000.000"), this)),
       Label4(new QLabel(QStringLiteral("External:"), this)),
       Label2(new SkinLabel(QStringLiteral("000.000.000.000"), this)),
@@ -31,7 +32,8 @@ Form2::Form2(QWidget *parent)
     // the text is set a little smaller rather than cut off.
     for (QLabel *caption : {Label3, Label4}) {
         QFont font = caption->font();
-        while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(caption->text()) > caption->width())
+        while (font.pointSizeF() > 6 &&
+               QFontMetrics(font).horizontalAdvance(caption->text()) > caption->width())
             font.setPointSizeF(font.pointSizeF() - 0.25);
         caption->setFont(font);
     }

@@ -19,13 +19,13 @@ public:
     /// Goes on top, skins itself and asks for a lookup. Runs once, when the window is created.
     void Form_Load();
 
-    QLabel *Label3;         // the caption "Internal:"
-    SkinLabel *Label1;      // the internal address
-    QLabel *Label4;         // the caption "External:"
-    SkinLabel *Label2;      // the external address
+    QLabel *Label3;            // the caption "Internal:"
+    SkinLabel *Label1;         // the internal address
+    QLabel *Label4;            // the caption "External:"
+    SkinLabel *Label2;         // the external address
     SkinLabelArray SkinLabel1; // the skin's copies of the captions, from an invisible template
-    QMenu *mnuPopup;        // the right-click menu
-    QAction *mnuPopupItem[2]; // "Refresh", "Hide"
+    QMenu *mnuPopup;           // the right-click menu
+    QAction *mnuPopupItem[2];  // "Refresh", "Hide"
 
 signals:
     /// The main window's Refresh is to run.

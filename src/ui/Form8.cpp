@@ -1,8 +1,8 @@
 #include "Form8.h"
 
 #include "RtfReader.h"
-#include "SettingsStore.h"
 #include "ScreenCentre.h"
+#include "SettingsStore.h"
 #include "Twips.h"
 #include "modIdentity.h"
 #include "modOnTop.h"
@@ -26,8 +26,8 @@ constexpr Qt::CheckState StoredStates[] = {Qt::Unchecked, Qt::Checked, Qt::Parti
 Form8::Form8(SettingsStore &store, const QString &folder, QWidget *parent)
     : QDialog(parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      rtf1(new QTextEdit(this)), Check1(new QCheckBox(QStringLiteral("Show at Startup"), this)), m_store(store),
-      m_folder(folder)
+      rtf1(new QTextEdit(this)), Check1(new QCheckBox(QStringLiteral("Show at Startup"), this)),
+      m_store(store), m_folder(folder)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Readme/Help"));

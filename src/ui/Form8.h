@@ -19,7 +19,7 @@ public:
     /// False when the load found no help file: the window is then never shown.
     bool hasHelpFile() const { return m_found; }
 
-    QTextEdit *rtf1;  // the help text
+    QTextEdit *rtf1;   // the help text
     QCheckBox *Check1; // "Show at Startup"
 
 private:

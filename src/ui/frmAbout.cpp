@@ -1,8 +1,8 @@
 #include "frmAbout.h"
 
 #include "PictureBox.h"
-#include "SkinLabel.h"
 #include "ScreenCentre.h"
+#include "SkinLabel.h"
 #include "Twips.h"
 #include "modIdentity.h"
 #include "modSkin.h"
@@ -12,8 +12,8 @@
 #include <QLabel>
 
 namespace {
-template <typename T> T *label(QWidget *parent, const QString &text, int left, int top, int width, int height,
-                               qreal points)
+template <typename T>
+T *label(QWidget *parent, const QString &text, int left, int top, int width, int height, qreal points)
 {
     auto *widget = new T(text, parent);
     Twips::place(widget, left, top, width, height);
@@ -25,8 +25,8 @@ template <typename T> T *label(QWidget *parent, const QString &text, int left, i
 } // namespace
 
 frmAbout::frmAbout(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint),
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       Picture1(new PictureBox(this)), SkinLabel1(SkinLabelArray::Template(this, 480, 2940, 555, 195))
 {
     setAttribute(Qt::WA_DeleteOnClose);

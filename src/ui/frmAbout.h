@@ -17,8 +17,8 @@ public:
     /// Fills the texts from the version information, then skins the window.
     void Form_Load();
 
-    PictureBox *Picture1;   // the header picture
-    SkinLabel *Label1;      // the program name
+    PictureBox *Picture1;             // the header picture
+    SkinLabel *Label1;                // the program name
     QLabel *Label2, *Label3, *Label4; // the captions "Version:", "Owned By:", "Website:"
     SkinLabel *lblVersion, *lblCompany, *lblWebsite;
     SkinLabelArray SkinLabel1; // the skin's copies of the captions, from an invisible template

@@ -1,17 +1,17 @@
 #include "modSkin.h"
 
-#include "Skin.h"
 #include "PictureBox.h"
+#include "Skin.h"
 #include "SkinEngine.h"
 #include "SkinLabelArray.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFontDatabase>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
-#include <QFontDatabase>
 
 #include <QPointer>
 
@@ -19,16 +19,22 @@ namespace {
 QPointer<Skin> g_currentSkin;
 }
 
-void modSkin::SetCurrentSkin(Skin *skin) { g_currentSkin = skin; }
+void modSkin::SetCurrentSkin(Skin *skin)
+{
+    g_currentSkin = skin;
+}
 
-Skin *modSkin::CurrentSkin() { return g_currentSkin; }
+Skin *modSkin::CurrentSkin()
+{
+    return g_currentSkin;
+}
 
 void modSkin::SkinForm(QWidget *window)
 {
     if (!g_currentSkin || !window)
         return;
-    ColorControls(window, g_currentSkin->BackgroundColor(), g_currentSkin->TextColor(), g_currentSkin->PanelColor(),
-                  g_currentSkin->PanelTextColor());
+    ColorControls(window, g_currentSkin->BackgroundColor(), g_currentSkin->TextColor(),
+                  g_currentSkin->PanelColor(), g_currentSkin->PanelTextColor());
     g_currentSkin->ApplySkin(window);
 }
 
@@ -65,7 +71,8 @@ void setColor(QWidget *control, QPalette::ColorRole role, quint32 value, bool di
 }
 } // namespace
 
-void modSkin::ColorControls(QWidget *window, quint32 background, quint32 text, quint32 panel, quint32 panelText)
+void modSkin::ColorControls(QWidget *window, quint32 background, quint32 text, quint32 panel,
+                            quint32 panelText)
 {
     Q_UNUSED(panelText);
     const QList<QWidget *> controls = window->findChildren<QWidget *>();
@@ -86,7 +93,8 @@ void modSkin::ColorControls(QWidget *window, quint32 background, quint32 text, q
     }
 }
 
-void modSkin::SubstituteSkinLabels(QWidget *window, const QList<SkinLabelArray *> &templates, bool containerTest)
+void modSkin::SubstituteSkinLabels(QWidget *window, const QList<SkinLabelArray *> &templates,
+                                   bool containerTest)
 {
     const QList<QWidget *> controls = window->findChildren<QWidget *>();
     for (QWidget *control : controls) {
@@ -120,8 +128,9 @@ SkinEngine *modSkin::Engine()
 
 QFont modSkin::DesignFont(qreal pointSize)
 {
-    const QString family = QFontDatabase::hasFamily(QStringLiteral("Verdana")) ? QStringLiteral("Verdana")
-                                                                                 : QStringLiteral("DejaVu Sans");
+    const QString family = QFontDatabase::hasFamily(QStringLiteral("Verdana"))
+                               ? QStringLiteral("Verdana")
+                               : QStringLiteral("DejaVu Sans");
     QFont font(family);
     font.setPointSizeF(pointSize);
     font.setBold(false); // stated, so that a child of a bold parent does not inherit its weight

@@ -2,9 +2,9 @@
 #include "Form2.h"
 #include "Form8.h"
 #include "PageFetcher.h"
+#include "PictureBox.h"
 #include "SkinLabel.h"
 #include "TestMain.h"
-#include "PictureBox.h"
 #include "frmAbout.h"
 
 #include <QCheckBox>
@@ -99,7 +99,8 @@ private slots:
         QFETCH(int, box);
         QTemporaryDir folder;
         if (present)
-            QVERIFY(QFile::copy(QStringLiteral(NETQUILL_SOURCE_DIR "/resources/Help.rtf"), folder.filePath("HELP.RTF")));
+            QVERIFY(QFile::copy(QStringLiteral(NETQUILL_SOURCE_DIR "/resources/Help.rtf"),
+                                folder.filePath("HELP.RTF")));
         Rig rig;
         if (!stored.isNull())
             rig.seed("showHelp", stored);

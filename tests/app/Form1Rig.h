@@ -44,7 +44,8 @@ struct Rig {
     }
     bool lookupFinished()
     {
-        return QTest::qWaitFor([this] { return window->txtStatus->text() != LookupCycle::StatusLooking; }, 5000);
+        return QTest::qWaitFor([this] { return window->txtStatus->text() != LookupCycle::StatusLooking; },
+                               5000);
     }
     QStringList storedKeys()
     {
@@ -53,4 +54,3 @@ struct Rig {
         return keys;
     }
 };
-

@@ -4,15 +4,15 @@
 #include "PageFetcher.h"
 #include "ScriptedHttpServer.h"
 #include "SettingsStore.h"
+#include "Skin.h"
+#include "SkinEngine.h"
 #include "SkinLabel.h"
+#include "SmtpSession.h"
 #include "TempSettings.h"
 #include "TestMain.h"
 #include "Winsock.h"
 #include "frmConfigure.h"
 #include "frmWhois.h"
-#include "Skin.h"
-#include "SmtpSession.h"
-#include "SkinEngine.h"
 #include "modIdentity.h"
 #include "modSkin.h"
 #include "modTaskbar.h"
@@ -22,20 +22,20 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
-#include <QGuiApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QScopeGuard>
 #include <QPushButton>
-#include <QToolButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <memory>
 
 #include "Form1Rig.h"
@@ -69,7 +69,8 @@ private slots:
         QCOMPARE(w.Label2->text(), Winsock::LocalIP());
         QCOMPARE(rig.storedKeys(), (QStringList{QStringLiteral("OldExternal"), QStringLiteral("OldInternal"),
                                                 QStringLiteral("refreshrate")}));
-        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::RefreshRate), QStringLiteral("0"));
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::RefreshRate),
+                 QStringLiteral("0"));
 
         // The first lookup creates the overlay, hidden and filled, and its creation fetches once more.
         QVERIFY(w.overlayWindow() && !w.overlayWindow()->isVisible());
@@ -105,10 +106,14 @@ private slots:
         QTest::addColumn<QString>("rate");
         QTest::addColumn<int>("position");
         QTest::addColumn<QString>("storedRate");
-        QTest::newRow("word and out of range") << "yes" << "9" << 0 << "0";
-        QTest::newRow("grey state and fraction") << "2" << "1.5" << 0 << "0";
-        QTest::newRow("no item") << "0" << "-1" << -1 << "-1";
-        QTest::newRow("padded number") << " 0" << " 3" << 3 << "3";
+        QTest::newRow("word and out of range") << "yes"
+                                               << "9" << 0 << "0";
+        QTest::newRow("grey state and fraction") << "2"
+                                                 << "1.5" << 0 << "0";
+        QTest::newRow("no item") << "0"
+                                 << "-1" << -1 << "-1";
+        QTest::newRow("padded number") << " 0"
+                                       << " 3" << 3 << "3";
     }
     void oddStoredValues()
     {
@@ -153,7 +158,8 @@ private slots:
         QCOMPARE(rig.lookups, before + 2);
         w.timRefresh_Timer();
         QCOMPARE(rig.lookups, before + 3);
-        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::Refresh), QStringLiteral("1"));
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::Refresh),
+                 QStringLiteral("1"));
     }
 
     void shorterIntervalKeepsTheCount()
@@ -168,7 +174,8 @@ private slots:
             w.timRefresh_Timer();
         QCOMPARE(rig.lookups, before);
         w.cmbRefresh->setCurrentIndex(1);
-        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::RefreshRate), QStringLiteral("1"));
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::RefreshRate),
+                 QStringLiteral("1"));
         w.timRefresh_Timer();
         QCOMPARE(rig.lookups, before + 1);
     }
@@ -198,11 +205,21 @@ private slots:
         QTest::addColumn<QString>("previousExternal");
         QTest::addColumn<QString>("server");
         QTest::addColumn<bool>("sessionStarted");
-        QTest::newRow("on, changed") << "1" << "198.51.100.1" << "127.0.0.1" << true;
-        QTest::newRow("on, unchanged") << "1" << "203.0.113.7" << "127.0.0.1" << false;
-        QTest::newRow("on, first run") << "1" << "0" << "127.0.0.1" << false;
-        QTest::newRow("off, changed") << "0" << "198.51.100.1" << "127.0.0.1" << false;
-        QTest::newRow("on, changed, no server") << "1" << "198.51.100.1" << "" << false;
+        QTest::newRow("on, changed") << "1"
+                                     << "198.51.100.1"
+                                     << "127.0.0.1" << true;
+        QTest::newRow("on, unchanged") << "1"
+                                       << "203.0.113.7"
+                                       << "127.0.0.1" << false;
+        QTest::newRow("on, first run") << "1"
+                                       << "0"
+                                       << "127.0.0.1" << false;
+        QTest::newRow("off, changed") << "0"
+                                      << "198.51.100.1"
+                                      << "127.0.0.1" << false;
+        QTest::newRow("on, changed, no server") << "1"
+                                                << "198.51.100.1"
+                                                << "" << false;
     }
     void changeStartsOneNotificationOnlyWhenSwitchedOn()
     {
@@ -220,7 +237,8 @@ private slots:
         rig.seed("strPort", QString::number(smtp.serverPort()));
         Form1 &w = rig.load();
         QStringList statuses;
-        connect(w.session(), &SmtpSession::statusChanged, this, [&](const QString &text) { statuses << text; });
+        connect(w.session(), &SmtpSession::statusChanged, this,
+                [&](const QString &text) { statuses << text; });
         QVERIFY(rig.lookupFinished());
         // Whatever the session said, the lookup has the last word.
         QCOMPARE(w.txtStatus->text(), QStringLiteral("Finished looking up IPs"));
@@ -239,7 +257,8 @@ private slots:
         Form1 &w = rig.load();
         w.Check3->click();
         QVERIFY(w.Command3->isEnabled());
-        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::EmailNotify), QStringLiteral("1"));
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::EmailNotify),
+                 QStringLiteral("1"));
         w.Command3->click();
         QVERIFY(w.configureWindow());
         QVERIFY(w.configureWindow()->isVisible());
@@ -248,7 +267,8 @@ private slots:
         QCOMPARE(w.configureWindow(), first); // brought to the front, not opened twice
         w.Check3->click();
         QVERIFY(!w.Command3->isEnabled());
-        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::EmailNotify), QStringLiteral("0"));
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::EmailNotify),
+                 QStringLiteral("0"));
     }
 
     void menuItemsRunTheirActions()
@@ -325,7 +345,8 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         const QPoint offset = w.frameGeometry().center() - w.screen()->availableGeometry().center();
-        QVERIFY2(offset.manhattanLength() <= 2, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+        QVERIFY2(offset.manhattanLength() <= 2,
+                 qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
     }
 
     void mailDialogGoesWithTheWindow()
@@ -459,7 +480,8 @@ private slots:
         QCOMPARE(w.SkinLabel3.UBound(), 1);
         QCOMPARE(w.SkinLabel3[1]->text(), QStringLiteral("IP Address/Domain:"));
         QVERIFY(!w.Command3->isEnabled());
-        QCOMPARE(w.Command1->palette().color(QPalette::Active, QPalette::ButtonText), Skin::toColor(skin.TextColor()));
+        QCOMPARE(w.Command1->palette().color(QPalette::Active, QPalette::ButtonText),
+                 Skin::toColor(skin.TextColor()));
         // A button that cannot be used must not look like one that can.
         QVERIFY(w.Command3->palette().color(QPalette::Disabled, QPalette::ButtonText) !=
                 w.Command1->palette().color(QPalette::Active, QPalette::ButtonText));
@@ -483,10 +505,14 @@ private slots:
         QTest::addColumn<bool>("enterKey");
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("result");
-        QTest::newRow("Enter in Text1, three parts") << true << true << "127.0.0" << "";
-        QTest::newRow("Convert, part of 256") << true << false << "127.0.0.256" << "";
-        QTest::newRow("Enter in Text2, localhost") << false << true << "localhost" << "127.0.0.1";
-        QTest::newRow("Convert, empty name") << false << false << "" << "";
+        QTest::newRow("Enter in Text1, three parts") << true << true << "127.0.0"
+                                                     << "";
+        QTest::newRow("Convert, part of 256") << true << false << "127.0.0.256"
+                                              << "";
+        QTest::newRow("Enter in Text2, localhost") << false << true << "localhost"
+                                                   << "127.0.0.1";
+        QTest::newRow("Convert, empty name") << false << false << ""
+                                             << "";
     }
     void converterReplacesTheOtherBox()
     {
@@ -521,7 +547,8 @@ private slots:
                 return {nullptr, {}};
             QTcpSocket *peer = whois.nextPendingConnection();
             QByteArray line;
-            static_cast<void>(QTest::qWaitFor([&] { return (line += peer->readAll()).endsWith("\r\n"); }, 5000));
+            static_cast<void>(
+                QTest::qWaitFor([&] { return (line += peer->readAll()).endsWith("\r\n"); }, 5000));
             return {peer, line};
         };
         Rig rig;

@@ -18,12 +18,18 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("several folders") << "C:\\Program Files\\Netquill\\Help.rtf" << "Help.rtf";
-        QTest::newRow("bare name") << "Help.rtf" << "Help.rtf";
-        QTest::newRow("ends in backslash") << "C:\\Netquill\\" << "";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("forward slashes are not separators") << "a/b/c.txt" << "a/b/c.txt";
-        QTest::newRow("mixed") << "a\\b/c.txt" << "b/c.txt";
+        QTest::newRow("several folders") << "C:\\Program Files\\Netquill\\Help.rtf"
+                                         << "Help.rtf";
+        QTest::newRow("bare name") << "Help.rtf"
+                                   << "Help.rtf";
+        QTest::newRow("ends in backslash") << "C:\\Netquill\\"
+                                           << "";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("forward slashes are not separators") << "a/b/c.txt"
+                                                            << "a/b/c.txt";
+        QTest::newRow("mixed") << "a\\b/c.txt"
+                               << "b/c.txt";
     }
     void fileNamePart()
     {

@@ -18,7 +18,8 @@ const QByteArray WebEngine = "libQt6WebEngine";
 int visibleWindows()
 {
     const QWidgetList windows = QApplication::topLevelWidgets();
-    return int(std::count_if(windows.cbegin(), windows.cend(), [](const QWidget *w) { return w->isVisible(); }));
+    return int(
+        std::count_if(windows.cbegin(), windows.cend(), [](const QWidget *w) { return w->isVisible(); }));
 }
 } // namespace
 

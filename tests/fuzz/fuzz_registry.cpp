@@ -35,7 +35,8 @@ QByteArray readFile(const QString &fileName)
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     // Files are replaced and synced on every write; memory-backed storage keeps the fuzzer quick.
-    QByteArray folder = QDir("/dev/shm").exists() ? "/dev/shm/netquill-fuzz-XXXXXX" : "/tmp/netquill-fuzz-XXXXXX";
+    QByteArray folder =
+        QDir("/dev/shm").exists() ? "/dev/shm/netquill-fuzz-XXXXXX" : "/tmp/netquill-fuzz-XXXXXX";
     if (!mkdtemp(folder.data()))
         std::abort();
     configHome = QString::fromLocal8Bit(folder);

@@ -36,7 +36,8 @@ QByteArray writeMap(const QSettings::SettingsMap &map)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QSettings::SettingsMap read = readBytes(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+    const QSettings::SettingsMap read =
+        readBytes(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     // A typed file may use forms the writer never produces; once written, the file must be stable.
     const QSettings::SettingsMap written = readBytes(writeMap(read));
     const QByteArray rewritten = writeMap(written);

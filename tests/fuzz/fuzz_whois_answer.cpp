@@ -1,6 +1,7 @@
 // libFuzzer target: a whois answer as the window gathers it, from pieces of 8-bit text of any size,
 // must keep exactly the first bytes up to its bound and tell a line too long to wrap by words.
-// Input: a byte for the bound (in steps of 256 bytes, so that inputs reach it), then the pieces, split at 0xFF.
+// Input: a byte for the bound (in steps of 256 bytes, so that inputs reach it), then the pieces, split at
+// 0xFF.
 
 #include "WhoisAnswer.h"
 

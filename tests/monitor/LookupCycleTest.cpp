@@ -1,5 +1,5 @@
-#include "FileReplacements.h"
 #include "LookupCycle.h"
+#include "FileReplacements.h"
 #include "PageFetcher.h"
 #include "ScriptedHttpServer.h"
 #include "SettingsStore.h"
@@ -32,7 +32,8 @@ struct Rig {
     {
         fetcher.setTimeout(1000);
         cycle = std::make_unique<LookupCycle>(store, &fetcher, server.url(path), [this] { return localIp; });
-        QObject::connect(cycle.get(), &LookupCycle::statusChanged, [this](const QString &text) { status = text; });
+        QObject::connect(cycle.get(), &LookupCycle::statusChanged,
+                         [this](const QString &text) { status = text; });
         QObject::connect(cycle.get(), &LookupCycle::addressesShown,
                          [this](const IpSnapshot &current) { shown.append(current); });
         QObject::connect(cycle.get(), &LookupCycle::lookupCompleted,
@@ -97,25 +98,26 @@ private slots:
         const QString lan = QStringLiteral("192.168.1.20");
         const QString wan = QStringLiteral("203.0.113.7");
         QTest::newRow("nothing changed") << lan << wan << lan << QByteArray("203.0.113.7") << false << wan;
-        QTest::newRow("only internal") << lan << wan << "192.168.1.21" << QByteArray("203.0.113.7") << true << wan;
-        QTest::newRow("only external") << lan << wan << lan << QByteArray("198.51.100.4") << true
-                                       << "198.51.100.4";
-        QTest::newRow("both, one flag") << lan << wan << "10.0.0.2" << QByteArray("198.51.100.4") << true
-                                        << "198.51.100.4";
-        QTest::newRow("internal unknown, internal moves") << "0" << wan << "10.0.0.2" << QByteArray("203.0.113.7")
-                                                          << false << wan;
-        QTest::newRow("internal unknown, external moves") << "0" << wan << "10.0.0.2" << QByteArray("198.51.100.4")
-                                                          << true << "198.51.100.4";
-        QTest::newRow("bold markup kept verbatim") << lan << wan << lan << QByteArray("<b>203.0.113.7</b>") << true
-                                                   << "<b>203.0.113.7</b>";
-        QTest::newRow("upper-case tag as a browser gives it") << lan << wan << lan << QByteArray("<B>203.0.113.7</B>")
-                                                              << true << "<b>203.0.113.7</b>";
-        QTest::newRow("trailing line break") << lan << wan << lan << QByteArray("203.0.113.7\n") << true
-                                             << "203.0.113.7\n";
-        QTest::newRow("stored value with trailing space") << lan << "203.0.113.7 " << lan
-                                                          << QByteArray("203.0.113.7") << true << wan;
-        QTest::newRow("letter case counts") << lan << "fe80::A" << lan << QByteArray("fe80::a") << true
-                                            << "fe80::a";
+        QTest::newRow("only internal")
+            << lan << wan << "192.168.1.21" << QByteArray("203.0.113.7") << true << wan;
+        QTest::newRow("only external")
+            << lan << wan << lan << QByteArray("198.51.100.4") << true << "198.51.100.4";
+        QTest::newRow("both, one flag")
+            << lan << wan << "10.0.0.2" << QByteArray("198.51.100.4") << true << "198.51.100.4";
+        QTest::newRow("internal unknown, internal moves")
+            << "0" << wan << "10.0.0.2" << QByteArray("203.0.113.7") << false << wan;
+        QTest::newRow("internal unknown, external moves")
+            << "0" << wan << "10.0.0.2" << QByteArray("198.51.100.4") << true << "198.51.100.4";
+        QTest::newRow("bold markup kept verbatim")
+            << lan << wan << lan << QByteArray("<b>203.0.113.7</b>") << true << "<b>203.0.113.7</b>";
+        QTest::newRow("upper-case tag as a browser gives it")
+            << lan << wan << lan << QByteArray("<B>203.0.113.7</B>") << true << "<b>203.0.113.7</b>";
+        QTest::newRow("trailing line break")
+            << lan << wan << lan << QByteArray("203.0.113.7\n") << true << "203.0.113.7\n";
+        QTest::newRow("stored value with trailing space")
+            << lan << "203.0.113.7 " << lan << QByteArray("203.0.113.7") << true << wan;
+        QTest::newRow("letter case counts")
+            << lan << "fe80::A" << lan << QByteArray("fe80::a") << true << "fe80::a";
     }
     void changeDetection()
     {

@@ -1,15 +1,15 @@
+#include "SettingsStore.h"
 #include "FileReplacements.h"
 #include "MailSettings.h"
 #include "Module6464.h"
 #include "SettingsFileFormat.h"
-#include "SettingsStore.h"
 #include "TempSettings.h"
 #include "TestMain.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QBuffer>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -72,7 +72,10 @@ private slots:
         QTest::newRow("at sign") << QStringLiteral("@");
         QTest::newRow("non-ASCII") << QStringLiteral("adrès ü 日本");
         QTest::newRow("in quotes") << QStringLiteral("\"x\"");
-        QTest::newRow("control characters") << QString::fromUtf8("\x01" "f\t\0" "7 x", 7);
+        QTest::newRow("control characters") << QString::fromUtf8("\x01"
+                                                                 "f\t\0"
+                                                                 "7 x",
+                                                                 7);
         QTest::newRow("number text") << QStringLiteral("007");
         QTest::newRow("boolean word") << QStringLiteral("true");
     }
@@ -132,10 +135,9 @@ private slots:
         QVERIFY(in.open(QIODevice::ReadOnly));
         QSettings::SettingsMap read;
         QVERIFY(SettingsFileFormat::read(in, read));
-        const QSettings::SettingsMap expected{
-            {QStringLiteral("stray"), QStringLiteral("1")},
-            {QStringLiteral("lead"), QStringLiteral("2")},
-            {QStringLiteral("a/b/c"), QStringLiteral("3")}};
+        const QSettings::SettingsMap expected{{QStringLiteral("stray"), QStringLiteral("1")},
+                                              {QStringLiteral("lead"), QStringLiteral("2")},
+                                              {QStringLiteral("a/b/c"), QStringLiteral("3")}};
         QCOMPARE(read, expected);
 
         QByteArray written;
@@ -191,7 +193,8 @@ private slots:
             QCOMPARE(replacements.writtenInPlace(), 0);
         }
         const QByteArray old = before.readAll();
-        QVERIFY2(old.contains("OldExternal=198.51.100.1\n") && old.contains("OldInternal=192.168.1.20\n"), old);
+        QVERIFY2(old.contains("OldExternal=198.51.100.1\n") && old.contains("OldInternal=192.168.1.20\n"),
+                 old);
         QVERIFY(!old.contains("203.0.113.7") && !old.contains("10.0.0.5"));
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldInternal), QStringLiteral("10.0.0.5"));
@@ -230,7 +233,8 @@ private slots:
         QVERIFY(placeStoreFile(temp.path(), "[Settings]\nOldExternal=198.51.100.99\n"));
         QFile edited(store.fileName());
         QVERIFY(edited.open(QIODevice::ReadWrite));
-        QVERIFY(edited.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+        QVERIFY(
+            edited.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
         edited.close();
         store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")}});
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
@@ -241,7 +245,8 @@ private slots:
         TempSettings temp;
         QProcess writer;
         writer.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/settings_writer"));
-        writer.setArguments({QStringLiteral("--both"), QStringLiteral("203.0.113.7"), QStringLiteral("10.0.0.5")});
+        writer.setArguments(
+            {QStringLiteral("--both"), QStringLiteral("203.0.113.7"), QStringLiteral("10.0.0.5")});
         writer.start();
         QVERIFY(writer.waitForFinished(10000));
         QCOMPARE(writer.exitStatus(), QProcess::CrashExit);

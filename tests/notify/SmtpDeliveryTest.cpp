@@ -71,7 +71,8 @@ void SmtpDeliveryTest::delivered()
     // The server keeps the line end of the last line, which the terminator supplied.
     const RealSmtpServer::Message message = m_server.message(m_sent);
     QCOMPARE(message.data,
-             expectedNotification(sender.toLatin1(), "owner@example.com", externalLines, "10.0.0.23") + "\r\n");
+             expectedNotification(sender.toLatin1(), "owner@example.com", externalLines, "10.0.0.23") +
+                 "\r\n");
     // aiosmtpd records the null reverse-path as written.
     QCOMPARE(message.mailFrom, sender.isEmpty() ? QStringLiteral("<>") : sender);
     QCOMPARE(message.rcptTo, QStringList{"owner@example.com"});

@@ -1,7 +1,7 @@
 #include "SmtpSession.h"
+#include "ExpectedNotification.h"
 #include "MailSettings.h"
 #include "ScriptedSmtpServer.h"
-#include "ExpectedNotification.h"
 #include "TestMain.h"
 #include "Winsock.h"
 

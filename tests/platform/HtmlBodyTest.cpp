@@ -82,8 +82,14 @@ void HtmlBodyTest::innerHtml_data()
     const QString emoji = QString::fromUtf8("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
     row("non-ASCII", emoji.toUtf8(), emoji);
     row("no-break space character", QString::fromUtf8("a\u00A0b").toUtf8(), "a&nbsp;b");
-    row("byte order mark dropped", "\xEF\xBB\xBF" "1.2.3.4", "1.2.3.4");
-    row("invalid UTF-8 replaced", "a\xFF" "b\xC3", QString::fromUtf8("a\uFFFDb\uFFFD"));
+    row("byte order mark dropped",
+        "\xEF\xBB\xBF"
+        "1.2.3.4",
+        "1.2.3.4");
+    row("invalid UTF-8 replaced",
+        "a\xFF"
+        "b\xC3",
+        QString::fromUtf8("a\uFFFDb\uFFFD"));
     row("NUL in text dropped", QByteArray("<b>1\0.2</b>", 11), "<b>1.2</b>");
 }
 
@@ -105,8 +111,9 @@ void HtmlBodyTest::deeplyNestedPage()
 void HtmlBodyTest::plainPagesNeedNoParser()
 {
     // Wherever the shortcut answers, it must answer what the parser would.
-    const QStringList pieces = {"203.0.113.7", " ", "\t", "\n", "\f", ">", QString(QChar(0x00A0)), "\u00e9",
-                                "\x01", "\xEF\xBB\xBF", "error", "::1", "\U0001F600"};
+    const QStringList pieces = {
+        "203.0.113.7", " ",    "\t",           "\n",    "\f",  ">",         QString(QChar(0x00A0)),
+        "\u00e9",      "\x01", "\xEF\xBB\xBF", "error", "::1", "\U0001F600"};
     QRandomGenerator random(7);
     int checked = 0;
     for (int i = 0; i < 3000; ++i) {

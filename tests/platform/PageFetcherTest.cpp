@@ -64,8 +64,8 @@ void PageFetcherTest::completion_data()
     row("302 without location", Response::status(302, "203.0.113.7"), true, "");
     row("closed without answer", Response::closeWithoutAnswer(), true, "");
     row("shorter than announced", Response::ok("203.0.113.").header("Content-Length", "1000"), true, "");
-    row("chunked", Response::ok("b\r\n203.0.113.7\r\n0\r\n\r\n").header("Transfer-Encoding", "chunked"), false,
-        "203.0.113.7");
+    row("chunked", Response::ok("b\r\n203.0.113.7\r\n0\r\n\r\n").header("Transfer-Encoding", "chunked"),
+        false, "203.0.113.7");
     row("chunked, cut off", Response::ok("b\r\n203.0.113.").header("Transfer-Encoding", "chunked"), true, "");
     row("chunked, no last chunk", Response::ok("b\r\n203.0.113.7\r\n").header("Transfer-Encoding", "chunked"),
         true, "");
@@ -75,8 +75,18 @@ void PageFetcherTest::completion_data()
     row("latin-1 charset", Response::ok("caf\xE9", "text/html; charset=ISO-8859-1"), false, cafe);
     row("quoted charset", Response::ok("caf\xE9", "text/html; charset=\"latin1\""), false, cafe);
     row("UTF-8 without charset", Response::ok(cafe.toUtf8()), false, cafe);
-    row("UTF-16 with byte order mark", Response::ok(QByteArray("\xFF\xFE" "1\0.\0" "2\0", 8)), false, "1.2");
-    row("invalid UTF-8", Response::ok("1\xFF" "2"), false, QString::fromUtf8("1\uFFFD" "2"));
+    row("UTF-16 with byte order mark",
+        Response::ok(QByteArray("\xFF\xFE"
+                                "1\0.\0"
+                                "2\0",
+                                8)),
+        false, "1.2");
+    row("invalid UTF-8",
+        Response::ok("1\xFF"
+                     "2"),
+        false,
+        QString::fromUtf8("1\uFFFD"
+                          "2"));
 }
 
 void PageFetcherTest::completion()
@@ -396,7 +406,8 @@ void PageFetcherTest::misbehavingParser_data()
     sh("floods its output", "cat >/dev/null; exec yes 203.0.113.7");
     // Succeeds, slowly, where its address space is not limited: only the memory limit can stop it.
     QTest::newRow("runs out of memory")
-        << QStringLiteral("python3") << QStringList{"-c", "b = bytearray(1 << 30); print('203.0.113.7')"} << 20000;
+        << QStringLiteral("python3") << QStringList{"-c", "b = bytearray(1 << 30); print('203.0.113.7')"}
+        << 20000;
     QTest::newRow("missing") << QStringLiteral("/nonexistent/netquill-htmlbody") << QStringList() << 500;
 }
 
@@ -430,7 +441,8 @@ void PageFetcherTest::plainTextSkipsTheParser_data()
     QTest::addColumn<QString>("body");
     const qint64 bound = PageFetcher::MaxPlainTextBytes;
     QTest::newRow("address") << Response::ok("203.0.113.5\n", "text/plain") << false << "203.0.113.5\n";
-    QTest::newRow("markup left as sent") << Response::ok("<html><body><B>1</B>") << false << "<html><body><B>1</B>";
+    QTest::newRow("markup left as sent")
+        << Response::ok("<html><body><B>1</B>") << false << "<html><body><B>1</B>";
     QTest::newRow("latin-1 charset") << Response::ok("caf\xE9", "text/plain; charset=ISO-8859-1") << false
                                      << QString::fromUtf8("caf\u00E9");
     QTest::newRow("at the bound") << Response::ok(QByteArray(bound, '7')) << false << QString(bound, '7');

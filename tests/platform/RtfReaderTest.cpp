@@ -50,10 +50,12 @@ void RtfReaderTest::read_data()
     row("ulnone", "{\\rtf1\\ul a\\ulnone b}", "ab", 1, "12pt");
     row("size in half-points", "{\\rtf1\\fs21 a}", "a", 0, "10.5pt");
     row("plain resets characters", "{\\rtf1\\b\\i\\fs40 a\\plain b}", "ab", 1, "12pt");
-    const QByteArray colours = "{\\rtf1{\\colortbl;\\red255\\green0\\blue0;\\red31\\green58\\blue96;}\\cf2 a\\cf0 b}";
+    const QByteArray colours =
+        "{\\rtf1{\\colortbl;\\red255\\green0\\blue0;\\red31\\green58\\blue96;}\\cf2 a\\cf0 b}";
     row("colour from table", colours, "ab", 0, "12pt #1f3a60");
     row("colour 0 is auto", colours, "ab", 1, "12pt");
-    const QByteArray fonts = "{\\rtf1\\deff0{\\fonttbl{\\f0\\fswiss Verdana;}{\\f1\\fmodern Courier New;}}a\\f1 b}";
+    const QByteArray fonts =
+        "{\\rtf1\\deff0{\\fonttbl{\\f0\\fswiss Verdana;}{\\f1\\fmodern Courier New;}}a\\f1 b}";
     row("default font", fonts, "ab", 0, "12pt Verdana");
     row("font selected", fonts, "ab", 1, "12pt Courier New");
 
@@ -84,9 +86,8 @@ void RtfReaderTest::read_data()
         "abc");
     row("text after the document group", "{\\rtf1 a}}b", "a");
     row("unclosed groups", "{\\rtf1{\\b a{\\i b", "ab", 1, "b i 12pt");
-    row("truncated file",
-        "{\\rtf1\\ansi{\\fonttbl{\\f0 Verdana;}}\\f0\\fs20 {\\b Head\\par}Body text\\'e", "Head\nBody text", 0,
-        "b 10pt Verdana");
+    row("truncated file", "{\\rtf1\\ansi{\\fonttbl{\\f0 Verdana;}}\\f0\\fs20 {\\b Head\\par}Body text\\'e",
+        "Head\nBody text", 0, "b 10pt Verdana");
     row("deeper than the bound is skipped",
         "{\\rtf1 a" + QByteArray(300, '{') + "b" + QByteArray(300, '}') + "c}", "ac");
 

@@ -30,8 +30,10 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("not JSON") << QByteArray("garbage");
-        QTest::newRow("three colours") << QByteArray("{\"title\":\"X\",\"colors\":[\"#000\",\"#111\",\"#222\"]}");
-        QTest::newRow("bad colour") << QByteArray("{\"title\":\"X\",\"colors\":[\"#000\",\"nope\",\"#222\",\"#333\"]}");
+        QTest::newRow("three colours")
+            << QByteArray("{\"title\":\"X\",\"colors\":[\"#000\",\"#111\",\"#222\"]}");
+        QTest::newRow("bad colour") << QByteArray(
+            "{\"title\":\"X\",\"colors\":[\"#000\",\"nope\",\"#222\",\"#333\"]}");
     }
     void unreadableDataFallsBackToTheStandardSkin()
     {

@@ -1,5 +1,5 @@
-#include "TestMain.h"
 #include "Winsock.h"
+#include "TestMain.h"
 
 #include <QHostAddress>
 #include <QSignalSpy>
@@ -108,7 +108,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(socket.State(), 0, 5000);
             QCOMPARE(socket.GetData(), QString::fromLatin1(data)); // still there after the close
         }
-        socket.Close(); // a second, local close of a closed control
+        socket.Close();    // a second, local close of a closed control
         QTest::qWait(100); // room for a late or repeated event
         QCOMPARE(closed.count(), closedEvents);
     }

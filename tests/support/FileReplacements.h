@@ -36,9 +36,20 @@ public:
     FileReplacements(const FileReplacements &) = delete;
     FileReplacements &operator=(const FileReplacements &) = delete;
 
-    bool supported() const { return m_fd >= 0; }
-    int renamedOver() { drain(); return m_renamed; }
-    int writtenInPlace() { drain(); return m_written; }
+    bool supported() const
+    {
+        return m_fd >= 0;
+    }
+    int renamedOver()
+    {
+        drain();
+        return m_renamed;
+    }
+    int writtenInPlace()
+    {
+        drain();
+        return m_written;
+    }
 
 private:
     void drain()

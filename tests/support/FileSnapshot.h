@@ -17,7 +17,8 @@ inline QString readFile(const QString &fileName)
 inline QMap<QString, QString> snapshot(const QString &folder)
 {
     QMap<QString, QString> files;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         files.insert(path, readFile(path));

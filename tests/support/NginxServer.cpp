@@ -18,7 +18,10 @@ QString NginxServer::nginxBinary()
     return QStandardPaths::findExecutable(QStringLiteral("nginx"));
 }
 
-NginxServer::~NginxServer() { stop(); }
+NginxServer::~NginxServer()
+{
+    stop();
+}
 
 bool NginxServer::start(const QString &snippetPath)
 {
@@ -78,4 +81,7 @@ http {
     return true;
 }
 
-void NginxServer::stop() { stopProcess(m_process); }
+void NginxServer::stop()
+{
+    stopProcess(m_process);
+}

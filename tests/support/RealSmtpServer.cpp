@@ -92,7 +92,10 @@ bool RealSmtpServer::start(QString *error)
     return true;
 }
 
-void RealSmtpServer::stop() { stopProcess(m_process); }
+void RealSmtpServer::stop()
+{
+    stopProcess(m_process);
+}
 
 bool RealSmtpServer::acceptsConnections() const
 {

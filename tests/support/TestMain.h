@@ -19,4 +19,5 @@ struct Registrar {
 } // namespace TestRegistry
 
 #define NETQUILL_TEST(Class)                                                                                 \
-    static TestRegistry::Registrar registrar_##Class(#Class, [] { return static_cast<QObject *>(new Class); });
+    static TestRegistry::Registrar registrar_##Class(#Class,                                                 \
+                                                     [] { return static_cast<QObject *>(new Class); });

@@ -1,8 +1,8 @@
+#include "modSkin.h"
 #include "PictureBox.h"
 #include "Skin.h"
 #include "SkinLabelArray.h"
 #include "TestMain.h"
-#include "modSkin.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -16,7 +16,7 @@ struct WebsiteHost {
     static constexpr int CurrentVersion = 1;
     int version = CurrentVersion;
 
-    QString strWebsite;                   ///< what the window opens, as the identity holds it
+    QString strWebsite; ///< what the window opens, as the identity holds it
     bool blnSkinEnabled = false;
     QFont designFont;                     ///< the windows' design face, regular
     const bool *blnExitPending = nullptr; ///< read when the window closes

@@ -26,7 +26,10 @@ QPushButton *button(QWidget *parent, const QString &text, const QString &tip, in
     return widget;
 }
 
-int pixels(float twips) { return Twips::toPixels(qRound(twips)); }
+int pixels(float twips)
+{
+    return Twips::toPixels(qRound(twips));
+}
 } // namespace
 
 frmWebsite::frmWebsite(const WebsiteHost &host, QWidget *parent) : QWidget(parent, Qt::Window), m_host(host)
@@ -83,12 +86,15 @@ frmWebsite::frmWebsite(const WebsiteHost &host, QWidget *parent) : QWidget(paren
     connect(Text1, &QLineEdit::returnPressed, this, &frmWebsite::Command3_Click);
 
     // The engine's status text: the link under the pointer, or how the page's loading goes.
-    connect(WebBrowser1->page(), &QWebEnginePage::linkHovered, this, &frmWebsite::WebBrowser1_StatusTextChange);
-    connect(WebBrowser1->page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
-        WebBrowser1_StatusTextChange(info.status() == QWebEngineLoadingInfo::LoadStartedStatus
-                                         ? QStringLiteral("Opening page %1...").arg(info.url().toString())
-                                         : QStringLiteral("Done"));
-    });
+    connect(WebBrowser1->page(), &QWebEnginePage::linkHovered, this,
+            &frmWebsite::WebBrowser1_StatusTextChange);
+    connect(WebBrowser1->page(), &QWebEnginePage::loadingChanged, this,
+            [this](const QWebEngineLoadingInfo &info) {
+                WebBrowser1_StatusTextChange(
+                    info.status() == QWebEngineLoadingInfo::LoadStartedStatus
+                        ? QStringLiteral("Opening page %1...").arg(info.url().toString())
+                        : QStringLiteral("Done"));
+            });
     // A failed download completes too: the box and the caption then show what the engine shows.
     connect(WebBrowser1, &QWebEngineView::loadFinished, this, &frmWebsite::WebBrowser1_DownloadComplete);
 
@@ -121,7 +127,10 @@ void frmWebsite::Form_Load()
     m_host.SetAlwaysOnTop(this, false);
 }
 
-void frmWebsite::Navigate(const QString &address) { WebBrowser1->load(QUrl::fromUserInput(address)); }
+void frmWebsite::Navigate(const QString &address)
+{
+    WebBrowser1->load(QUrl::fromUserInput(address));
+}
 
 void frmWebsite::resizeEvent(QResizeEvent *event)
 {
@@ -132,9 +141,9 @@ void frmWebsite::resizeEvent(QResizeEvent *event)
 void frmWebsite::Form_Resize()
 {
     const QRect outer = frameGeometry();
-    const WebsiteLayout layout =
-        WebsiteLayout::compute(float(outer.width() * Twips::PerPixel), float(outer.height() * Twips::PerPixel),
-                               float(StatusBar1->height() * Twips::PerPixel));
+    const WebsiteLayout layout = WebsiteLayout::compute(float(outer.width() * Twips::PerPixel),
+                                                        float(outer.height() * Twips::PerPixel),
+                                                        float(StatusBar1->height() * Twips::PerPixel));
     StatusBar1->setGeometry(0, height() - StatusBar1->height(), width(), StatusBar1->height());
     const float panelWidths[] = {layout.panel1Width, layout.panel2Width};
     for (int i = 0; i < Panels.size() && i < 2; ++i)
@@ -145,18 +154,36 @@ void frmWebsite::Form_Resize()
     WebBrowser1->resize(pixels(layout.WebBrowser1Width), pixels(layout.WebBrowser1Height));
 }
 
-void frmWebsite::Command3_Click() { Navigate(Text1->text()); }
+void frmWebsite::Command3_Click()
+{
+    Navigate(Text1->text());
+}
 
 // The engine drops history steps that are not there (Back on the first page) without a word.
-void frmWebsite::Command4_Click() { WebBrowser1->back(); }
+void frmWebsite::Command4_Click()
+{
+    WebBrowser1->back();
+}
 
-void frmWebsite::Command5_Click() { WebBrowser1->forward(); }
+void frmWebsite::Command5_Click()
+{
+    WebBrowser1->forward();
+}
 
-void frmWebsite::Command6_Click() { WebBrowser1->stop(); }
+void frmWebsite::Command6_Click()
+{
+    WebBrowser1->stop();
+}
 
-void frmWebsite::Command7_Click() { WebBrowser1->reload(); }
+void frmWebsite::Command7_Click()
+{
+    WebBrowser1->reload();
+}
 
-void frmWebsite::WebBrowser1_StatusTextChange(const QString &text) { Panels.first()->setText(text); }
+void frmWebsite::WebBrowser1_StatusTextChange(const QString &text)
+{
+    Panels.first()->setText(text);
+}
 
 void frmWebsite::WebBrowser1_DownloadComplete()
 {

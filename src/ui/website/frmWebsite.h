@@ -33,9 +33,9 @@ public:
     QLabel *Label5;         // "URL:"
     QLineEdit *Text1;       // the address
     QPushButton *Command3, *Command4, *Command5, *Command6; // Go, Back, Forward, Stop
-    QPushButton *Command7;  // Refresh, element 1 of a button array of one
+    QPushButton *Command7;                                  // Refresh, element 1 of a button array of one
     QWebEngineView *WebBrowser1;
-    QLabel *SkinLabel1;     // the skin's label template, element 0, invisible
+    QLabel *SkinLabel1; // the skin's label template, element 0, invisible
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -1,5 +1,5 @@
-#include "TestMain.h"
 #include "WebsiteLayout.h"
+#include "TestMain.h"
 
 #include <QTest>
 
@@ -14,16 +14,17 @@ private slots:
         QTest::addColumn<float>("statusBar");
         QTest::addColumn<QList<float>>("expected"); // panel 1, panel 2, frame h, frame w, Text1 w,
                                                     // Command3 left, browser w, browser h
-        QTest::newRow("full-hd screen") << 28800.f << 16200.f << 315.f
-                                        << QList<float>{14400, 14400, 15885, 28500, 26865, 27505, 28280, 13630};
-        QTest::newRow("odd width halves exactly") << 10545.f << 9090.f << 315.f
-                                                  << QList<float>{5272.5f, 5272.5f, 8775, 10245, 8610, 9250, 10025,
-                                                                  6520};
+        QTest::newRow("full-hd screen")
+            << 28800.f << 16200.f << 315.f
+            << QList<float>{14400, 14400, 15885, 28500, 26865, 27505, 28280, 13630};
+        QTest::newRow("odd width halves exactly")
+            << 10545.f << 9090.f << 315.f
+            << QList<float>{5272.5f, 5272.5f, 8775, 10245, 8610, 9250, 10025, 6520};
         // Below 2255 twips of frame height the browser's height folds over: its absolute value, not 0.
         QTest::newRow("very small") << 1500.f << 1200.f << 315.f
                                     << QList<float>{750, 750, 885, 1200, 435, 1075, 980, 1370};
-        QTest::newRow("lower than the status bar") << 200.f << 200.f << 315.f
-                                                   << QList<float>{100, 100, 115, 100, 1535, 2175, 120, 2140};
+        QTest::newRow("lower than the status bar")
+            << 200.f << 200.f << 315.f << QList<float>{100, 100, 115, 100, 1535, 2175, 120, 2140};
     }
     void compute()
     {
@@ -32,8 +33,8 @@ private slots:
         QFETCH(float, statusBar);
         QFETCH(QList<float>, expected);
         const WebsiteLayout l = WebsiteLayout::compute(W, H, statusBar);
-        const QList<float> actual{l.panel1Width,     l.panel2Width,  l.frmBrowserHeight, l.frmBrowserWidth,
-                                  l.Text1Width,      l.Command3Left, l.WebBrowser1Width, l.WebBrowser1Height};
+        const QList<float> actual{l.panel1Width, l.panel2Width,  l.frmBrowserHeight, l.frmBrowserWidth,
+                                  l.Text1Width,  l.Command3Left, l.WebBrowser1Width, l.WebBrowser1Height};
         QCOMPARE(actual, expected);
         // However the address box's width came out, "Go" sits 100 twips right of its right edge.
         QCOMPARE(l.Command3Left, WebsiteLayout::Text1Left + l.Text1Width + 100);

@@ -1,3 +1,4 @@
+#include "frmWebsite.h"
 #include "ScriptedHttpServer.h"
 #include "SkinLabel.h"
 #include "TestMain.h"
@@ -5,7 +6,6 @@
 #include "WebsiteLayout.h"
 #include "WebsiteModule.h"
 #include "modIdentity.h"
-#include "frmWebsite.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -30,13 +30,15 @@ class frmWebsiteTest : public QObject {
         WebsiteHost host = WebsiteModule::Host();
         host.strWebsite = m_website;
         host.EndProgram = [] { QFAIL("the program ended while its main window was open"); };
-        m_window = qobject_cast<frmWebsite *>(WebsiteModule::Create(QCoreApplication::applicationDirPath(), host));
+        m_window =
+            qobject_cast<frmWebsite *>(WebsiteModule::Create(QCoreApplication::applicationDirPath(), host));
         return m_window;
     }
     QString url(const char *path) const { return m_server->url(QString::fromLatin1(path)).toString(); }
     bool firstPageShown() const
     {
-        return QTest::qWaitFor([this] { return m_window->windowTitle() == QLatin1String("First page"); }, 30000);
+        return QTest::qWaitFor([this] { return m_window->windowTitle() == QLatin1String("First page"); },
+                               30000);
     }
 
 private slots:
@@ -48,8 +50,9 @@ private slots:
         m_server->setResponse("/first.html",
                               Response::ok("<html><head><title>First page</title></head>"
                                            "<body><a href=\"/second.html\">on</a></body></html>"));
-        m_server->setResponse("/second.html",
-                              Response::ok("<html><head><title>Second page</title></head><body>2</body></html>"));
+        m_server->setResponse(
+            "/second.html",
+            Response::ok("<html><head><title>Second page</title></head><body>2</body></html>"));
         m_website = m_server->hostAndPort() + QStringLiteral("/first.html");
     }
     void cleanup()
