@@ -356,7 +356,8 @@ void SmtpSessionTest::secondSendWhileRunning()
     smtp.send("220 late but fine\r\n");
     QTRY_COMPARE_WITH_TIMEOUT(rig.last(), QStringLiteral("Message Sent"), 5000);
     QCOMPARE(smtp.connectionCount(), 1);
-    QCOMPARE(smtp.commands().size(), 5);
+    // QUIT may still be on its way when "Message Sent" is shown.
+    QTRY_COMPARE_WITH_TIMEOUT(smtp.commands().size(), 5, 5000);
 }
 
 void SmtpSessionTest::remoteCloseWaitsForTimeout()
