@@ -1,6 +1,7 @@
 #include "frmSplash.h"
 
 #include "Form1.h"
+#include "ScreenCentre.h"
 #include "Skin.h"
 #include "SkinEngine.h"
 #include "Twips.h"
@@ -9,7 +10,6 @@
 
 #include <QGuiApplication>
 #include <QLabel>
-#include <QScreen>
 #include <QTimer>
 
 frmSplash::frmSplash(QWidget *parent)
@@ -22,8 +22,7 @@ frmSplash::frmSplash(QWidget *parent)
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Timer2->setInterval(2);
     connect(Timer2, &QTimer::timeout, this, &frmSplash::Timer2_Timer);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    ScreenCentre::place(this);
 }
 
 Form1 *frmSplash::mainWindow() const
