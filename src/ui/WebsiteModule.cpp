@@ -9,6 +9,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibrary>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 #include <QOpenGLContext>
 
 // Exported by Qt Gui, though not in its public headers: what the AA_ShareOpenGLContexts attribute
@@ -53,6 +57,12 @@ WebsiteHost WebsiteModule::Host()
 QWidget *WebsiteModule::Create(const QString &folder, const WebsiteHost &host)
 {
     EnsureShareContext();
+#ifdef Q_OS_UNIX
+    // The engine's sandbox refuses to start for root and takes the whole program down with it; run as
+    // root (as on a bare test machine), the page is shown without the sandbox instead.
+    if (geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+#endif
     // Never unloaded: the window's code must stay mapped while any window made from it exists.
     QLibrary library(QDir(folder).filePath(QString::fromLatin1(WebsiteLibraryName)));
     const auto create = reinterpret_cast<CreateWebsiteFunction>(library.resolve(CreateWebsiteSymbol));
