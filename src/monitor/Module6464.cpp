@@ -8,4 +8,6 @@ void Module6464::LoadMailSettings(const SettingsStore &store, MailSettings &sett
     settings.strEmailFrom = store.GetSetting(SettingKeys::EmailFrom);
     settings.strServer = store.GetSetting(SettingKeys::Server);
     settings.strPort = store.GetSetting(SettingKeys::Port);
+    settings.strSecurity = store.GetSetting(SettingKeys::Security);
+    settings.strUser = store.GetSetting(SettingKeys::User);
 }

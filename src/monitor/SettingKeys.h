@@ -25,6 +25,14 @@ inline constexpr Key IpSources{"ipSources", "default"};
 /// Check state "0" / "1": a desktop notification from the tray icon when an address changes.
 inline constexpr Key NotifyDesktop{"notifyDesktop", "0"};
 
-inline constexpr Key All[] = {Refresh, RefreshRate, Startup, EmailNotify, OldInternal, OldExternal,  ShowHelp,
-                              EmailTo, EmailFrom,   Server,  Port,        IpSources,   NotifyDesktop};
+/// How the mail connection is secured: "None", "STARTTLS" or "SSL/TLS".
+inline constexpr Key Security{"strSecurity", "None"};
+/// The mail server login; empty for none. Its password is kept in the desktop's keyring, never here.
+inline constexpr Key User{"strUser", ""};
+/// "1" while a notification of an address change has not been delivered.
+inline constexpr Key NotifyPending{"notifyPending", "0"};
+
+inline constexpr Key All[] = {Refresh,       RefreshRate, Startup,   EmailNotify,  OldInternal, OldExternal,
+                              ShowHelp,      EmailTo,     EmailFrom, Server,       Port,        IpSources,
+                              NotifyDesktop, Security,    User,      NotifyPending};
 } // namespace SettingKeys

@@ -13,12 +13,23 @@ int ExpectedCode(SmtpSession::State state)
 {
     switch (state) {
     case SmtpSession::State::AwaitGreeting:
+    case SmtpSession::State::AwaitStartTls:
         return 220;
     case SmtpSession::State::AwaitDataGo:
         return 354;
+    case SmtpSession::State::AwaitLoginReady:
+    case SmtpSession::State::AwaitUserTaken:
+        return 334;
+    case SmtpSession::State::AwaitLoggedIn:
+        return 235;
     default:
         return 250;
     }
+}
+
+QString Base64(const QString &text)
+{
+    return QString::fromLatin1(text.toUtf8().toBase64());
 }
 
 QString SenderProblem()
@@ -40,6 +51,20 @@ SmtpSession::SmtpSession(Winsock *socket, const MailSettings &settings,
     connect(m_timer, &QTimer::timeout, this, &SmtpSession::Timer1_Timer);
     connect(m_socket, &Winsock::Connected, this, &SmtpSession::Winsock2_Connect);
     connect(m_socket, &Winsock::DataArrival, this, &SmtpSession::Winsock2_DataArrival);
+    connect(m_socket, &Winsock::Secured, this, &SmtpSession::Winsock2_Secured);
+    connect(m_socket, &Winsock::SecureFailed, this, &SmtpSession::Winsock2_SecureFailed);
+}
+
+SmtpSession::Security SmtpSession::ParseSecurity(const QString &text)
+{
+    const QString name = text.trimmed();
+    if (name.compare(QLatin1String("None"), Qt::CaseInsensitive) == 0)
+        return Security::None;
+    if (name.compare(QLatin1String("STARTTLS"), Qt::CaseInsensitive) == 0)
+        return Security::StartTls;
+    if (name.compare(QLatin1String("SSL/TLS"), Qt::CaseInsensitive) == 0)
+        return Security::Tls;
+    return Security::Unknown;
 }
 
 void SmtpSession::setTickInterval(int milliseconds)
@@ -76,11 +101,30 @@ void SmtpSession::Send()
         return;
     }
 
+    const Security security = ParseSecurity(m_settings.strSecurity);
+    if (security == Security::Unknown) {
+        SetStatus(QStringLiteral("Error: Please choose the connection security: None, STARTTLS or SSL/TLS."));
+        return;
+    }
+    // A login over a plain connection would hand the password to anyone on the way.
+    if (security == Security::None && !m_settings.strUser.isEmpty()) {
+        SetStatus(QStringLiteral(
+            "Error: A user name is set, so the connection must be secured: choose STARTTLS or SSL/TLS."));
+        return;
+    }
+    if (security != Security::None && !Winsock::CanEncrypt()) {
+        SetStatus(QStringLiteral("Error: Secure connections are not available on this computer."));
+        return;
+    }
+
     SetStatus(QStringLiteral("Connecting..."));
     m_lngTicks = 0;
     StartTimer();
     const int port = SmtpReply::LeadingNumber(m_settings.strPort);
-    if (m_socketInUse || !m_socket->Connect(m_settings.strServer, port)) {
+    const Winsock::Tls tls = security == Security::Tls        ? Winsock::Tls::AtOnce
+                             : security == Security::StartTls ? Winsock::Tls::Later
+                                                              : Winsock::Tls::None;
+    if (m_socketInUse || !m_socket->Connect(m_settings.strServer, port, tls)) {
         SetStatus(QStringLiteral("Error: Server or connection not available."));
         // A running session carries on; otherwise the timer still closes this attempt.
         if (m_state == State::Idle)
@@ -88,6 +132,7 @@ void SmtpSession::Send()
         return;
     }
     m_socketInUse = true;
+    m_security = security;
     SetState(State::Connecting);
 }
 
@@ -106,19 +151,37 @@ void SmtpSession::Winsock2_Connect()
 void SmtpSession::Winsock2_DataArrival()
 {
     m_strReply += m_socket->GetData();
-    if (SmtpReply::EndsWithLineEnd(m_strReply)) {
+    if (SmtpReply::IsComplete(m_strReply)) {
         m_blnReplyReady = true;
     } else if (m_strReply.size() > ReplyLimit) {
         m_strReply.clear();
         m_blnReplyReady = false;
         if (m_state != State::Idle) {
             m_timer->stop();
-            Fail(QStringLiteral("Error: The server sent more than 64 KiB without a line end."));
+            Fail(QStringLiteral("Error: The server sent more than 64 KiB without ending its reply."));
         }
         return;
     }
-    if (m_blnReplyReady && m_state >= State::AwaitGreeting)
+    if (m_blnReplyReady && m_state >= State::AwaitGreeting && m_state != State::Securing)
         TakeReply();
+}
+
+void SmtpSession::Winsock2_Secured()
+{
+    if (m_state != State::Securing)
+        return;
+    // What the server said before the handshake no longer counts.
+    m_strReply.clear();
+    m_blnReplyReady = false;
+    SendCommand(QLatin1String("EHLO ") + Winsock::LocalHostName() + CrLf, State::AwaitEhlo);
+}
+
+void SmtpSession::Winsock2_SecureFailed(const QString &reason)
+{
+    if (m_state == State::Idle)
+        return;
+    m_timer->stop();
+    Fail(QLatin1String("Error: Could not secure the connection: ") + reason);
 }
 
 void SmtpSession::Timer1_Timer()
@@ -151,13 +214,43 @@ void SmtpSession::Advance(const QString &reply)
     switch (m_state) {
     case State::AwaitGreeting:
         SetStatus(QStringLiteral("Receiving Welcome Message"));
-        SendCommand(QLatin1String("HELO ") + Winsock::LocalHostName() + CrLf, State::AwaitHelo);
+        if (m_security == Security::None)
+            SendCommand(QLatin1String("HELO ") + Winsock::LocalHostName() + CrLf, State::AwaitHelo);
+        else
+            SendCommand(QLatin1String("EHLO ") + Winsock::LocalHostName() + CrLf, State::AwaitEhlo);
         break;
     case State::AwaitHelo:
-        if (SmtpMessage::HasControlCharacter(m_settings.strEmailFrom))
-            return Fail(SenderProblem());
-        SendCommand(QLatin1String("MAIL FROM:<") + m_settings.strEmailFrom + QLatin1String(">") + CrLf,
-                    State::AwaitMailFrom);
+        SendMailFrom();
+        break;
+    case State::AwaitEhlo: {
+        const QStringList extensions = SmtpReply::Extensions(reply);
+        if (!m_socket->IsEncrypted()) {
+            if (!extensions.contains(QLatin1String("STARTTLS")))
+                return Fail(QStringLiteral("Error: The server does not offer STARTTLS, so the connection "
+                                           "cannot be secured."));
+            SendCommand(QStringLiteral("STARTTLS\r\n"), State::AwaitStartTls);
+        } else if (m_settings.strUser.isEmpty()) {
+            SendMailFrom();
+        } else {
+            LogIn(SmtpReply::AuthMechanisms(extensions));
+        }
+        break;
+    }
+    case State::AwaitStartTls:
+        SetStatus(QStringLiteral("Securing connection..."));
+        m_lngTicks = 0;
+        StartTimer();
+        SetState(State::Securing);
+        m_socket->StartTls();
+        break;
+    case State::AwaitLoginReady:
+        SendCommand(Base64(m_settings.strUser) + CrLf, State::AwaitUserTaken);
+        break;
+    case State::AwaitUserTaken:
+        SendCommand(Base64(m_settings.strPassword) + CrLf, State::AwaitLoggedIn);
+        break;
+    case State::AwaitLoggedIn:
+        SendMailFrom();
         break;
     case State::AwaitMailFrom:
         if (SmtpMessage::HasControlCharacter(m_settings.strEmailTo))
@@ -188,11 +281,36 @@ void SmtpSession::Advance(const QString &reply)
         // The reply to QUIT is of no interest: the message is already accepted.
         m_socket->SendData(QStringLiteral("QUIT\r\n"));
         SetStatus(QStringLiteral("Message Sent"));
-        EndMailSession();
+        EndMailSession(true);
         break;
     case State::Idle:
     case State::Connecting:
+    case State::Securing:
         break;
+    }
+}
+
+void SmtpSession::SendMailFrom()
+{
+    if (SmtpMessage::HasControlCharacter(m_settings.strEmailFrom))
+        return Fail(SenderProblem());
+    SendCommand(QLatin1String("MAIL FROM:<") + m_settings.strEmailFrom + QLatin1String(">") + CrLf,
+                State::AwaitMailFrom);
+}
+
+void SmtpSession::LogIn(const QStringList &mechanisms)
+{
+    // Checked again here, where it matters: no credentials leave over a plain connection.
+    if (!m_socket->IsEncrypted())
+        return Fail(QStringLiteral("Error: The connection is not secured, so the login was not sent."));
+    SetStatus(QStringLiteral("Logging in..."));
+    if (mechanisms.contains(QLatin1String("PLAIN"))) {
+        const QString credentials = QChar(0) + m_settings.strUser + QChar(0) + m_settings.strPassword;
+        SendCommand(QLatin1String("AUTH PLAIN ") + Base64(credentials) + CrLf, State::AwaitLoggedIn);
+    } else if (mechanisms.contains(QLatin1String("LOGIN"))) {
+        SendCommand(QStringLiteral("AUTH LOGIN\r\n"), State::AwaitLoginReady);
+    } else {
+        Fail(QStringLiteral("Error: The server offers no login method Netquill knows (PLAIN or LOGIN)."));
     }
 }
 
@@ -210,11 +328,14 @@ void SmtpSession::Fail(const QString &status)
     EndMailSession();
 }
 
-void SmtpSession::EndMailSession()
+void SmtpSession::EndMailSession(bool sent)
 {
+    const bool running = m_state != State::Idle;
     m_socket->Close();
     m_socketInUse = false;
     SetState(State::Idle);
+    if (running)
+        emit finished(sent);
 }
 
 void SmtpSession::StartTimer()

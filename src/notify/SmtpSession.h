@@ -19,7 +19,12 @@ struct SmtpMessageInputs {
 };
 
 /// The SMTP client session that sends the address-change notification, driven as a state machine
-/// on socket events and a tick timer. Status texts are reported through statusChanged.
+/// on socket events and a tick timer. Status texts are reported through statusChanged, and the end of
+/// every session that got as far as connecting through finished.
+///
+/// With security "None" and no user name the dialogue is plain HELO. Otherwise it uses EHLO, secures the
+/// connection (STARTTLS, or TLS from the first byte) and, with a user name, logs in with PLAIN or
+/// LOGIN; credentials are only ever sent over an encrypted connection.
 ///
 /// The mail settings and the message inputs are read when each step uses them, so edits made while a
 /// session runs reach the commands not yet sent.
@@ -31,6 +36,12 @@ public:
         Connecting,
         AwaitGreeting,
         AwaitHelo,
+        AwaitEhlo,
+        AwaitStartTls,
+        Securing,
+        AwaitLoginReady, // AUTH LOGIN sent: the server asks for the user name
+        AwaitUserTaken,  // the user name sent: the server asks for the password
+        AwaitLoggedIn,
         AwaitMailFrom,
         AwaitRcptTo,
         AwaitDataGo,
@@ -40,8 +51,12 @@ public:
 
     /// Ticks without progress after which the attempt or wait is given up.
     static constexpr int TimeoutTicks = 30;
-    /// Most text kept while waiting for a line end; a server sending more is dropped.
+    /// Most text kept while waiting for the end of a reply; a server sending more is dropped.
     static constexpr qsizetype ReplyLimit = 64 * 1024;
+
+    /// How the connection is secured, from the security setting; Unknown for text that names none.
+    enum class Security { None, StartTls, Tls, Unknown };
+    static Security ParseSecurity(const QString &text);
 
     SmtpSession(Winsock *socket, const MailSettings &settings, std::function<SmtpMessageInputs()> inputs,
                 QObject *parent = nullptr);
@@ -60,17 +75,23 @@ public:
 signals:
     void statusChanged(const QString &text);
     void stateChanged(SmtpSession::State state);
+    /// A session ended: sent is true once "Message Sent" has been shown.
+    void finished(bool sent);
 
 private:
     void Winsock2_Connect();
     void Winsock2_DataArrival();
+    void Winsock2_Secured();
+    void Winsock2_SecureFailed(const QString &reason);
     void Timer1_Timer();
 
     void TakeReply();
     void Advance(const QString &reply);
     void SendCommand(const QString &line, State next);
+    void SendMailFrom();
+    void LogIn(const QStringList &mechanisms);
     void Fail(const QString &status);
-    void EndMailSession();
+    void EndMailSession(bool sent = false);
 
     void StartTimer();
     void SetStatus(const QString &text);
@@ -86,6 +107,7 @@ private:
     bool m_blnReplyReady = false;
     qint32 m_lngTicks = 0;
     QString m_body;
+    Security m_security = Security::None; // taken when the session starts: a connection keeps its kind
     // Held from a successful Connect until the session ends: a socket whose connection was refused or
     // dropped still belongs to the running attempt until the time-out releases it.
     bool m_socketInUse = false;

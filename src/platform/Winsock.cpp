@@ -2,6 +2,7 @@
 
 #include <QHostInfo>
 #include <QNetworkInterface>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -10,12 +11,48 @@ Winsock::Winsock(QObject *parent) : QObject(parent)
     attachSocket();
 }
 
-void Winsock::attachSocket()
+void Winsock::attachSocket(Tls tls)
 {
-    m_socket = new QTcpSocket(this);
-    connect(m_socket, &QTcpSocket::connected, this, &Winsock::Connected);
+    m_tls = tls;
+    m_handshaking = false;
+    m_tlsProblem.clear();
+    // Plain connections, the usual case, never load the TLS library.
+    auto *ssl = tls == Tls::None ? nullptr : new QSslSocket(this);
+    m_socket = ssl ? ssl : new QTcpSocket(this);
     connect(m_socket, &QTcpSocket::readyRead, this, [this] { emit DataArrival(m_socket->bytesAvailable()); });
     connect(m_socket, &QTcpSocket::disconnected, this, &Winsock::Closed);
+    connect(m_socket, &QTcpSocket::connected, this, [this] {
+        if (m_tls == Tls::AtOnce)
+            m_handshaking = true;
+        else
+            emit Connected();
+    });
+    if (!ssl)
+        return;
+    connect(ssl, &QSslSocket::encrypted, this, [this] {
+        m_handshaking = false;
+        if (m_tls == Tls::AtOnce)
+            emit Connected();
+        else
+            emit Secured();
+    });
+    connect(ssl, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+        QStringList reasons;
+        for (const QSslError &error : errors)
+            reasons << error.errorString();
+        m_tlsProblem = reasons.join(QLatin1String("; "));
+    });
+    connect(ssl, &QSslSocket::errorOccurred, this, [this, ssl] {
+        if (!m_handshaking)
+            return;
+        m_handshaking = false;
+        emit SecureFailed(m_tlsProblem.isEmpty() ? ssl->errorString() : m_tlsProblem);
+    });
+}
+
+bool Winsock::CanEncrypt()
+{
+    return QSslSocket::supportsSsl();
 }
 
 QString Winsock::LocalIP()
@@ -45,16 +82,44 @@ int Winsock::State() const
     return m_socket->state() == QAbstractSocket::UnconnectedState ? 0 : 1;
 }
 
-bool Winsock::Connect(const QString &host, int port)
+bool Winsock::Connect(const QString &host, int port, Tls tls)
 {
     if (State() != 0 || port <= 0 || port > 65535 || host.isEmpty())
         return false;
+    if (tls != Tls::None && !CanEncrypt())
+        return false;
+    if (tls != m_tls) {
+        m_socket->disconnect(this);
+        m_socket->deleteLater();
+        attachSocket(tls);
+    }
+    m_tlsProblem.clear();
     RemoteHost = host;
     RemotePort = static_cast<quint16>(port);
     if (LocalPort != 0)
         m_socket->bind(QHostAddress::AnyIPv4, LocalPort);
-    m_socket->connectToHost(host, RemotePort);
+    if (tls == Tls::AtOnce)
+        static_cast<QSslSocket *>(m_socket)->connectToHostEncrypted(host, RemotePort);
+    else
+        m_socket->connectToHost(host, RemotePort);
     return true;
+}
+
+void Winsock::StartTls()
+{
+    auto *ssl = qobject_cast<QSslSocket *>(m_socket);
+    if (!ssl || m_tls != Tls::Later || ssl->state() != QAbstractSocket::ConnectedState || ssl->isEncrypted())
+        return;
+    // Whatever came in the clear before the handshake must not be read as if it came after it.
+    ssl->readAll();
+    m_handshaking = true;
+    ssl->startClientEncryption();
+}
+
+bool Winsock::IsEncrypted() const
+{
+    auto *ssl = qobject_cast<QSslSocket *>(m_socket);
+    return ssl && ssl->isEncrypted();
 }
 
 bool Winsock::Connect()

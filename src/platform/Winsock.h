@@ -6,10 +6,18 @@
 class QTcpSocket;
 
 /// TCP client with the operations the program needs of a socket control: 8-bit text in and out,
-/// the local address and host name, and Connect / DataArrival / Close events.
+/// the local address and host name, and Connect / DataArrival / Close events. A connection may be
+/// encrypted with TLS, from the first byte or later on request; certificates are checked against the
+/// system's trust store and a connection whose certificate fails is never used.
 class Winsock : public QObject {
     Q_OBJECT
 public:
+    enum class Tls {
+        None,
+        Later, ///< plain at first; StartTls() begins the handshake
+        AtOnce ///< the handshake comes first; Connected is raised once it succeeds
+    };
+
     explicit Winsock(QObject *parent = nullptr);
 
     /// The computer's primary non-loopback IPv4 address, or 127.0.0.1 when there is none.
@@ -25,8 +33,13 @@ public:
 
     /// Starts connecting and returns at once. Returns false (the control's "error") when the
     /// socket is not closed or the port cannot be used.
-    bool Connect(const QString &host, int port);
+    bool Connect(const QString &host, int port, Tls tls = Tls::None);
     bool Connect();
+    /// Begins the TLS handshake on a connection opened with Tls::Later; Secured or SecureFailed follows.
+    void StartTls();
+    bool IsEncrypted() const;
+    /// False when this computer has no TLS library.
+    static bool CanEncrypt();
     void SendData(const QString &text);
     QString GetData();
     void Close();
@@ -36,9 +49,16 @@ signals:
     void DataArrival(qint64 bytesTotal);
     /// The peer closed the connection; a local Close() raises nothing.
     void Closed();
+    /// The handshake StartTls began has succeeded.
+    void Secured();
+    /// A handshake failed, for the reason given (an untrusted certificate, say); the socket is closing.
+    void SecureFailed(const QString &reason);
 
 private:
-    void attachSocket();
+    void attachSocket(Tls tls = Tls::None);
 
     QTcpSocket *m_socket = nullptr;
+    Tls m_tls = Tls::None;
+    bool m_handshaking = false;
+    QString m_tlsProblem; // what the certificate check found, for the failure that follows
 };

@@ -1,9 +1,10 @@
 // libFuzzer target: the reply code a mail server's bytes give, read as the session reads them
 // (8-bit text), and the port number of a mail setting (any text), must be the number written there,
-// saturating instead of wrapping round.
+// saturating instead of wrapping round; whether gathered text is a whole reply must match its lines.
 
 #include "SmtpReply.h"
 
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -43,9 +44,17 @@ void check(const QString &text)
     const qsizetype blank = text.indexOf(u' ');
     if (SmtpReply::Code(text) != expectedLeadingNumber(blank < 0 ? text : text.left(blank)))
         std::abort();
-    const bool lineEnd = text.size() >= 2 && text.at(text.size() - 2) == u'\r' && text.back() == u'\n';
-    if (SmtpReply::EndsWithLineEnd(text) != lineEnd)
+    // Whole when it ends a line and that line is not "ddd-...", worked out from the split lines.
+    const QStringList lines = text.split(QStringLiteral("\r\n"));
+    const bool lineEnd = lines.size() > 1 && lines.back().isEmpty();
+    const bool continues =
+        lineEnd &&
+        QRegularExpression(QStringLiteral("\\A[0-9]{3}-")).match(lines[lines.size() - 2]).hasMatch();
+    if (SmtpReply::IsComplete(text) != (lineEnd && !continues))
         std::abort();
+    for (const QString &mechanism : SmtpReply::AuthMechanisms(SmtpReply::Extensions(text)))
+        if (mechanism.isEmpty() || mechanism.contains(u' '))
+            std::abort();
 }
 
 } // namespace

@@ -12,8 +12,13 @@
 #include <QTest>
 
 namespace {
-const char HandlerModule[] = R"(import json
+const char HandlerModule[] = R"(import asyncio
+import json
 import os
+import ssl
+import sys
+
+from aiosmtpd.smtp import SMTP, AuthResult
 
 
 class Capture:
@@ -23,20 +28,48 @@ class Capture:
         self.folder = folder
         self.count = 0
 
-    @classmethod
-    def from_cli(cls, parser, *args):
-        return cls(args[0])
-
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
         base = os.path.join(self.folder, str(self.count))
         with open(base + ".json", "w") as f:
-            json.dump({"from": envelope.mail_from, "to": envelope.rcpt_tos}, f)
+            json.dump({"from": envelope.mail_from, "to": envelope.rcpt_tos, "login": session.auth_data}, f)
         with open(base + ".part", "wb") as f:
             f.write(envelope.original_content)
         # The .eml appears whole or not at all.
         os.rename(base + ".part", base + ".eml")
         return "250 Message accepted for delivery"
+
+
+def main():
+    config = json.loads(sys.argv[1])
+    users = config["users"]
+    context = None
+    if config["cert"]:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(config["cert"], config["key"])
+
+    def authenticator(server, session, envelope, mechanism, auth_data):
+        login = auth_data.login.decode()
+        ok = users.get(login) == auth_data.password.decode()
+        return AuthResult(success=ok, handled=False, auth_data=login if ok else None)
+
+    handler = Capture(config["folder"])
+
+    def factory():
+        return SMTP(handler, hostname="smtp.test",
+                    tls_context=context if config["mode"] == "starttls" else None,
+                    authenticator=authenticator if users else None,
+                    # aiosmtpd cannot tell a connection that was TLS from its first byte.
+                    auth_require_tls=config["mode"] != "tls",
+                    auth_exclude_mechanism=config["exclude"])
+
+    loop = asyncio.new_event_loop()
+    implicit = context if config["mode"] == "tls" else None
+    loop.run_until_complete(loop.create_server(factory, host="127.0.0.1", port=config["port"], ssl=implicit))
+    loop.run_forever()
+
+
+main()
 )";
 
 quint16 freePort()
@@ -49,6 +82,10 @@ quint16 freePort()
     return port;
 }
 } // namespace
+
+RealSmtpServer::RealSmtpServer() : RealSmtpServer(Options()) {}
+
+RealSmtpServer::RealSmtpServer(Options options) : m_options(std::move(options)) {}
 
 bool RealSmtpServer::start(QString *error)
 {
@@ -74,10 +111,21 @@ bool RealSmtpServer::start(QString *error)
     env.insert(QStringLiteral("PYTHONDONTWRITEBYTECODE"), QStringLiteral("1"));
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    static const char *const Modes[] = {"plain", "starttls", "tls"};
+    QJsonObject users;
+    for (auto it = m_options.users.cbegin(); it != m_options.users.cend(); ++it)
+        users.insert(it.key(), it.value());
+    const QJsonObject config{
+        {QStringLiteral("port"), m_port},
+        {QStringLiteral("folder"), m_dir.filePath(QStringLiteral("mail"))},
+        {QStringLiteral("mode"), QLatin1String(Modes[int(m_options.tls)])},
+        {QStringLiteral("cert"), m_options.certificate},
+        {QStringLiteral("key"), m_options.key},
+        {QStringLiteral("users"), users},
+        {QStringLiteral("exclude"), QJsonArray::fromStringList(m_options.excludeMechanisms)}};
     m_process.start(QStringLiteral("/usr/bin/python3"),
-                    {QStringLiteral("-m"), QStringLiteral("aiosmtpd"), QStringLiteral("-n"),
-                     QStringLiteral("-l"), QStringLiteral("127.0.0.1:%1").arg(m_port), QStringLiteral("-c"),
-                     QStringLiteral("netquill_capture.Capture"), m_dir.filePath(QStringLiteral("mail"))});
+                    {m_dir.filePath(QStringLiteral("netquill_capture.py")),
+                     QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact))});
     if (!m_process.waitForStarted(5000)) {
         *error = QStringLiteral("cannot start aiosmtpd: ") + m_process.errorString();
         return false;
@@ -132,6 +180,7 @@ RealSmtpServer::Message RealSmtpServer::message(int n) const
     if (envelope.open(QIODevice::ReadOnly)) {
         const QJsonObject object = QJsonDocument::fromJson(envelope.readAll()).object();
         result.mailFrom = object.value(QStringLiteral("from")).toString();
+        result.login = object.value(QStringLiteral("login")).toString();
         for (const QJsonValue &to : object.value(QStringLiteral("to")).toArray())
             result.rcptTo.append(to.toString());
     }

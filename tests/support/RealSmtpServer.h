@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -8,16 +9,26 @@
 
 /// A real SMTP server for end-to-end tests: aiosmtpd on 127.0.0.1 at a free port, with a small handler
 /// that writes the raw data of each received message (dot-stuffing removed, as the server stores it)
-/// to a numbered file. Started by start(), stopped by stop() or the destructor.
+/// to a numbered file. Plain by default; it can offer STARTTLS or speak TLS from the first byte, and
+/// take logins. Started by start(), stopped by stop() or the destructor.
 class RealSmtpServer {
 public:
+    struct Options {
+        enum class Tls { None, StartTls, AtOnce } tls = Tls::None;
+        QString certificate; // PEM files, needed for either kind of TLS
+        QString key;
+        QMap<QString, QString> users;  // user name to password; none: no AUTH offered
+        QStringList excludeMechanisms; // AUTH mechanisms not to offer ("PLAIN", "LOGIN")
+    };
     struct Message {
         QByteArray data;
         QString mailFrom;
         QStringList rcptTo;
+        QString login; // the user the message was sent as; empty without a login
     };
 
-    RealSmtpServer() = default;
+    RealSmtpServer();
+    explicit RealSmtpServer(Options options);
     ~RealSmtpServer() { stop(); }
     RealSmtpServer(const RealSmtpServer &) = delete;
     RealSmtpServer &operator=(const RealSmtpServer &) = delete;
@@ -36,6 +47,7 @@ public:
 private:
     bool acceptsConnections() const;
 
+    Options m_options;
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_port = 0;
