@@ -1,9 +1,9 @@
 # Installs the Debian packages Netquill needs to build, test and run; only what is missing.
 NETQUILL_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-webengine-dev libgl1-mesa-dev libgumbo-dev
+  qt6-base-dev qt6-webengine-dev qtkeychain-qt6-dev libgl1-mesa-dev libgumbo-dev
   xvfb xauth fonts-dejavu-core
-  nginx-light python3-aiosmtpd
+  nginx-light python3-aiosmtpd dbus gnome-keyring libsecret-1-0
   clang libclang-rt-14-dev clang-format-14
   dpkg-dev file desktop-file-utils appstream lintian x11-utils
 )

@@ -5,7 +5,9 @@
 #include "Form2.h"
 #include "Form8.h"
 #include "LookupCycle.h"
+#include "MailPassword.h"
 #include "Module6464.h"
+#include "NotificationBacklog.h"
 #include "PageFetcher.h"
 #include "ScreenCentre.h"
 #include "SettingsStore.h"
@@ -70,6 +72,13 @@ Form1::Form1(QWidget *parent)
         },
         this);
     connect(m_session, &SmtpSession::statusChanged, this, &Form1::SetStatus);
+    m_password = new MailPassword(QString::fromUtf8(BuildIdentity::ProductName), this);
+    // Connected before the session's own handler, which logs in with what this has copied.
+    connect(m_password, &MailPassword::loaded, this,
+            [this](const QString &password) { m_mail.strPassword = password; });
+    m_session->setPasswordKeeper(m_password);
+    m_backlog = new NotificationBacklog(
+        *m_store, m_session, [this] { cmdSend_Click(); }, this);
 
     m_tray = new TrayIcon(this);
     connect(m_tray, &TrayIcon::menuRequested, this, &Form1::ShowTrayMenu);
@@ -128,6 +137,9 @@ void Form1::Form_Load()
     m_addRemove = std::make_unique<AddRemove>();
     m_tray->AddTrayIcon(windowIcon(), QStringLiteral("Animated TrayIcon"));
     Module6464::LoadMailSettings(*m_store, m_mail);
+    // Read ahead, so that the first notification does not wait for the keyring.
+    if (!m_mail.strUser.isEmpty())
+        m_password->Load();
     modIdentity::LoadProductIdentity();
     const ProductIdentity &identity = modIdentity::Identity();
 
@@ -192,8 +204,8 @@ void Form1::OnLookupCompleted(const IpSnapshot &current, bool changed)
     Form2 *addresses = overlay();
     addresses->Label1->setText(current.internal);
     addresses->Label2->setText(current.external);
-    if (Check3->checkState() == Qt::Checked && changed)
-        cmdSend_Click();
+    if (Check3->checkState() == Qt::Checked)
+        m_backlog->LookupCompleted(changed);
     TellTheTray(current, changed);
 }
 
@@ -261,7 +273,7 @@ void Form1::cmdSend_Click()
 void Form1::Command3_Click()
 {
     if (!m_configure) {
-        m_configure = new frmConfigure(*m_store, m_mail, [this] { cmdSend_Click(); });
+        m_configure = new frmConfigure(*m_store, m_mail, m_password, [this] { cmdSend_Click(); });
         m_configure->show();
     } else {
         m_configure->show();

@@ -15,6 +15,8 @@
 
 class AddRemove;
 class LookupCycle;
+class MailPassword;
+class NotificationBacklog;
 class PageFetcher;
 class QAction;
 class QCheckBox;
@@ -178,6 +180,8 @@ private:
     std::unique_ptr<AddRemove> m_addRemove;
     LookupCycle *m_lookup = nullptr;
     SmtpSession *m_session = nullptr;
+    MailPassword *m_password = nullptr;       // the mail login's password, in the keyring
+    NotificationBacklog *m_backlog = nullptr; // a change notification not yet delivered
     TrayIcon *m_tray = nullptr;
     QPointer<frmConfigure> m_configure;
     // Windows unloaded by the close sequence: overlay, help, mail dialog, splash, whois.

@@ -1,5 +1,6 @@
 #include "SmtpSession.h"
 
+#include "MailPassword.h"
 #include "SmtpMessage.h"
 #include "SmtpReply.h"
 #include "Winsock.h"
@@ -65,6 +66,15 @@ SmtpSession::Security SmtpSession::ParseSecurity(const QString &text)
     if (name.compare(QLatin1String("SSL/TLS"), Qt::CaseInsensitive) == 0)
         return Security::Tls;
     return Security::Unknown;
+}
+
+void SmtpSession::setPasswordKeeper(MailPassword *keeper)
+{
+    m_keeper = keeper;
+    connect(keeper, &MailPassword::loaded, this, [this] {
+        if (m_state == State::AwaitPassword)
+            LogIn();
+    });
 }
 
 void SmtpSession::setTickInterval(int milliseconds)
@@ -162,7 +172,8 @@ void SmtpSession::Winsock2_DataArrival()
         }
         return;
     }
-    if (m_blnReplyReady && m_state >= State::AwaitGreeting && m_state != State::Securing)
+    if (m_blnReplyReady && m_state >= State::AwaitGreeting && m_state != State::Securing &&
+        m_state != State::AwaitPassword)
         TakeReply();
 }
 
@@ -232,7 +243,8 @@ void SmtpSession::Advance(const QString &reply)
         } else if (m_settings.strUser.isEmpty()) {
             SendMailFrom();
         } else {
-            LogIn(SmtpReply::AuthMechanisms(extensions));
+            m_mechanisms = SmtpReply::AuthMechanisms(extensions);
+            LogIn();
         }
         break;
     }
@@ -286,6 +298,7 @@ void SmtpSession::Advance(const QString &reply)
     case State::Idle:
     case State::Connecting:
     case State::Securing:
+    case State::AwaitPassword:
         break;
     }
 }
@@ -298,12 +311,23 @@ void SmtpSession::SendMailFrom()
                 State::AwaitMailFrom);
 }
 
-void SmtpSession::LogIn(const QStringList &mechanisms)
+void SmtpSession::LogIn()
 {
     // Checked again here, where it matters: no credentials leave over a plain connection.
     if (!m_socket->IsEncrypted())
         return Fail(QStringLiteral("Error: The connection is not secured, so the login was not sent."));
-    SetStatus(QStringLiteral("Logging in..."));
+    if (m_state != State::AwaitPassword)
+        SetStatus(QStringLiteral("Logging in..."));
+    if (m_keeper && m_keeper->state() != MailPassword::State::Loaded) {
+        // The keyring gets the same time as a server reply.
+        m_lngTicks = 0;
+        StartTimer();
+        SetState(State::AwaitPassword);
+        m_keeper->Load();
+        return;
+    }
+    m_timer->stop();
+    const QStringList &mechanisms = m_mechanisms;
     if (mechanisms.contains(QLatin1String("PLAIN"))) {
         const QString credentials = QChar(0) + m_settings.strUser + QChar(0) + m_settings.strPassword;
         SendCommand(QLatin1String("AUTH PLAIN ") + Base64(credentials) + CrLf, State::AwaitLoggedIn);

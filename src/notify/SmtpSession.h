@@ -6,6 +6,7 @@
 #include <QString>
 #include <functional>
 
+class MailPassword;
 class Winsock;
 class QTimer;
 
@@ -39,6 +40,7 @@ public:
         AwaitEhlo,
         AwaitStartTls,
         Securing,
+        AwaitPassword,   // the login waits for the keyring to give the password
         AwaitLoginReady, // AUTH LOGIN sent: the server asks for the user name
         AwaitUserTaken,  // the user name sent: the server asks for the password
         AwaitLoggedIn,
@@ -63,6 +65,9 @@ public:
 
     /// The send operation: validates the settings, requests the connection and returns at once.
     void Send();
+    /// The keyring the password is read from, which the owner copies into the settings once loaded; a
+    /// login waits for that read instead of sending an empty password.
+    void setPasswordKeeper(MailPassword *keeper);
     /// Tick length of the time-out clock; 1000 ms unless a test shortens it.
     void setTickInterval(int milliseconds);
 
@@ -89,7 +94,7 @@ private:
     void Advance(const QString &reply);
     void SendCommand(const QString &line, State next);
     void SendMailFrom();
-    void LogIn(const QStringList &mechanisms);
+    void LogIn();
     void Fail(const QString &status);
     void EndMailSession(bool sent = false);
 
@@ -107,6 +112,8 @@ private:
     bool m_blnReplyReady = false;
     qint32 m_lngTicks = 0;
     QString m_body;
+    QStringList m_mechanisms; // the login methods the server offered
+    MailPassword *m_keeper = nullptr;
     Security m_security = Security::None; // taken when the session starts: a connection keeps its kind
     // Held from a successful Connect until the session ends: a socket whose connection was refused or
     // dropped still belongs to the running attempt until the time-out releases it.

@@ -1,12 +1,14 @@
 #include "frmConfigure.h"
 
 #include "Caption.h"
+#include "MailPassword.h"
 #include "MailSettings.h"
 #include "SettingsStore.h"
 #include "Twips.h"
 #include "modIdentity.h"
 #include "modSkin.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -23,9 +25,10 @@ void setIfChanged(QLineEdit *box, const QString &text)
 }
 } // namespace
 
-frmConfigure::frmConfigure(SettingsStore &store, MailSettings &settings, std::function<void()> sendTest,
-                           QWidget *parent)
-    : QDialog(parent), m_store(store), m_settings(settings), m_sendTest(std::move(sendTest))
+frmConfigure::frmConfigure(SettingsStore &store, MailSettings &settings, MailPassword *password,
+                           std::function<void()> sendTest, QWidget *parent)
+    : QDialog(parent), m_store(store), m_settings(settings), m_password(password),
+      m_sendTest(std::move(sendTest))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Mail Server Configuration"));
@@ -46,6 +49,18 @@ void frmConfigure::buildControls()
     txtPort = new QLineEdit(QLatin1String(SettingKeys::Port.defaultValue), this);
     txtEmailTo = new QLineEdit(QLatin1String(SettingKeys::EmailTo.defaultValue), this);
     txtEmailFrom = new QLineEdit(QLatin1String(SettingKeys::EmailFrom.defaultValue), this);
+    lblSecurity = new QLabel(QStringLiteral("Connection Security:"), this);
+    cmbSecurity = new QComboBox(this);
+    cmbSecurity->addItems({QStringLiteral("None"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
+    lblUser = new QLabel(QStringLiteral("User Name:"), this);
+    txtUser = new QLineEdit(this);
+    lblPassword = new QLabel(QStringLiteral("Password:"), this);
+    txtPassword = new QLineEdit(this);
+    txtPassword->setEchoMode(QLineEdit::Password);
+    lblKeyring = new QLabel(
+        QStringLiteral("No keyring is available: the password is kept only until Netquill closes."), this);
+    lblKeyring->setWordWrap(true);
+    lblKeyring->hide();
     cmdSend = new QPushButton(style()->standardIcon(QStyle::SP_ArrowForward),
                               QStringLiteral("Send Test Message"), this);
 
@@ -57,12 +72,22 @@ void frmConfigure::buildControls()
     txtPort->setObjectName(QStringLiteral("txtPort"));
     txtEmailTo->setObjectName(QStringLiteral("txtEmailTo"));
     txtEmailFrom->setObjectName(QStringLiteral("txtEmailFrom"));
+    lblSecurity->setObjectName(QStringLiteral("lblSecurity"));
+    cmbSecurity->setObjectName(QStringLiteral("cmbSecurity"));
+    lblUser->setObjectName(QStringLiteral("lblUser"));
+    txtUser->setObjectName(QStringLiteral("txtUser"));
+    lblPassword->setObjectName(QStringLiteral("lblPassword"));
+    txtPassword->setObjectName(QStringLiteral("txtPassword"));
+    lblKeyring->setObjectName(QStringLiteral("lblKeyring"));
     cmdSend->setObjectName(QStringLiteral("cmdSend"));
 
     Caption::link(lblServer, txtServer);
     Caption::link(lblPort, txtPort);
     Caption::link(lblEmailTo, txtEmailTo);
     Caption::link(lblEmailFrom, txtEmailFrom);
+    Caption::link(lblSecurity, cmbSecurity);
+    Caption::link(lblUser, txtUser);
+    Caption::link(lblPassword, txtPassword);
 
     place(lblServer, 120, 105, 2280, 240);
     place(txtServer, 120, 345, 2280, 315);
@@ -72,13 +97,24 @@ void frmConfigure::buildControls()
     place(txtEmailTo, 120, 1020, 3030, 315);
     place(lblEmailFrom, 120, 1455, 3030, 240);
     place(txtEmailFrom, 120, 1695, 3030, 315);
-    place(cmdSend, 120, 2205, 3030, 585);
+    place(lblSecurity, 120, 2130, 3030, 240);
+    place(cmbSecurity, 120, 2370, 3030, 315);
+    place(lblUser, 120, 2805, 1455, 240);
+    place(txtUser, 120, 3045, 1455, 315);
+    place(lblPassword, 1695, 2805, 1455, 240);
+    place(txtPassword, 1695, 3045, 1455, 315);
+    place(lblKeyring, 120, 3390, 3030, 330);
+    place(cmdSend, 120, 3795, 3030, 585);
 
     setTabOrder(txtServer, txtPort);
     setTabOrder(txtPort, txtEmailTo);
     setTabOrder(txtEmailTo, txtEmailFrom);
-    setTabOrder(txtEmailFrom, cmdSend);
-    for (QLabel *label : {lblServer, lblPort, lblEmailTo, lblEmailFrom})
+    setTabOrder(txtEmailFrom, cmbSecurity);
+    setTabOrder(cmbSecurity, txtUser);
+    setTabOrder(txtUser, txtPassword);
+    setTabOrder(txtPassword, cmdSend);
+    for (QLabel *label :
+         {lblServer, lblPort, lblEmailTo, lblEmailFrom, lblSecurity, lblUser, lblPassword, lblKeyring})
         label->setFocusPolicy(Qt::NoFocus);
     cmdSend->setAutoDefault(false);
 
@@ -86,7 +122,18 @@ void frmConfigure::buildControls()
     connect(txtPort, &QLineEdit::textChanged, this, &frmConfigure::txtPort_Change);
     connect(txtEmailTo, &QLineEdit::textChanged, this, &frmConfigure::txtEmailTo_Change);
     connect(txtEmailFrom, &QLineEdit::textChanged, this, &frmConfigure::txtEmailFrom_Change);
+    connect(cmbSecurity, &QComboBox::currentIndexChanged, this, &frmConfigure::cmbSecurity_Click);
+    connect(txtUser, &QLineEdit::textChanged, this, &frmConfigure::txtUser_Change);
+    connect(txtPassword, &QLineEdit::textEdited, this, &frmConfigure::txtPassword_Change);
     connect(cmdSend, &QPushButton::clicked, this, &frmConfigure::cmdSend_Click);
+    if (m_password) {
+        connect(m_password, &MailPassword::keyringAvailableChanged, this, &frmConfigure::ShowKeyring);
+        // Opened before the keyring was read: show what it holds unless something was typed already.
+        connect(m_password, &MailPassword::loaded, this, [this](const QString &password) {
+            if (txtPassword->text().isEmpty())
+                txtPassword->setText(password);
+        });
+    }
 }
 
 void frmConfigure::Form_Load()
@@ -95,6 +142,17 @@ void frmConfigure::Form_Load()
     setIfChanged(txtPort, m_settings.strPort);
     setIfChanged(txtEmailTo, m_settings.strEmailTo);
     setIfChanged(txtEmailFrom, m_settings.strEmailFrom);
+    // A setting that names no choice shows as none chosen, and stays as it is until one is picked.
+    const int security = cmbSecurity->findText(m_settings.strSecurity.trimmed(), Qt::MatchFixedString);
+    if (security != cmbSecurity->currentIndex()) {
+        const QSignalBlocker quiet(cmbSecurity);
+        cmbSecurity->setCurrentIndex(security);
+    }
+    setIfChanged(txtUser, m_settings.strUser);
+    txtPassword->setText(m_settings.strPassword);
+    if (m_password)
+        m_password->Load();
+    ShowKeyring();
     // A window that cannot take the skin still works with its plain look.
     if (modIdentity::Identity().blnSkinEnabled) {
         modSkin::runGuarded([this] { modSkin::SubstituteSkinLabels(this, {&SkinLabel1}, false); });
@@ -130,4 +188,28 @@ void frmConfigure::txtEmailFrom_Change()
 {
     m_store.SaveSetting(SettingKeys::EmailFrom, txtEmailFrom->text());
     m_settings.strEmailFrom = txtEmailFrom->text();
+}
+
+void frmConfigure::cmbSecurity_Click()
+{
+    m_store.SaveSetting(SettingKeys::Security, cmbSecurity->currentText());
+    m_settings.strSecurity = cmbSecurity->currentText();
+}
+
+void frmConfigure::txtUser_Change()
+{
+    m_store.SaveSetting(SettingKeys::User, txtUser->text());
+    m_settings.strUser = txtUser->text();
+}
+
+void frmConfigure::txtPassword_Change()
+{
+    m_settings.strPassword = txtPassword->text();
+    if (m_password)
+        m_password->Save(txtPassword->text());
+}
+
+void frmConfigure::ShowKeyring()
+{
+    lblKeyring->setVisible(!m_password || !m_password->keyringAvailable());
 }

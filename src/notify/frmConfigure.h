@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <functional>
 
+class MailPassword;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -13,23 +15,27 @@ struct MailSettings;
 
 /// The mail server configuration window. Every edit is stored at once, in the store and in the
 /// in-memory settings the notification reads; there is no OK or Cancel. Closing it destroys it.
+/// The password goes to the keyring instead of the store.
 class frmConfigure : public QDialog {
     Q_OBJECT
 public:
     /// Client size in twips.
     static constexpr int WidthTwips = 3270;
-    static constexpr int HeightTwips = 2910;
+    static constexpr int HeightTwips = 4500;
 
-    /// sendTest runs the main window's send operation; the result shows in the main window.
-    frmConfigure(SettingsStore &store, MailSettings &settings, std::function<void()> sendTest,
-                 QWidget *parent = nullptr);
+    /// sendTest runs the main window's send operation; the result shows in the main window. Without a
+    /// keyring object the password is kept in memory only.
+    frmConfigure(SettingsStore &store, MailSettings &settings, MailPassword *password,
+                 std::function<void()> sendTest, QWidget *parent = nullptr);
 
     /// Fills the boxes from the in-memory settings (server, port, recipient, sender), then skins the window.
     void Form_Load();
     void cmdSend_Click();
 
-    QLabel *lblServer, *lblPort, *lblEmailTo, *lblEmailFrom;
-    QLineEdit *txtServer, *txtPort, *txtEmailTo, *txtEmailFrom;
+    QLabel *lblServer, *lblPort, *lblEmailTo, *lblEmailFrom, *lblSecurity, *lblUser, *lblPassword;
+    QLineEdit *txtServer, *txtPort, *txtEmailTo, *txtEmailFrom, *txtUser, *txtPassword;
+    QComboBox *cmbSecurity;
+    QLabel *lblKeyring; // shown while no keyring keeps the password
     QPushButton *cmdSend;
     SkinLabelArray SkinLabel1; // the skin's copies of the captions, from an invisible template
 
@@ -39,8 +45,13 @@ private:
     void txtPort_Change();
     void txtEmailTo_Change();
     void txtEmailFrom_Change();
+    void cmbSecurity_Click();
+    void txtUser_Change();
+    void txtPassword_Change();
+    void ShowKeyring();
 
     SettingsStore &m_store;
     MailSettings &m_settings;
+    MailPassword *m_password;
     std::function<void()> m_sendTest;
 };

@@ -3,6 +3,7 @@
 #include "LookupCycle.h"
 #include "PageFetcher.h"
 #include "ScriptedHttpServer.h"
+#include "ScriptedSmtpServer.h"
 #include "SettingsStore.h"
 #include "Skin.h"
 #include "SkinEngine.h"
@@ -249,6 +250,61 @@ private slots:
         // The change is remembered whether or not it was reported.
         QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::OldExternal),
                  QStringLiteral("203.0.113.7"));
+    }
+
+    void unsentNotificationGoesOutOnceAfterARestart()
+    {
+        Rig rig;
+        ScriptedSmtpServer smtp;
+        smtp.setReply(ScriptedSmtpServer::Greeting, "554 5.3.2 not now\r\n");
+        rig.seed("emailNotify", "1");
+        rig.seed("OldExternal", "198.51.100.1");
+        rig.seed("OldInternal", Winsock::LocalIP());
+        rig.seed("strServer", "127.0.0.1");
+        rig.seed("strPort", QString::number(smtp.port()));
+        const auto pending = [] {
+            return SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::NotifyPending);
+        };
+
+        QString last; // the session's last status; the lookup may write its own after it
+        const auto load = [&] {
+            Form1 *w = &rig.create();
+            connect(w->session(), &SmtpSession::statusChanged, this,
+                    [&](const QString &text) { last = text; });
+            w->Form_Load();
+            return w;
+        };
+
+        // The change cannot be mailed: it is remembered.
+        Form1 *w = load();
+        QTRY_COMPARE_WITH_TIMEOUT(last, QStringLiteral("Error: 554 5.3.2 not now\r\n"), 5000);
+        QCOMPARE(pending(), QStringLiteral("1"));
+        // The overlay's creation looks up a second time, and tries again.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.lookups, 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->session()->state(), SmtpSession::State::Idle, 5000);
+        const int tries = smtp.connectionCount();
+
+        // A test message that gets through is not the notification.
+        smtp.setReply(ScriptedSmtpServer::Greeting, "220 ready\r\n");
+        w->Command3->setEnabled(true);
+        w->Command3->click();
+        w->configureWindow()->cmdSend->click();
+        QTRY_COMPARE_WITH_TIMEOUT(last, QStringLiteral("Message Sent"), 5000);
+        QCOMPARE(pending(), QStringLiteral("1"));
+        QCOMPARE(smtp.connectionCount(), tries + 1);
+
+        // After a restart, the next lookup finds no change but sends what is owed, once.
+        rig.window.reset();
+        last.clear();
+        w = load();
+        QTRY_COMPARE_WITH_TIMEOUT(last, QStringLiteral("Message Sent"), 5000);
+        QVERIFY(smtp.messageData().contains("External IP Address: 203.0.113.7"));
+        QCOMPARE(pending(), QStringLiteral("0"));
+        w->Command1_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.lookups, 5, 5000);
+        QVERIFY(rig.lookupFinished());
+        QTest::qWait(200);
+        QCOMPARE(smtp.connectionCount(), tries + 2);
     }
 
     void notificationSwitchEnablesConfiguration()

@@ -6,6 +6,7 @@
 #include "TestMain.h"
 #include "Winsock.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -56,7 +57,7 @@ void frmConfigureTest::loadFillsAndWritesBackChangedBoxes()
     SettingsStore store("Netquill");
     const MailSettings before = settings;
 
-    frmConfigure window(store, settings, {});
+    frmConfigure window(store, settings, nullptr, {});
     QCOMPARE(window.txtServer->text(), before.strServer);
     QCOMPARE(window.txtPort->text(), before.strPort);
     QCOMPARE(window.txtEmailTo->text(), before.strEmailTo);
@@ -85,6 +86,8 @@ void frmConfigureTest::typingStoresAtOnce_data()
                                << "strEmailTo";
     QTest::newRow("sender") << "txtEmailFrom"
                             << "strEmailFrom";
+    QTest::newRow("user") << "txtUser"
+                          << "strUser";
 }
 
 void frmConfigureTest::typingStoresAtOnce()
@@ -94,7 +97,7 @@ void frmConfigureTest::typingStoresAtOnce()
     TempSettings temp;
     SettingsStore store("Netquill");
     MailSettings settings = defaults();
-    frmConfigure window(store, settings, {});
+    frmConfigure window(store, settings, nullptr, {});
     window.show();
     auto *edit = window.findChild<QLineEdit *>(box);
     QVERIFY(edit);
@@ -105,6 +108,8 @@ void frmConfigureTest::typingStoresAtOnce()
             return settings.strPort;
         if (key == "strEmailTo")
             return settings.strEmailTo;
+        if (key == "strUser")
+            return settings.strUser;
         return settings.strEmailFrom;
     };
 
@@ -130,9 +135,10 @@ void frmConfigureTest::tabOrder()
     TempSettings temp;
     SettingsStore store("Netquill");
     MailSettings settings = defaults();
-    frmConfigure window(store, settings, {});
-    const QList<QWidget *> expected = {window.txtServer, window.txtPort, window.txtEmailTo,
-                                       window.txtEmailFrom, window.cmdSend};
+    frmConfigure window(store, settings, nullptr, {});
+    const QList<QWidget *> expected = {window.txtServer,    window.txtPort,     window.txtEmailTo,
+                                       window.txtEmailFrom, window.cmbSecurity, window.txtUser,
+                                       window.txtPassword,  window.cmdSend};
     QWidget *w = window.txtServer;
     for (qsizetype i = 1; i < expected.size(); ++i) {
         do
@@ -149,7 +155,7 @@ void frmConfigureTest::sendTestRunsTheSendOperation()
     SettingsStore store("Netquill");
     MailSettings settings = defaults();
     int calls = 0;
-    frmConfigure window(store, settings, [&] { ++calls; });
+    frmConfigure window(store, settings, nullptr, [&] { ++calls; });
     QCOMPARE(calls, 0);
     QTest::mouseClick(window.cmdSend, Qt::LeftButton);
     QCOMPARE(calls, 1);
@@ -164,7 +170,7 @@ void frmConfigureTest::clearedServerReportsMissingServer()
     SmtpSession session(&socket, settings, [] { return SmtpMessageInputs{}; });
     QStringList statuses;
     connect(&session, &SmtpSession::statusChanged, [&](const QString &text) { statuses << text; });
-    frmConfigure window(store, settings, [&] { session.Send(); });
+    frmConfigure window(store, settings, nullptr, [&] { session.Send(); });
 
     window.txtServer->clear();
     QTest::mouseClick(window.cmdSend, Qt::LeftButton);
@@ -182,7 +188,7 @@ void frmConfigureTest::closingDestroysTheWindow()
     TempSettings temp;
     SettingsStore store("Netquill");
     MailSettings settings = defaults();
-    QPointer<frmConfigure> window = new frmConfigure(store, settings, {});
+    QPointer<frmConfigure> window = new frmConfigure(store, settings, nullptr, {});
     window->show();
     window->txtPort->setText("26");
     QVERIFY(window->close());
@@ -190,7 +196,7 @@ void frmConfigureTest::closingDestroysTheWindow()
     QCOMPARE(settings.strPort, QStringLiteral("26"));
 
     // Opened again, it shows what was typed before.
-    window = new frmConfigure(store, settings, {});
+    window = new frmConfigure(store, settings, nullptr, {});
     QCOMPARE(window->txtPort->text(), QStringLiteral("26"));
     delete window;
 }

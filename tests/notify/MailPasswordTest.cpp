@@ -1,0 +1,70 @@
+#include "MailPassword.h"
+#include "MailSettings.h"
+#include "SettingsStore.h"
+#include "TempSettings.h"
+#include "TestMain.h"
+#include "frmConfigure.h"
+
+#include <QDirIterator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+namespace {
+const QString Service = QStringLiteral("Netquill test");
+
+QString readBack()
+{
+    MailPassword fresh(Service);
+    fresh.Load();
+    QTest::qWaitFor([&] { return fresh.state() == MailPassword::State::Loaded; }, 10000);
+    return fresh.value();
+}
+
+bool anyFileHolds(const QString &folder, const QByteArray &text)
+{
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        QFile file(it.next());
+        if (file.open(QIODevice::ReadOnly) && file.readAll().contains(text))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+/// The mail password typed into the dialog: in the keyring where there is one (run on a private
+/// session bus with its own keyring), in memory only where there is none, and never in the settings.
+class MailPasswordTest : public QObject {
+    Q_OBJECT
+private slots:
+    void typedPassword();
+};
+
+void MailPasswordTest::typedPassword()
+{
+    const bool keyring = qEnvironmentVariable("NETQUILL_TEST_KEYRING") == QLatin1String("1");
+    TempSettings temp;
+    SettingsStore store(QStringLiteral("Netquill"));
+    MailSettings settings;
+    MailPassword keeper(Service);
+    frmConfigure window(store, settings, &keeper, {});
+    QTRY_COMPARE_WITH_TIMEOUT(keeper.state(), MailPassword::State::Loaded, 10000);
+    QCOMPARE(keeper.keyringAvailable(), keyring);
+    QCOMPARE(window.lblKeyring->isHidden(), keyring);
+
+    window.txtUser->setText(QStringLiteral("alice"));
+    QTest::keyClicks(window.txtPassword, QStringLiteral("hunter2-x"));
+    QCOMPARE(settings.strPassword, QStringLiteral("hunter2-x"));
+    QCOMPARE(store.GetSetting(SettingKeys::User), QStringLiteral("alice"));
+    QVERIFY(!anyFileHolds(temp.path(), "hunter2"));
+    QCOMPARE(readBack(), keyring ? QStringLiteral("hunter2-x") : QString());
+
+    // Cleared, it leaves the keyring too.
+    window.txtPassword->selectAll();
+    QTest::keyClick(window.txtPassword, Qt::Key_Delete);
+    QCOMPARE(settings.strPassword, QString());
+    QTRY_COMPARE_WITH_TIMEOUT(readBack(), QString(), 10000);
+}
+
+NETQUILL_TEST(MailPasswordTest)
+#include "MailPasswordTest.moc"
