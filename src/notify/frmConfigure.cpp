@@ -57,10 +57,6 @@ void frmConfigure::buildControls()
     lblPassword = new QLabel(QStringLiteral("Password:"), this);
     txtPassword = new QLineEdit(this);
     txtPassword->setEchoMode(QLineEdit::Password);
-    lblKeyring = new QLabel(
-        QStringLiteral("No keyring is available: the password is kept only until Netquill closes."), this);
-    lblKeyring->setWordWrap(true);
-    lblKeyring->hide();
     cmdSend = new QPushButton(style()->standardIcon(QStyle::SP_ArrowForward),
                               QStringLiteral("Send Test Message"), this);
 
@@ -78,7 +74,6 @@ void frmConfigure::buildControls()
     txtUser->setObjectName(QStringLiteral("txtUser"));
     lblPassword->setObjectName(QStringLiteral("lblPassword"));
     txtPassword->setObjectName(QStringLiteral("txtPassword"));
-    lblKeyring->setObjectName(QStringLiteral("lblKeyring"));
     cmdSend->setObjectName(QStringLiteral("cmdSend"));
 
     Caption::link(lblServer, txtServer);
@@ -103,8 +98,7 @@ void frmConfigure::buildControls()
     place(txtUser, 120, 3045, 1455, 315);
     place(lblPassword, 1695, 2805, 1455, 240);
     place(txtPassword, 1695, 3045, 1455, 315);
-    place(lblKeyring, 120, 3390, 3030, 330);
-    place(cmdSend, 120, 3795, 3030, 585);
+    place(cmdSend, 120, 3945, 3030, 585);
 
     setTabOrder(txtServer, txtPort);
     setTabOrder(txtPort, txtEmailTo);
@@ -113,8 +107,7 @@ void frmConfigure::buildControls()
     setTabOrder(cmbSecurity, txtUser);
     setTabOrder(txtUser, txtPassword);
     setTabOrder(txtPassword, cmdSend);
-    for (QLabel *label :
-         {lblServer, lblPort, lblEmailTo, lblEmailFrom, lblSecurity, lblUser, lblPassword, lblKeyring})
+    for (QLabel *label : {lblServer, lblPort, lblEmailTo, lblEmailFrom, lblSecurity, lblUser, lblPassword})
         label->setFocusPolicy(Qt::NoFocus);
     cmdSend->setAutoDefault(false);
 
@@ -152,12 +145,12 @@ void frmConfigure::Form_Load()
     txtPassword->setText(m_settings.strPassword);
     if (m_password)
         m_password->Load();
-    ShowKeyring();
     // A window that cannot take the skin still works with its plain look.
     if (modIdentity::Identity().blnSkinEnabled) {
         modSkin::runGuarded([this] { modSkin::SubstituteSkinLabels(this, {&SkinLabel1}, false); });
         modSkin::runGuarded([this] { modSkin::SkinForm(this); });
     }
+    ShowKeyring();
 }
 
 void frmConfigure::cmdSend_Click()
@@ -211,5 +204,18 @@ void frmConfigure::txtPassword_Change()
 
 void frmConfigure::ShowKeyring()
 {
-    lblKeyring->setVisible(!m_password || !m_password->keyringAvailable());
+    const bool missing = !m_password || !m_password->keyringAvailable();
+    // Made on first need, after the skin step: the skin's label copies cannot follow a wrapped text that
+    // comes and goes.
+    if (missing && !lblKeyring) {
+        lblKeyring = new QLabel(
+            QStringLiteral("No keyring found: the password is kept only until Netquill closes."),
+            this);
+        lblKeyring->setObjectName(QStringLiteral("lblKeyring"));
+        lblKeyring->setWordWrap(true);
+        lblKeyring->setFocusPolicy(Qt::NoFocus);
+        place(lblKeyring, 120, 3420, 3030, 480);
+    }
+    if (lblKeyring)
+        lblKeyring->setVisible(missing);
 }

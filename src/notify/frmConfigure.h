@@ -21,7 +21,7 @@ class frmConfigure : public QDialog {
 public:
     /// Client size in twips.
     static constexpr int WidthTwips = 3270;
-    static constexpr int HeightTwips = 4500;
+    static constexpr int HeightTwips = 4650;
 
     /// sendTest runs the main window's send operation; the result shows in the main window. Without a
     /// keyring object the password is kept in memory only.
@@ -35,7 +35,7 @@ public:
     QLabel *lblServer, *lblPort, *lblEmailTo, *lblEmailFrom, *lblSecurity, *lblUser, *lblPassword;
     QLineEdit *txtServer, *txtPort, *txtEmailTo, *txtEmailFrom, *txtUser, *txtPassword;
     QComboBox *cmbSecurity;
-    QLabel *lblKeyring; // shown while no keyring keeps the password
+    QLabel *lblKeyring = nullptr; // made and shown while no keyring keeps the password
     QPushButton *cmdSend;
     SkinLabelArray SkinLabel1; // the skin's copies of the captions, from an invisible template
 
