@@ -104,6 +104,25 @@ private slots:
         QCOMPARE(SmtpMessage::HasControlCharacter(address), refused);
     }
 
+    void loginMethods_data()
+    {
+        QTest::addColumn<QString>("ehloReply");
+        QTest::addColumn<QStringList>("mechanisms");
+        QTest::newRow("usual") << "250-mx.test\r\n250-STARTTLS\r\n250 AUTH PLAIN LOGIN\r\n"
+                               << QStringList{"PLAIN", "LOGIN"};
+        QTest::newRow("older form, lower case") << "250-mx.test\r\n250-auth=login\r\n250 8BITMIME\r\n"
+                                                << QStringList{"LOGIN"};
+        QTest::newRow("greeting line names AUTH, no extension does") << "250 mx.test AUTH PLAIN\r\n"
+                                                                     << QStringList{};
+        QTest::newRow("AUTHX is another extension") << "250-mx.test\r\n250 AUTHX PLAIN\r\n" << QStringList{};
+    }
+    void loginMethods()
+    {
+        QFETCH(QString, ehloReply);
+        QFETCH(QStringList, mechanisms);
+        QCOMPARE(SmtpReply::AuthMechanisms(SmtpReply::Extensions(ehloReply)), mechanisms);
+    }
+
     void messageHasSixteenLines()
     {
         const SmtpMessageInputs in{"Netquill", "Velmora", "netquill.example.com", "203.0.113.7",
