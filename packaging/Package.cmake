@@ -23,6 +23,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://${NETQUILL_WEBSITE}/)
 # library dependency names it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# The trust store checks mail servers' certificates; a keyring keeps the mail password.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, gnome-keyring | kwalletmanager")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)

@@ -288,7 +288,7 @@ def test_deb(build, version):
 
         depends = run(["dpkg-deb", "-f", deb, "Depends"]).stdout
         for package in ("libqt6widgets6", "libqt6network6", "libgumbo", "libqt6webenginewidgets6",
-                        "qt6-qpa-plugins", "libc6"):
+                        "qt6-qpa-plugins", "libc6", "libqt6keychain1"):
             check(package in depends, f"Depends names {package}")
 
         unpacked = os.path.join(work, "unpacked")
