@@ -552,6 +552,7 @@ def main():
         smtp.close()
         nginx.close()
         xvfb.close()
+    rows[:] = [r for r in rows if r[0] != "mapped"]  # left when memory ran without browser
     stamp = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime())
     lines = [f"Last run: {stamp}, {time.time() - started:.0f} s, {os.cpu_count()} cores"
              f"{' (quick)' if QUICK else ''}.", "",
