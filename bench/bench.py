@@ -100,6 +100,9 @@ class ArrivalServer:
 
         class Handler(http.server.BaseHTTPRequestHandler):
             protocol_version = "HTTP/1.1"
+            # Headers and body go out in two writes; with Nagle's algorithm the body then waits for
+            # the client's delayed ACK (40 ms) on a kept-alive connection, which curl never reuses.
+            disable_nagle_algorithm = True
 
             def do_GET(self):
                 arrivals.append(time.time())
