@@ -2,17 +2,26 @@
 
 #include "SettingKeys.h"
 
+#include <QHash>
 #include <QList>
 #include <QSettings>
 #include <QString>
+#include <QThreadPool>
+#include <memory>
+#include <mutex>
 #include <utility>
 
 /// The per-user settings area: text values under the product name, section "Settings".
-/// Every write reaches the disk before it returns, so a crash loses nothing.
+/// Every write reaches the disk before it returns, so a crash loses nothing; SaveSettingsInBackground
+/// alone returns first and leaves the disk to a worker thread.
 class SettingsStore {
 public:
     /// Opens the store of the given application (the product name) in the user's config folder.
     explicit SettingsStore(const QString &application);
+    /// Waits for the background saves.
+    ~SettingsStore();
+    SettingsStore(const SettingsStore &) = delete;
+    SettingsStore &operator=(const SettingsStore &) = delete;
 
     QString GetSetting(const QString &key, const QString &defaultValue) const;
     QString GetSetting(const SettingKeys::Key &key) const { return GetSetting(key.name, key.defaultValue); }
@@ -22,6 +31,13 @@ public:
     /// replaced as a whole, so after a crash it holds either every new value or none. When the file
     /// already holds every value, nothing is written.
     void SaveSettings(const QList<std::pair<SettingKeys::Key, QString>> &values);
+    /// SaveSettings on a worker thread: returns at once, and GetSetting answers with the new values
+    /// from then on. Saves reach the file in the order made, each as a whole (the file holds all of
+    /// a save or none of it, also after a crash). Pending saves are finished by WaitForWrites, by
+    /// every other save, when the application's event loop ends, and when the store goes away.
+    void SaveSettingsInBackground(const QList<std::pair<SettingKeys::Key, QString>> &values);
+    /// Returns once every background save is on the disk.
+    void WaitForWrites();
 
     /// Keys present in the section, for tests and diagnostics.
     QStringList keys() const;
@@ -31,5 +47,21 @@ public:
     static std::optional<int> toWholeNumber(const QString &text);
 
 private:
+    using Values = QList<std::pair<QString, QString>>;
+    static void saveIfChanged(QSettings &settings, const Values &values);
+    void writeQueued();
+
     mutable QSettings m_settings;
+    // Values of background saves not yet on the disk, each with the number of its save; GetSetting
+    // answers from here first.
+    struct Unwritten {
+        QString value;
+        quint64 save;
+    };
+    mutable std::mutex m_mutex; // guards the three below, shared with the worker
+    QHash<QString, Unwritten> m_unwritten;
+    Values m_queued; // not yet taken by the worker, in order
+    quint64 m_saves = 0;
+    QThreadPool m_writer; // one thread: saves stay in order
+    std::unique_ptr<QObject> m_quitWatch;
 };
