@@ -3,7 +3,10 @@
 #include "SettingsFileFormat.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QStringList>
+#include <QThreadPool>
+#include <mutex>
 
 namespace {
 const QString Section = QStringLiteral("Settings");
@@ -19,15 +22,51 @@ QSettings::Format storeFormat()
 }
 } // namespace
 
+struct SettingsStore::Shared {
+    explicit Shared(QString file, QSettings::Format fileFormat)
+        : fileName(std::move(file)), format(fileFormat)
+    {
+        writer.setMaxThreadCount(1); // saves stay in order
+        // Lookups come minutes apart: an idle program keeps no writer thread.
+        writer.setExpiryTimeout(1000);
+    }
+    ~Shared() { writer.waitForDone(); }
+
+    const QString fileName;
+    const QSettings::Format format;
+    // Values of background saves not yet on the disk, each with the number of its save; GetSetting
+    // answers from here first.
+    struct Unwritten {
+        QString value;
+        quint64 save;
+    };
+    std::mutex mutex; // guards the three below
+    QHash<QString, Unwritten> unwritten;
+    Values queued; // not yet taken by the writer, in order
+    quint64 saves = 0;
+    QThreadPool writer;
+
+    static std::shared_ptr<Shared> of(const QString &fileName, QSettings::Format format)
+    {
+        static std::mutex registryMutex;
+        static QHash<QString, std::weak_ptr<Shared>> registry;
+        std::lock_guard lock(registryMutex);
+        std::shared_ptr<Shared> shared = registry.value(fileName).lock();
+        if (!shared) {
+            shared = std::make_shared<Shared>(fileName, format);
+            registry.insert(fileName, shared);
+        }
+        return shared;
+    }
+};
+
 SettingsStore::SettingsStore(const QString &application)
     : m_settings(storeFormat(), QSettings::UserScope, application, application)
 {
     // Each sync writes a new file and renames it over the old one (never rewrites in place), so
     // the values of one save land together or not at all.
     m_settings.setAtomicSyncRequired(true);
-    m_writer.setMaxThreadCount(1);
-    // Lookups come minutes apart: an idle program keeps no writer thread.
-    m_writer.setExpiryTimeout(1000);
+    m_shared = Shared::of(m_settings.fileName(), m_settings.format());
     // The main window is never deleted, so the end of the event loop is where saves are finished.
     if (QCoreApplication *app = QCoreApplication::instance()) {
         m_quitWatch = std::make_unique<QObject>();
@@ -43,9 +82,9 @@ SettingsStore::~SettingsStore()
 QString SettingsStore::GetSetting(const QString &key, const QString &defaultValue) const
 {
     {
-        std::lock_guard lock(m_mutex);
-        const auto unwritten = m_unwritten.constFind(key);
-        if (unwritten != m_unwritten.cend())
+        std::lock_guard lock(m_shared->mutex);
+        const auto unwritten = m_shared->unwritten.constFind(key);
+        if (unwritten != m_shared->unwritten.cend())
             return unwritten->value;
     }
     m_settings.beginGroup(Section);
@@ -57,10 +96,7 @@ QString SettingsStore::GetSetting(const QString &key, const QString &defaultValu
 void SettingsStore::SaveSetting(const QString &key, const QString &value)
 {
     WaitForWrites(); // a later save of the same key must not be overtaken
-    m_settings.beginGroup(Section);
-    m_settings.setValue(key, value);
-    m_settings.endGroup();
-    m_settings.sync();
+    saveIfChanged(m_settings, {{key, value}});
 }
 
 void SettingsStore::SaveSettings(const QList<std::pair<SettingKeys::Key, QString>> &values)
@@ -93,40 +129,41 @@ void SettingsStore::saveIfChanged(QSettings &settings, const Values &values)
 
 void SettingsStore::SaveSettingsInBackground(const QList<std::pair<SettingKeys::Key, QString>> &values)
 {
+    Shared &shared = *m_shared;
     {
-        std::lock_guard lock(m_mutex);
-        ++m_saves;
+        std::lock_guard lock(shared.mutex);
+        ++shared.saves;
         for (const auto &[key, value] : values) {
-            m_unwritten.insert(key.name, {value, m_saves});
-            m_queued.append({key.name, value});
+            shared.unwritten.insert(key.name, {value, shared.saves});
+            shared.queued.append({key.name, value});
         }
     }
-    m_writer.start([this] { writeQueued(); });
+    shared.writer.start([&shared] { writeQueued(shared); });
 }
 
-void SettingsStore::writeQueued()
+void SettingsStore::writeQueued(Shared &shared)
 {
     Values values;
     quint64 upTo = 0;
     {
-        std::lock_guard lock(m_mutex);
-        values.swap(m_queued);
-        upTo = m_saves;
+        std::lock_guard lock(shared.mutex);
+        values.swap(shared.queued);
+        upTo = shared.saves;
     }
     if (values.isEmpty())
         return; // taken by an earlier run: saves made while one is written go out together
-    // A second object on the same file shares its in-memory state with m_settings (under QSettings'
-    // own lock), so the GUI thread reads what this one wrote.
-    QSettings file(m_settings.fileName(), m_settings.format());
+    // A second object on the same file shares its in-memory state with the stores' (under QSettings'
+    // own lock), so they read what this one wrote.
+    QSettings file(shared.fileName, shared.format);
     file.setAtomicSyncRequired(true);
     saveIfChanged(file, values);
-    std::lock_guard lock(m_mutex);
-    m_unwritten.removeIf([upTo](const auto &entry) { return entry.value().save <= upTo; });
+    std::lock_guard lock(shared.mutex);
+    shared.unwritten.removeIf([upTo](const auto &entry) { return entry.value().save <= upTo; });
 }
 
 void SettingsStore::WaitForWrites()
 {
-    m_writer.waitForDone();
+    m_shared->writer.waitForDone();
 }
 
 QStringList SettingsStore::keys() const
@@ -134,8 +171,8 @@ QStringList SettingsStore::keys() const
     m_settings.beginGroup(Section);
     QStringList result = m_settings.childKeys();
     m_settings.endGroup();
-    std::lock_guard lock(m_mutex);
-    for (auto it = m_unwritten.cbegin(); it != m_unwritten.cend(); ++it) {
+    std::lock_guard lock(m_shared->mutex);
+    for (auto it = m_shared->unwritten.cbegin(); it != m_shared->unwritten.cend(); ++it) {
         if (!result.contains(it.key()))
             result.append(it.key());
     }

@@ -2,13 +2,10 @@
 
 #include "SettingKeys.h"
 
-#include <QHash>
 #include <QList>
 #include <QSettings>
 #include <QString>
-#include <QThreadPool>
 #include <memory>
-#include <mutex>
 #include <utility>
 
 /// The per-user settings area: text values under the product name, section "Settings".
@@ -18,13 +15,14 @@ class SettingsStore {
 public:
     /// Opens the store of the given application (the product name) in the user's config folder.
     explicit SettingsStore(const QString &application);
-    /// Waits for the background saves.
+    /// Waits for the background saves when it is the last store of its file.
     ~SettingsStore();
     SettingsStore(const SettingsStore &) = delete;
     SettingsStore &operator=(const SettingsStore &) = delete;
 
     QString GetSetting(const QString &key, const QString &defaultValue) const;
     QString GetSetting(const SettingKeys::Key &key) const { return GetSetting(key.name, key.defaultValue); }
+    /// Writes one value, unless the file already holds it.
     void SaveSetting(const QString &key, const QString &value);
     void SaveSetting(const SettingKeys::Key &key, const QString &value) { SaveSetting(key.name, value); }
     /// Writes the values in the order given and reaches the disk once for all of them. The file is
@@ -36,7 +34,7 @@ public:
     /// a save or none of it, also after a crash). Pending saves are finished by WaitForWrites, by
     /// every other save, when the application's event loop ends, and when the store goes away.
     void SaveSettingsInBackground(const QList<std::pair<SettingKeys::Key, QString>> &values);
-    /// Returns once every background save is on the disk.
+    /// Returns once every background save to the file is on the disk.
     void WaitForWrites();
 
     /// Keys present in the section, for tests and diagnostics.
@@ -48,20 +46,13 @@ public:
 
 private:
     using Values = QList<std::pair<QString, QString>>;
+    struct Shared;
     static void saveIfChanged(QSettings &settings, const Values &values);
-    void writeQueued();
+    static void writeQueued(Shared &shared);
 
     mutable QSettings m_settings;
-    // Values of background saves not yet on the disk, each with the number of its save; GetSetting
-    // answers from here first.
-    struct Unwritten {
-        QString value;
-        quint64 save;
-    };
-    mutable std::mutex m_mutex; // guards the three below, shared with the worker
-    QHash<QString, Unwritten> m_unwritten;
-    Values m_queued; // not yet taken by the worker, in order
-    quint64 m_saves = 0;
-    QThreadPool m_writer; // one thread: saves stay in order
+    // What background saves left to do, shared by every store of the same file in the process, so
+    // that each of them reads the values as soon as they are saved.
+    std::shared_ptr<Shared> m_shared;
     std::unique_ptr<QObject> m_quitWatch;
 };

@@ -213,6 +213,7 @@ private slots:
             QSKIP("needs inotify");
         store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
                             {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
+        store.SaveSetting(SettingKeys::OldInternal, QStringLiteral("10.0.0.5"));
         QCOMPARE(replacements.renamedOver(), 0);
         // One value differing is enough for a write, and an empty value differs from a missing key.
         store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
@@ -262,6 +263,8 @@ private slots:
         store.SaveSettingsInBackground({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
                                         {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
         QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::OldInternal),
+                 QStringLiteral("10.0.0.5")); // any store of the file
         QVERIFY(store.keys().contains(QStringLiteral("OldInternal")));
         // A later save of the same key wins, whichever thread reaches the disk first.
         store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("198.51.100.1"));
