@@ -8,14 +8,19 @@
 #include "modIdentity.h"
 #include "modSkin.h"
 
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QThreadPool>
 #include <QTimer>
 
 frmSplash::frmSplash(QWidget *parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint), Image1(new QLabel(this)),
       Timer2(new QTimer(this)), skn(new Skin(QStringLiteral(":/skins/standard.skin"), this))
 {
+    // The main window's first text would read the font configuration and list every font, tens of
+    // milliseconds; the splash shows a picture only, so that is done beside its wait instead.
+    QThreadPool::globalInstance()->start([] { QFontDatabase::families(); });
     setFixedSize(Twips::toPixels(7170), Twips::toPixels(4770));
     Twips::place(Image1, 0, 0, 7170, 4770);
     Image1->setPixmap(QPixmap(QStringLiteral(":/splash.png")));
