@@ -23,7 +23,9 @@ frmSplash::frmSplash(QWidget *parent)
     QThreadPool::globalInstance()->start([] { QFontDatabase::families(); });
     setFixedSize(Twips::toPixels(7170), Twips::toPixels(4770));
     Twips::place(Image1, 0, 0, 7170, 4770);
-    Image1->setPixmap(QPixmap(QStringLiteral(":/splash.png")));
+    // Not through QPixmap's file loader, which keeps a copy in the pixmap cache after the splash
+    // has dropped its own.
+    Image1->setPixmap(QPixmap::fromImage(QImage(QStringLiteral(":/splash.png"))));
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Timer2->setInterval(2);
     connect(Timer2, &QTimer::timeout, this, &frmSplash::Timer2_Timer);
