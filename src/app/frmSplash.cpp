@@ -11,7 +11,6 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QThreadPool>
 #include <QTimer>
 
 frmSplash::frmSplash(QWidget *parent)
@@ -20,7 +19,7 @@ frmSplash::frmSplash(QWidget *parent)
 {
     // The main window's first text would read the font configuration and list every font, tens of
     // milliseconds; the splash shows a picture only, so that is done beside its wait instead.
-    QThreadPool::globalInstance()->start([] { QFontDatabase::families(); });
+    m_fonts = std::async(std::launch::async, [] { QFontDatabase::families(); });
     setFixedSize(Twips::toPixels(7170), Twips::toPixels(4770));
     Twips::place(Image1, 0, 0, 7170, 4770);
     // Not through QPixmap's file loader, which keeps a copy in the pixmap cache after the splash
