@@ -29,10 +29,11 @@ public:
     /// replaced as a whole, so after a crash it holds either every new value or none. When the file
     /// already holds every value, nothing is written.
     void SaveSettings(const QList<std::pair<SettingKeys::Key, QString>> &values);
-    /// SaveSettings on a worker thread: returns at once, and GetSetting answers with the new values
-    /// from then on. Saves reach the file in the order made, each as a whole (the file holds all of
-    /// a save or none of it, also after a crash). Pending saves are finished by WaitForWrites, by
-    /// every other save, when the application's event loop ends, and when the store goes away.
+    /// SaveSettings on a worker thread: returns at once, and GetSetting of every store of the file
+    /// answers with the new values from then on. Saves reach the file in the order made, each as a
+    /// whole (the file holds all of a save or none of it, also after a crash). Pending saves are
+    /// finished by WaitForWrites, by every other save, when the application's event loop ends, and
+    /// when the last store of the file goes away.
     void SaveSettingsInBackground(const QList<std::pair<SettingKeys::Key, QString>> &values);
     /// Returns once every background save to the file is on the disk.
     void WaitForWrites();
