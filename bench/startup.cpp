@@ -4,6 +4,9 @@
 #include "frmSplash.h"
 
 #include <QApplication>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <QTimer>
 #include <cstdio>
 
@@ -25,6 +28,9 @@ private:
 
 int main(int argc, char **argv)
 {
+#ifdef __GLIBC__
+    mallopt(M_ARENA_MAX, 1); // as main.cpp
+#endif
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     frmSplash splash;

@@ -167,11 +167,14 @@ void Form1::Form_Load()
         });
         modSkin::runGuarded([this] { modSkin::SkinForm(this); });
     }
+    // The request goes out before the help window is built and laid out, which takes longer than a
+    // bare window's whole start. Nothing is drawn and no answer is handled before this returns to the
+    // event loop, so what the user sees comes in the same order.
+    modSkin::runGuarded([this] { Command1_Click(); });
     modSkin::runGuarded([this] {
         if (m_store->GetSetting(SettingKeys::ShowHelp) == QLatin1String("1"))
             OpenHelp();
     });
-    modSkin::runGuarded([this] { Command1_Click(); });
 }
 
 void Form1::RestoreCheck(QCheckBox *box, const QString &storedText)

@@ -8,6 +8,7 @@
 #include "modIdentity.h"
 #include "modSkin.h"
 
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QTimer>
@@ -16,9 +17,14 @@ frmSplash::frmSplash(QWidget *parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint), Image1(new QLabel(this)),
       Timer2(new QTimer(this)), skn(new Skin(QStringLiteral(":/skins/standard.skin"), this))
 {
+    // The main window's first text would read the font configuration and list every font, tens of
+    // milliseconds; the splash shows a picture only, so that is done beside its wait instead.
+    m_fonts = std::async(std::launch::async, [] { QFontDatabase::families(); });
     setFixedSize(Twips::toPixels(7170), Twips::toPixels(4770));
     Twips::place(Image1, 0, 0, 7170, 4770);
-    Image1->setPixmap(QPixmap(QStringLiteral(":/splash.png")));
+    // Not through QPixmap's file loader, which keeps a copy in the pixmap cache after the splash
+    // has dropped its own.
+    Image1->setPixmap(QPixmap::fromImage(QImage(QStringLiteral(":/splash.png"))));
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Timer2->setInterval(2);
     connect(Timer2, &QTimer::timeout, this, &frmSplash::Timer2_Timer);

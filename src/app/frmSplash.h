@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <future>
 
 class Form1;
 class QLabel;
@@ -32,4 +33,5 @@ signals:
 private:
     qint16 intTemp = 0;
     QPointer<Form1> m_main;
+    std::future<void> m_fonts; // waited for when the splash goes, before the application does
 };

@@ -208,11 +208,13 @@ int hexValue(char c)
     return -1;
 }
 
-// Windows-1252 0x80..0x9F, for a Qt built without ICU, which knows no Windows code pages.
+// Windows-1252 0x80..0x9F; the five bytes Windows leaves undefined stand for the C1 controls, as
+// ICU decodes them. Decoded here rather than through ICU, whose converter would keep about a
+// megabyte of its code and tables in memory for the program's life, for one small table.
 constexpr char16_t cp1252High[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
 // QTextDocument gives some characters a structural meaning (block and frame separators, objects);
@@ -287,7 +289,7 @@ private:
     QString m_text;              // decoded text not yet inserted, all in m_textProps
     CharProps m_textProps;
 
-    QStringDecoder m_decoder{"cp1252"};
+    QStringDecoder m_decoder; // none: Windows-1252, decoded by decode() itself
     int m_defaultFont = 0;
     QHash<int, QString> m_fonts;
     int m_fontEntry = 0;
@@ -659,6 +661,10 @@ void Reader::finish()
 
 void Reader::setCodePage(int codePage)
 {
+    if (codePage == 1252) {
+        m_decoder = QStringDecoder();
+        return;
+    }
     const QByteArray name = codePage == 65001 ? QByteArray("UTF-8") : "cp" + QByteArray::number(codePage);
     QStringDecoder decoder(name.constData());
     if (decoder.isValid())

@@ -52,10 +52,15 @@ void Form8::Form_Load()
         return;
     modSkin::runGuarded([this] {
         // The file was found without regard to letter case; open it under the name it really has.
-        const QStringList names = QDir(m_folder).entryList({QStringLiteral("Help.rtf")}, QDir::Files);
-        if (names.isEmpty())
+        // Compared by hand: a name filter would compile a regular expression, and map and JIT the
+        // regular expression library, for the program's whole life.
+        const QStringList names = QDir(m_folder).entryList(QDir::Files);
+        const auto name = std::find_if(names.cbegin(), names.cend(), [](const QString &candidate) {
+            return candidate.compare(QLatin1String("Help.rtf"), Qt::CaseInsensitive) == 0;
+        });
+        if (name == names.cend())
             return;
-        QFile file(QDir(m_folder).filePath(names.first()));
+        QFile file(QDir(m_folder).filePath(*name));
         if (file.open(QIODevice::ReadOnly) && file.size() <= MaxHelpBytes)
             RtfReader::read(file.read(MaxHelpBytes), *rtf1->document());
         rtf1->moveCursor(QTextCursor::Start); // open at the top, not where the reader stopped

@@ -80,6 +80,7 @@ private slots:
             QSKIP("needs inotify");
         QVERIFY(rig.runOnce());
         QCOMPARE(rig.status, LookupCycle::StatusFinished);
+        rig.store.WaitForWrites(); // the file is written behind the status
         QCOMPARE(replacements.renamedOver(), 1);
         QCOMPARE(replacements.writtenInPlace(), 0);
         QCOMPARE(rig.store.GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));

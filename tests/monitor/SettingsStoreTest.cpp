@@ -213,6 +213,7 @@ private slots:
             QSKIP("needs inotify");
         store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
                             {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
+        store.SaveSetting(SettingKeys::OldInternal, QStringLiteral("10.0.0.5"));
         QCOMPARE(replacements.renamedOver(), 0);
         // One value differing is enough for a write, and an empty value differs from a missing key.
         store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
@@ -253,6 +254,70 @@ private slots:
         SettingsStore store(QStringLiteral("Netquill"));
         QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
         QCOMPARE(store.GetSetting(SettingKeys::OldInternal), QStringLiteral("10.0.0.5"));
+    }
+
+    void backgroundSaveIsReadAtOnceAndKeepsOrder()
+    {
+        TempSettings temp;
+        SettingsStore store(QStringLiteral("Netquill"));
+        store.SaveSettingsInBackground({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
+                                        {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
+        QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::OldInternal),
+                 QStringLiteral("10.0.0.5")); // any store of the file
+        QVERIFY(store.keys().contains(QStringLiteral("OldInternal")));
+        // A later save of the same key wins, whichever thread reaches the disk first.
+        store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("198.51.100.1"));
+        store.SaveSettingsInBackground({{SettingKeys::OldInternal, QStringLiteral("10.0.0.6")}});
+        store.WaitForWrites();
+        QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("198.51.100.1"));
+        QCOMPARE(store.GetSetting(SettingKeys::OldInternal), QStringLiteral("10.0.0.6"));
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), QStringLiteral("198.51.100.1"));
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldInternal), QStringLiteral("10.0.0.6"));
+    }
+
+    void backgroundSaveIsWrittenWhenTheEventLoopEnds()
+    {
+        TempSettings temp;
+        QProcess writer;
+        writer.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/settings_writer"));
+        writer.setArguments(
+            {QStringLiteral("--background-quit"), QStringLiteral("203.0.113.7"), QStringLiteral("10.0.0.5")});
+        writer.start();
+        QVERIFY(writer.waitForFinished(10000));
+        QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
+        SettingsStore store(QStringLiteral("Netquill"));
+        QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        QCOMPARE(store.GetSetting(SettingKeys::OldInternal), QStringLiteral("10.0.0.5"));
+    }
+
+    void killDuringBackgroundSavesLeavesAWholePair_data()
+    {
+        QTest::addColumn<int>("killAfterMs");
+        QTest::newRow("at once") << 0;
+        QTest::newRow("after 30 ms") << 30;
+        QTest::newRow("after 150 ms") << 150;
+    }
+    void killDuringBackgroundSavesLeavesAWholePair()
+    {
+        QFETCH(int, killAfterMs);
+        TempSettings temp;
+        QProcess writer;
+        writer.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/settings_writer"));
+        writer.setArguments({QStringLiteral("--background-loop")});
+        writer.start();
+        QVERIFY(writer.waitForReadyRead(10000));
+        QTest::qSleep(killAfterMs);
+        writer.kill();
+        QVERIFY(writer.waitForFinished(10000));
+        // Pair n is 203.0.113.n with 10.0.0.n.
+        SettingsStore store(QStringLiteral("Netquill"));
+        const QString external = store.GetSetting(SettingKeys::OldExternal);
+        const QString internal = store.GetSetting(SettingKeys::OldInternal);
+        QVERIFY2(external.startsWith(QStringLiteral("203.0.113.")) &&
+                     internal.startsWith(QStringLiteral("10.0.0.")) &&
+                     external.sliced(10) == internal.sliced(7),
+                 qPrintable(external + QStringLiteral(" with ") + internal));
     }
 
     void wholeNumbers_data()

@@ -1,6 +1,7 @@
 #include "RtfReader.h"
 #include "TestMain.h"
 
+#include <QStringDecoder>
 #include <QTest>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -71,6 +72,14 @@ void RtfReaderTest::read_data()
     row("escaped characters", "{\\rtf1 \\\\\\{\\}\\~x}", "\\{} x");
     row("hex in cp1252 by default", "{\\rtf1\\ansi caf\\'e9 \\'80}", QString::fromUtf8("caf\u00e9 \u20ac"));
     row("hex in the declared code page", "{\\rtf1\\ansi\\ansicpg1251 \\'e9}", QString::fromUtf8("\u0439"));
+    row("back to cp1252", "{\\rtf1\\ansi\\ansicpg1251\\ansicpg1252 \\'e9}", QString::fromUtf8("\u00e9"));
+    QByteArray high = "{\\rtf1\\ansi ", highBytes;
+    for (int byte = 0x80; byte < 0xA0; ++byte) {
+        high += "\\'" + QByteArray::number(byte, 16);
+        highBytes += char(byte);
+    }
+    row("cp1252 0x80-0x9F as the system decodes them", high + "}",
+        QStringDecoder("cp1252").decode(highBytes));
     row("unicode skips one fallback", "{\\rtf1 a\\u233?b}", QString::fromUtf8("a\u00e9b"));
     row("uc2 skips two", "{\\rtf1\\uc2\\u8364 EUy}", QString::fromUtf8("\u20acy"));
     row("hex escape is one fallback", "{\\rtf1\\u233\\'e9x}", QString::fromUtf8("\u00e9x"));
