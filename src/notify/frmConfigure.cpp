@@ -209,8 +209,7 @@ void frmConfigure::ShowKeyring()
     // comes and goes.
     if (missing && !lblKeyring) {
         lblKeyring = new QLabel(
-            QStringLiteral("No keyring found: the password is kept only until Netquill closes."),
-            this);
+            QStringLiteral("No keyring found: the password is kept only until Netquill closes."), this);
         lblKeyring->setObjectName(QStringLiteral("lblKeyring"));
         lblKeyring->setWordWrap(true);
         lblKeyring->setFocusPolicy(Qt::NoFocus);
