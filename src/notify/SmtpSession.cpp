@@ -327,11 +327,10 @@ void SmtpSession::LogIn()
         return;
     }
     m_timer->stop();
-    const QStringList &mechanisms = m_mechanisms;
-    if (mechanisms.contains(QLatin1String("PLAIN"))) {
+    if (m_mechanisms.contains(QLatin1String("PLAIN"))) {
         const QString credentials = QChar(0) + m_settings.strUser + QChar(0) + m_settings.strPassword;
         SendCommand(QLatin1String("AUTH PLAIN ") + Base64(credentials) + CrLf, State::AwaitLoggedIn);
-    } else if (mechanisms.contains(QLatin1String("LOGIN"))) {
+    } else if (m_mechanisms.contains(QLatin1String("LOGIN"))) {
         SendCommand(QStringLiteral("AUTH LOGIN\r\n"), State::AwaitLoginReady);
     } else {
         Fail(QStringLiteral("Error: The server offers no login method Netquill knows (PLAIN or LOGIN)."));
