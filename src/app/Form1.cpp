@@ -187,6 +187,10 @@ void Form1::RestoreCheck(QCheckBox *box, const QString &storedText)
 void Form1::SetStatus(const QString &text)
 {
     txtStatus->setText(text);
+    // A long error (a server's reply, a certificate problem) would otherwise show only its end; its
+    // beginning says what went wrong, and the tool tip holds all of it.
+    txtStatus->setCursorPosition(0);
+    txtStatus->setToolTip(text);
 }
 
 void Form1::Command1_Click()
