@@ -17,6 +17,7 @@ private slots:
     void realPageIsFetchedShownAndStored()
     {
         TempSettings temp;
+        NETQUILL_REQUIRE(NginxServer::missing());
         NginxServer nginx;
         QVERIFY2(nginx.start(QStringLiteral(NETQUILL_SOURCE_DIR "/deploy/netquill-external-ip.conf")),
                  qPrintable(nginx.error()));

@@ -16,6 +16,9 @@ class ProgramTest : public QObject {
 private slots:
     void changedAddressIsMailedOnceAndStored()
     {
+        NETQUILL_REQUIRE(NginxServer::missing());
+        NETQUILL_REQUIRE(RealSmtpServer::missing());
+        NETQUILL_REQUIRE(XvfbDisplay::missing());
         TempSettings temp;
         NginxServer nginx;
         QVERIFY2(nginx.start(QStringLiteral(NETQUILL_SOURCE_DIR "/deploy/netquill-external-ip.conf")),

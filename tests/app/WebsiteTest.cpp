@@ -67,6 +67,7 @@ private slots:
         TempSettings temp;
         ScriptedHttpServer server;
         server.setResponse(PagePath, Response::ok("203.0.113.7"));
+        NETQUILL_REQUIRE(XvfbDisplay::missing());
         XvfbDisplay xvfb;
         QVERIFY2(xvfb.start(), qPrintable(xvfb.error()));
         QProcess program;

@@ -122,6 +122,7 @@ void SmtpSecureTest::realServer()
     options.key = tlsFile(qPrintable(certificate + ".key"));
     options.users = {{"alice", "s3cret"}};
     options.excludeMechanisms = excluded;
+    NETQUILL_REQUIRE(RealSmtpServer::missing());
     RealSmtpServer server(options);
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));

@@ -21,6 +21,11 @@ public:
     QString error() const { return m_error; }
 
     static QString nginxBinary();
+    /// Why nginx cannot run here; empty when it can.
+    static QString missing()
+    {
+        return nginxBinary().isEmpty() ? QStringLiteral("nginx is not installed") : QString();
+    }
 
 private:
     QTemporaryDir m_prefix;

@@ -191,3 +191,17 @@ bool RealSmtpServer::waitForMessages(int count, int timeoutMs) const
 {
     return QTest::qWaitFor([&] { return messageCount() >= count; }, timeoutMs);
 }
+
+QString RealSmtpServer::missing()
+{
+    static const QString reason = [] {
+        QProcess probe;
+        probe.start(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral("-c"), QStringLiteral("import aiosmtpd")});
+        if (probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit &&
+            probe.exitCode() == 0)
+            return QString();
+        return QStringLiteral("python3-aiosmtpd is not installed");
+    }();
+    return reason;
+}

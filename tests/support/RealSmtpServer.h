@@ -35,6 +35,8 @@ public:
 
     /// Starts the server and waits until it accepts connections. On failure, error says why.
     bool start(QString *error);
+    /// Why the server cannot run here (no Python or no aiosmtpd); empty when it can.
+    static QString missing();
     void stop();
     quint16 port() const { return m_port; }
 

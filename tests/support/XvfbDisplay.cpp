@@ -6,6 +6,13 @@
 #include <QStandardPaths>
 #include <QTest>
 
+QString XvfbDisplay::missing()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
+               ? QStringLiteral("Xvfb is not installed")
+               : QString();
+}
+
 bool XvfbDisplay::start()
 {
     const QString binary = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));

@@ -17,6 +17,8 @@ public:
     /// ":<number>", for DISPLAY.
     QString display() const { return QStringLiteral(":%1").arg(m_number); }
     QString error() const { return m_error; }
+    /// Why Xvfb cannot run here; empty when it can.
+    static QString missing();
 
 private:
     QProcess m_process;
