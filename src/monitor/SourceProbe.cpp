@@ -2,7 +2,11 @@
 
 #include "PageFetcher.h"
 
+#include <QLoggingCategory>
+
 namespace {
+Q_LOGGING_CATEGORY(lcProbe, "netquill.lookup")
+
 QString reasonFor(SourceAnswer::Verdict verdict, const PageFetcher &fetcher)
 {
     constexpr qsizetype shown = 40;
@@ -53,6 +57,9 @@ void SourceProbe::start(const QList<IpSource> &sources)
         connect(fetcher, &PageFetcher::DownloadComplete, this, [this, fetcher, index, source] {
             const SourceAnswer::Result answer = SourceAnswer::judge(source, *fetcher);
             const Outcome outcome{answer, m_clock.elapsed(), reasonFor(answer.verdict, *fetcher)};
+            if (!outcome.reason.isEmpty())
+                qCWarning(lcProbe) << "test of" << source.url.toDisplayString()
+                                   << "gave no address:" << outcome.reason;
             emit answered(index, outcome);
             if (--m_pending == 0)
                 emit finished();
