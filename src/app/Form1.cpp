@@ -4,6 +4,7 @@
 #include "ExternalIpPage.h"
 #include "Form2.h"
 #include "Form8.h"
+#include "LabelFit.h"
 #include "LookupCycle.h"
 #include "MailPassword.h"
 #include "Module6464.h"
@@ -200,8 +201,11 @@ void Form1::Command1_Click()
 
 void Form1::OnAddressesShown(const IpSnapshot &current)
 {
-    Label1->setText(current.external);
-    Label2->setText(current.internal);
+    // An IPv6 address is wider than the labels: it is set smaller rather than cut off.
+    LabelFit::showWhole(Label1, current.external, centralWidget()->font());
+    LabelFit::showWhole(Label2, current.internal, centralWidget()->font());
+    Label1->setToolTip(LabelFit::brief(current.external) + QStringLiteral("\nAnswered by ") + m_answeredBy);
+    Label2->setToolTip(LabelFit::brief(current.internal));
 }
 
 void Form1::OnLookupCompleted(const IpSnapshot &current, bool changed)
@@ -209,8 +213,7 @@ void Form1::OnLookupCompleted(const IpSnapshot &current, bool changed)
     Label3->setText(QStringLiteral("Internal:"));
     Label4->setText(QStringLiteral("External:"));
     Form2 *addresses = overlay();
-    addresses->Label1->setText(current.internal);
-    addresses->Label2->setText(current.external);
+    addresses->ShowAddresses(current);
     if (Check3->checkState() == Qt::Checked)
         m_backlog->LookupCompleted(changed);
     TellTheTray(current, changed);

@@ -190,6 +190,7 @@ private:
     QPointer<QWidget> m_splash, m_whois;
     QPointer<frmAbout> m_about;
     QPointer<frmSources> m_sources;
+    QString m_answeredBy; // the source of the external address shown
     QString m_helpFolder;
     QString m_moduleFolder;
     QPointer<QWidget> m_website;

@@ -133,8 +133,11 @@ void Form1::nameControls()
     Caption::link(Label7, Text3);
     cmbRefresh->setAccessibleName(Check1->text());
     txtStatus->setAccessibleName(QStringLiteral("Status"));
-    Label2->setAccessibleName(QStringLiteral("Internal IP address"));
-    Label1->setAccessibleName(QStringLiteral("External IP address"));
+    // An address label is read by its text, the address; what it is goes with it as a description.
+    Label2->setAccessibleDescription(QStringLiteral("Internal IP address"));
+    Label1->setAccessibleDescription(QStringLiteral("External IP address"));
+    Label3->setBuddy(Label2);
+    Label4->setBuddy(Label1);
     cmdCopy1->setAccessibleName(QStringLiteral("Copy Internal IP"));
     cmdCopy2->setAccessibleName(QStringLiteral("Copy External IP"));
 }

@@ -2,6 +2,7 @@
 #include "Form1.h"
 
 #include "IpSourceList.h"
+#include "LabelFit.h"
 #include "LookupCycle.h"
 #include "SettingsStore.h"
 #include "SkinLabel.h"
@@ -12,18 +13,10 @@
 #include <QAction>
 
 namespace {
-// A tool tip or a notification has room for an address, not for a whole page.
-QString brief(const QString &text)
-{
-    constexpr qsizetype room = 64;
-    const QString line = text.simplified();
-    return line.size() > room ? line.left(room) + QChar(0x2026) : line;
-}
-
 QString addressLines(const IpSnapshot &current)
 {
-    return QStringLiteral("Internal: ") + brief(current.internal) + QStringLiteral("\nExternal: ") +
-           brief(current.external);
+    return QStringLiteral("Internal: ") + LabelFit::brief(current.internal) + QStringLiteral("\nExternal: ") +
+           LabelFit::brief(current.external);
 }
 } // namespace
 
@@ -55,7 +48,8 @@ void Form1::mnuNotifyDesktop_Click()
 
 void Form1::OnAnsweredBy(const IpSource &source)
 {
-    Label1->setToolTip(QStringLiteral("Answered by ") + source.displayName());
+    // Shown in the address's tool tip, which the addresses that follow at once write.
+    m_answeredBy = source.displayName();
 }
 
 void Form1::TellTheTray(const IpSnapshot &current, bool changed)

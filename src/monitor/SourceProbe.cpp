@@ -2,6 +2,36 @@
 
 #include "PageFetcher.h"
 
+#include <QLoggingCategory>
+
+namespace {
+Q_LOGGING_CATEGORY(lcProbe, "netquill.lookup")
+
+QString reasonFor(SourceAnswer::Verdict verdict, const PageFetcher &fetcher)
+{
+    constexpr qsizetype shown = 40;
+    const QString body = fetcher.BodyInnerHTML().trimmed();
+    switch (verdict) {
+    case SourceAnswer::Verdict::Address:
+        return {};
+    case SourceAnswer::Verdict::Failed:
+        if (fetcher.Failed())
+            return fetcher.FailureReason();
+        // The product's page, whole, but empty or an error text.
+        return body.isEmpty() ? QStringLiteral("an empty page") : QStringLiteral("an error page");
+    case SourceAnswer::Verdict::NotAnAddress: {
+        QString text = QStringLiteral("not an address: ") + body.left(shown);
+        if (body.size() > shown)
+            text += QChar(0x2026);
+        return text;
+    }
+    case SourceAnswer::Verdict::Elsewhere:
+        return QStringLiteral("moved to ") + fetcher.LocationURL().toDisplayString().left(shown * 2);
+    }
+    return {};
+}
+} // namespace
+
 SourceProbe::SourceProbe(QObject *parent) : QObject(parent) {}
 
 void SourceProbe::stop()
@@ -25,7 +55,11 @@ void SourceProbe::start(const QList<IpSource> &sources)
         fetcher->setTimeout(m_timeoutMs);
         m_fetchers.append(fetcher);
         connect(fetcher, &PageFetcher::DownloadComplete, this, [this, fetcher, index, source] {
-            const Outcome outcome{SourceAnswer::judge(source, *fetcher), m_clock.elapsed()};
+            const SourceAnswer::Result answer = SourceAnswer::judge(source, *fetcher);
+            const Outcome outcome{answer, m_clock.elapsed(), reasonFor(answer.verdict, *fetcher)};
+            if (!outcome.reason.isEmpty())
+                qCWarning(lcProbe) << "test of" << source.url.toDisplayString()
+                                   << "gave no address:" << outcome.reason;
             emit answered(index, outcome);
             if (--m_pending == 0)
                 emit finished();

@@ -4,6 +4,7 @@
 #include "PlainBody.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -17,6 +18,10 @@
 #include <sys/resource.h>
 #endif
 
+namespace {
+Q_LOGGING_CATEGORY(lcFetch, "netquill.lookup")
+}
+
 PageFetcher::PageFetcher(QObject *parent)
     : QObject(parent), m_network(new QNetworkAccessManager(this)), m_timer(new QTimer(this)),
       m_parseTimer(new QTimer(this)),
@@ -25,7 +30,10 @@ PageFetcher::PageFetcher(QObject *parent)
     // Each lookup must reach the page's own server: no application-wide proxy, no cache, no cookies.
     m_network->setProxy(QNetworkProxy::NoProxy);
     m_timer->setSingleShot(true);
-    connect(m_timer, &QTimer::timeout, this, [this] { complete(true); });
+    connect(m_timer, &QTimer::timeout, this, [this] {
+        m_why = QStringLiteral("no answer within %1 s").arg(m_timeoutMs / 1000.0);
+        complete(true);
+    });
     m_parseTimer->setSingleShot(true);
     connect(m_parseTimer, &QTimer::timeout, this, [this] { complete(true); });
 }
@@ -63,6 +71,7 @@ void PageFetcher::Navigate(const QUrl &url, Body body)
     stopParser();
     m_timer->stop();
     m_requested = url;
+    m_why.clear();
     m_mode = body;
     m_received.clear();
 
@@ -85,8 +94,10 @@ void PageFetcher::Navigate(const QUrl &url, Body body)
 void PageFetcher::readBody()
 {
     m_received += m_reply->readAll();
-    if (m_received.size() > bodyLimit())
+    if (m_received.size() > bodyLimit()) {
+        m_why = QStringLiteral("more than %1 bytes").arg(bodyLimit());
         complete(true);
+    }
 }
 
 void PageFetcher::replyFinished()
@@ -95,9 +106,19 @@ void PageFetcher::replyFinished()
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // A final 3xx (a redirect not followed) carries no page either.
     const bool badStatus = status.isValid() && (status.toInt() < 200 || status.toInt() > 299);
-    if (m_reply->error() != QNetworkReply::NoError || badStatus || m_received.size() > bodyLimit() ||
+    const bool tooLong = m_received.size() > bodyLimit();
+    if (m_reply->error() != QNetworkReply::NoError || badStatus || tooLong ||
         IsCutOff(m_reply->rawHeader("Content-Length"), m_reply->hasRawHeader("Content-Encoding"),
                  m_received.size())) {
+        if (badStatus)
+            m_why = QStringLiteral("HTTP status %1").arg(status.toInt());
+        else if (m_reply->error() == QNetworkReply::ConnectionRefusedError)
+            m_why = QStringLiteral("connection refused");
+        else if (m_reply->error() != QNetworkReply::NoError)
+            m_why = m_reply->errorString();
+        else
+            m_why = tooLong ? QStringLiteral("more than %1 bytes").arg(bodyLimit())
+                            : QStringLiteral("the answer was cut off");
         complete(true);
         return;
     }
@@ -192,6 +213,11 @@ void PageFetcher::complete(bool failed, const QString &body)
     dropReply();
     stopParser();
     m_failed = failed;
+    // A parser that crashed, hung or ran out of memory is all the same to the user.
+    m_failure = !failed ? QString() : m_why.isEmpty() ? QStringLiteral("the page could not be read") : m_why;
+    m_why.clear();
+    if (failed)
+        qCWarning(lcFetch) << "fetch of" << m_requested.toDisplayString() << "failed:" << m_failure;
     m_location = failed ? m_requested : m_finalUrl;
     m_body = failed ? QString() : body;
     m_received.clear();

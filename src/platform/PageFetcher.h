@@ -39,6 +39,9 @@ public:
     /// The body's inner HTML; for a plain-text fetch, the whole text as received.
     QString BodyInnerHTML() const { return m_body; }
     bool Failed() const { return m_failed; }
+    /// Why the last completed fetch failed, in a few words ("connection refused", "HTTP status 404");
+    /// empty when it did not.
+    QString FailureReason() const { return m_failure; }
     bool Busy() const { return !m_reply.isNull() || m_parser; }
 
     /// Limit for a whole fetch, redirects included, applied from the next Navigate; 0 or less waits
@@ -96,6 +99,8 @@ private:
     QUrl m_location;
     QString m_body;
     bool m_failed = false;
+    QString m_failure;
+    QString m_why; // the cause of the failure of the fetch under way, once known
     int m_timeoutMs = DefaultTimeoutMs;
     qint64 m_maxBodyBytes = DefaultMaxBodyBytes;
 };

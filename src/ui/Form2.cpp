@@ -1,12 +1,12 @@
 #include "Form2.h"
 
+#include "LabelFit.h"
 #include "SkinLabel.h"
 #include "Twips.h"
 #include "modIdentity.h"
 #include "modOnTop.h"
 #include "modSkin.h"
 
-#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
@@ -30,19 +30,17 @@ Form2::Form2(QWidget *parent)
     Twips::place(Label2, 900, 420, 2475, 255);
     // The captions' boxes are narrow; where the design face is missing and the stand-in runs wider,
     // the text is set a little smaller rather than cut off.
-    for (QLabel *caption : {Label3, Label4}) {
-        QFont font = caption->font();
-        while (font.pointSizeF() > 6 &&
-               QFontMetrics(font).horizontalAdvance(caption->text()) > caption->width())
-            font.setPointSizeF(font.pointSizeF() - 0.25);
-        caption->setFont(font);
-    }
-    QFont address = modSkin::DesignFont();
-    address.setBold(true);
-    Label1->setFont(address);
-    Label2->setFont(address);
-    Label1->setAccessibleName(QStringLiteral("Internal IP address"));
-    Label2->setAccessibleName(QStringLiteral("External IP address"));
+    for (QLabel *caption : {Label3, Label4})
+        caption->setFont(LabelFit::fitting(caption->font(), caption->text(), caption->width(), 6));
+    m_addressFont = modSkin::DesignFont();
+    m_addressFont.setBold(true);
+    Label1->setFont(m_addressFont);
+    Label2->setFont(m_addressFont);
+    // A screen reader reads a label by its text, the address; the caption says what it is.
+    Label1->setAccessibleDescription(QStringLiteral("Internal IP address"));
+    Label2->setAccessibleDescription(QStringLiteral("External IP address"));
+    Label3->setBuddy(Label1);
+    Label4->setBuddy(Label2);
     // The address labels take the clicks over them, so that only the captions and the background
     // open the menu.
     for (SkinLabel *label : {Label1, Label2})
@@ -69,6 +67,16 @@ void Form2::Form_Load()
     modSkin::runGuarded([this] { modSkin::SubstituteSkinLabels(this, {&SkinLabel1}, false); });
     modSkin::runGuarded([this] { modSkin::SkinForm(this); });
     modSkin::runGuarded([this] { emit refreshRequested(); });
+}
+
+void Form2::ShowAddresses(const IpSnapshot &current)
+{
+    const std::pair<SkinLabel *, const QString &> rows[] = {{Label1, current.internal},
+                                                            {Label2, current.external}};
+    for (const auto &[label, address] : rows) {
+        LabelFit::showWhole(label, address, m_addressFont);
+        label->setToolTip(LabelFit::brief(address));
+    }
 }
 
 void Form2::mouseReleaseEvent(QMouseEvent *event)

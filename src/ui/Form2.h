@@ -1,7 +1,9 @@
 #pragma once
 
+#include "IpSnapshot.h"
 #include "SkinLabelArray.h"
 
+#include <QFont>
 #include <QWidget>
 
 class QAction;
@@ -18,6 +20,8 @@ public:
 
     /// Goes on top, skins itself and asks for a lookup. Runs once, when the window is created.
     void Form_Load();
+    /// Shows both addresses whole, each also as its label's tool tip.
+    void ShowAddresses(const IpSnapshot &current);
 
     QLabel *Label3;            // the caption "Internal:"
     SkinLabel *Label1;         // the internal address
@@ -35,4 +39,7 @@ signals:
 
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    QFont m_addressFont; // the address labels' face, where the address fits
 };

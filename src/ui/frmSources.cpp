@@ -23,26 +23,25 @@ bool sameSource(const IpSource &a, const IpSource &b)
 }
 
 // An answer is shown on one line and short: a page may hold anything.
-QString shownAnswer(const SourceAnswer::Result &answer)
+QString oneLine(const QString &answer)
 {
-    switch (answer.verdict) {
-    case SourceAnswer::Verdict::Address: {
-        QString text = answer.address.left(80);
-        for (QChar &c : text) {
-            if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
-                c == QChar::ParagraphSeparator)
-                c = u' ';
-        }
-        return answer.address.size() > text.size() ? text + QChar(0x2026) : text;
+    QString text = answer.left(80);
+    for (QChar &c : text) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            c = u' ';
     }
-    case SourceAnswer::Verdict::Failed:
-        return QStringLiteral("Failed");
-    case SourceAnswer::Verdict::NotAnAddress:
-        return QStringLiteral("Not an address");
-    case SourceAnswer::Verdict::Elsewhere:
-        return QStringLiteral("Moved elsewhere");
-    }
-    return {};
+    return answer.size() > text.size() ? text + QChar(0x2026) : text;
+}
+
+// The address, or what went wrong instead.
+QString shownAnswer(const SourceProbe::Outcome &outcome)
+{
+    if (outcome.answer.verdict == SourceAnswer::Verdict::Address)
+        return oneLine(outcome.answer.address);
+    QString reason = oneLine(outcome.reason.isEmpty() ? QStringLiteral("failed") : outcome.reason);
+    reason[0] = reason.at(0).toUpper();
+    return reason;
 }
 } // namespace
 
@@ -67,7 +66,7 @@ void frmSources::buildControls()
     lstSources->setUniformRowHeights(true);
     lstSources->header()->setStretchLastSection(false);
     lstSources->header()->setSectionResizeMode(ColumnSource, QHeaderView::Stretch);
-    lstSources->setColumnWidth(ColumnAnswer, 150);
+    lstSources->setColumnWidth(ColumnAnswer, 190);
     lstSources->setColumnWidth(ColumnTime, 70);
     cmdUp = new QPushButton(QStringLiteral("Up"), this);
     cmdDown = new QPushButton(QStringLiteral("Down"), this);
@@ -81,8 +80,13 @@ void frmSources::buildControls()
     lblCustom = new QLabel(QStringLiteral("Custom URL:"), this);
     txtCustom = new QLineEdit(this);
     txtCustom->setPlaceholderText(QStringLiteral("https://ip.example.net/"));
-    txtCustom->setMaxLength(int(IpSourceList::MaxUrlLength));
+    // Room for a pasted URL that is too long, so that it is refused as such and not cut to a valid one.
+    txtCustom->setMaxLength(int(4 * IpSourceList::MaxUrlLength));
     cmdAdd = new QPushButton(QStringLiteral("Add"), this);
+    lblListNote = new QLabel(this);
+    lblAddNote = new QLabel(this);
+    for (QLabel *note : {lblListNote, lblAddNote})
+        note->setTextFormat(Qt::PlainText);
     Caption::link(lblSources, lstSources);
     Caption::link(lblCustom, txtCustom);
     for (QPushButton *button : {cmdUp, cmdDown, cmdRemove, cmdTest, cmdAdd})
@@ -103,9 +107,11 @@ void frmSources::buildControls()
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(lblSources);
     layout->addLayout(list, 1);
+    layout->addWidget(lblListNote);
     layout->addWidget(lblHint);
     layout->addLayout(custom);
-    resize(640, 320);
+    layout->addWidget(lblAddNote);
+    resize(640, 360);
 
     connect(lstSources, &QTreeWidget::itemChanged, this, &frmSources::lstSources_ItemChanged);
     connect(lstSources, &QTreeWidget::currentItemChanged, this, &frmSources::updateButtons);
@@ -157,6 +163,7 @@ void frmSources::fill(int current)
             item->setText(ColumnSource, shown.displayName());
             item->setToolTip(ColumnSource, shown.url.toDisplayString());
             item->setText(ColumnAnswer, row.answer);
+            item->setToolTip(ColumnAnswer, row.answer);
             item->setText(ColumnTime, row.time);
             item->setTextAlignment(ColumnTime, Qt::AlignRight | Qt::AlignVCenter);
             item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
@@ -170,6 +177,7 @@ void frmSources::fill(int current)
 void frmSources::save()
 {
     m_store.SaveSetting(SettingKeys::IpSources, IpSourceList::format(sources()));
+    lblListNote->clear();
     emit sourcesChanged();
 }
 
@@ -195,12 +203,28 @@ void frmSources::updateButtons()
     // Removing the last source switched on would leave a lookup nothing to ask.
     cmdRemove->setEnabled(selected && isCustom(m_rows.at(current).source) &&
                           !(m_rows.at(current).source.enabled && enabledCount() == 1));
-    const auto url = IpSourceList::serviceUrl(txtCustom->text().trimmed());
-    const bool listed = url && std::any_of(m_rows.cbegin(), m_rows.cend(), [&](const Row &row) {
-                            return !row.source.productPage && row.source.url == *url;
-                        });
-    cmdAdd->setEnabled(url && !listed && m_rows.size() < IpSourceList::MaxEntries);
+    const QString typed = txtCustom->text().trimmed();
+    const QString why = whyNotAdded(typed);
+    cmdAdd->setEnabled(!typed.isEmpty() && why.isEmpty());
+    lblAddNote->setText(why.isEmpty() ? QString() : QStringLiteral("Cannot add: ") + why);
     cmdTest->setEnabled(!m_probe->isRunning());
+}
+
+QString frmSources::whyNotAdded(const QString &typed) const
+{
+    if (typed.isEmpty())
+        return {};
+    if (typed.size() > IpSourceList::MaxUrlLength)
+        return QStringLiteral("too long (more than %1 characters)").arg(IpSourceList::MaxUrlLength);
+    const auto url = IpSourceList::serviceUrl(typed);
+    if (!url)
+        return QStringLiteral("not an http:// or https:// address");
+    if (std::any_of(m_rows.cbegin(), m_rows.cend(),
+                    [&](const Row &row) { return !row.source.productPage && row.source.url == *url; }))
+        return QStringLiteral("already in the list");
+    if (m_rows.size() >= IpSourceList::MaxEntries)
+        return QStringLiteral("the list is full (%1 sources)").arg(IpSourceList::MaxEntries);
+    return {};
 }
 
 void frmSources::lstSources_ItemChanged(QTreeWidgetItem *item, int column)
@@ -214,6 +238,8 @@ void frmSources::lstSources_ItemChanged(QTreeWidgetItem *item, int column)
     if (!on && enabledCount() == 1) {
         const QSignalBlocker quiet(lstSources);
         item->setCheckState(ColumnSource, Qt::Checked);
+        lblListNote->setText(
+            QStringLiteral("The last source switched on stays on: switch another one on first."));
         return;
     }
     m_rows[index].source.enabled = on;
@@ -247,6 +273,8 @@ void frmSources::cmdAdd_Click()
     if (!cmdAdd->isEnabled())
         return;
     const auto url = IpSourceList::serviceUrl(txtCustom->text().trimmed());
+    if (!url)
+        return;
     m_rows.append(Row{IpSource{false, *url, true}, {}, {}});
     txtCustom->clear();
     fill(int(m_rows.size()) - 1);
@@ -274,10 +302,11 @@ void frmSources::probe_Answered(int index, const SourceProbe::Outcome &outcome)
     for (qsizetype i = 0; i < m_rows.size(); ++i) {
         if (!sameSource(m_rows.at(i).source, m_probed.value(index)))
             continue;
-        m_rows[i].answer = shownAnswer(outcome.answer);
+        m_rows[i].answer = shownAnswer(outcome);
         m_rows[i].time = QStringLiteral("%1 ms").arg(outcome.elapsedMs);
         const QSignalBlocker quiet(lstSources);
         lstSources->topLevelItem(int(i))->setText(ColumnAnswer, m_rows.at(i).answer);
+        lstSources->topLevelItem(int(i))->setToolTip(ColumnAnswer, m_rows.at(i).answer);
         lstSources->topLevelItem(int(i))->setText(ColumnTime, m_rows.at(i).time);
     }
 }

@@ -30,6 +30,8 @@ public:
     SourceProbe *probe() { return m_probe; }
 
     QLabel *lblSources, *lblCustom, *lblHint;
+    QLabel *lblListNote; // under the list: why a source stays switched on
+    QLabel *lblAddNote;  // under the custom URL: why it cannot be added
     QTreeWidget *lstSources;
     QPushButton *cmdUp, *cmdDown, *cmdRemove, *cmdTest;
     QLineEdit *txtCustom;
@@ -53,6 +55,8 @@ private:
     bool isCustom(const IpSource &source) const;
     int enabledCount() const;
     void updateButtons();
+    /// Why the typed URL cannot be added; empty when it can, or when nothing is typed.
+    QString whyNotAdded(const QString &typed) const;
 
     void lstSources_ItemChanged(QTreeWidgetItem *item, int column);
     void move(int by);

@@ -49,8 +49,8 @@ private slots:
         w.Command1_Click();
         QVERIFY(rig.lookupFinished());
         QCOMPARE(w.Label1->text(), ServiceAddress);
-        QCOMPARE(w.Label1->toolTip(),
-                 QStringLiteral("Answered by ") + service.url(QStringLiteral("/ip")).toString());
+        QCOMPARE(w.Label1->toolTip(), ServiceAddress + QStringLiteral("\nAnswered by ") +
+                                          service.url(QStringLiteral("/ip")).toString());
         const qsizetype pageRequests = rig.server.requestsFor(PagePath).size();
 
         rig.window.reset();

@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "Form2.h"
 #include "FreePort.h"
 #include "LookupCycle.h"
 #include "PageFetcher.h"
@@ -23,8 +24,10 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -440,6 +443,46 @@ private slots:
         }
         // Qt on Linux names an editable list by its text and leaves the caption to Windows and macOS.
         QCOMPARE(w.cmbRefresh->accessibleName(), QStringLiteral("Auto Refresh Every:"));
+    }
+
+    // A label that shows an address is read and shown by the address, whole, in every window.
+    void addressLabelsShowTheWholeAddress_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("IPv4") << "203.0.113.7";
+        QTest::newRow("IPv6") << "2001:0db8:85a3:0000:0000:8a2e:0370:7334";
+    }
+    void addressLabelsShowTheWholeAddress()
+    {
+        QFETCH(QString, address);
+        Rig rig;
+        rig.server.setResponse(PagePath, Response::ok(address.toLatin1()));
+        Form1 &w = rig.create();
+        const QFont mainFont = w.Label1->font();
+        const QRect mainPlace = w.Label1->geometry();
+        w.Form_Load();
+        QVERIFY(rig.lookupFinished());
+        QTRY_VERIFY_WITH_TIMEOUT(w.overlayWindow() && !w.webBrowser()->Busy(), 5000);
+        Form2 *overlay = w.overlayWindow();
+        QCOMPARE(w.Label1->text(), address);
+        QCOMPARE(overlay->Label2->text(), address);
+        for (QLabel *label : {w.Label1, w.Label2, overlay->Label1, overlay->Label2}) {
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(label);
+            QVERIFY(accessible);
+            QCOMPARE(accessible->text(QAccessible::Name), label->text());
+            QVERIFY2(QFontMetrics(label->font()).horizontalAdvance(label->text()) <=
+                         label->contentsRect().width(),
+                     qPrintable(label->font().toString()));
+            QCOMPARE(label->toolTip().section(QLatin1Char('\n'), 0, 0), label->text());
+        }
+        QCOMPARE(QAccessible::queryAccessibleInterface(w.Label1)->text(QAccessible::Description),
+                 QStringLiteral("External IP address"));
+        // An IPv4 address looks as it always did.
+        const bool v4 = !address.contains(QLatin1Char(':'));
+        QCOMPARE(w.Label1->font() == mainFont, v4);
+        QCOMPARE(overlay->Label2->font() == Form2().Label2->font(), v4);
+        QCOMPARE(w.Label1->geometry(), mainPlace);
+        QVERIFY(w.trayIcon()->toolTip().endsWith(QStringLiteral("External: ") + address));
     }
 
     void trayMenuOpensAtTheCursor()

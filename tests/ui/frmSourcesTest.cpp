@@ -1,4 +1,5 @@
 #include "frmSources.h"
+#include "FreePort.h"
 #include "IpSourceList.h"
 #include "ScriptedHttpServer.h"
 #include "SettingsStore.h"
@@ -7,6 +8,7 @@
 #include "TestMain.h"
 
 #include <QAccessible>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -70,6 +72,7 @@ private slots:
         QStringList urls;
         for (ScriptedHttpServer *service : services)
             urls.append(service->url(QStringLiteral("/ip")).toString());
+        urls.append(QStringLiteral("http://127.0.0.1:%1/ip").arg(FreePort::pick())); // nobody listens
 
         frmSources dialog(store, product.url(QString::fromLatin1(PagePath)), offerOf(urls));
         dialog.probe()->setTimeout(500);
@@ -79,9 +82,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 5000);
         QVERIFY(dialog.cmdTest->isEnabled());
 
-        // The product's page keeps its markup; services must answer with an address alone.
-        const QStringList answers = {"<b>198.51.100.7</b>", "203.0.113.5", "Failed", "Not an address",
-                                     "Failed"};
+        // The product's page keeps its markup; services must answer with an address alone, and a
+        // failure says why.
+        const QStringList answers = {
+            "<b>198.51.100.7</b>",    "203.0.113.5",
+            "HTTP status 500",        "Not an address: <html><body>Sign in to use this network<\u2026",
+            "No answer within 0.5 s", "Connection refused"};
         QCOMPARE(dialog.lstSources->topLevelItemCount(), answers.size());
         const QRegularExpression time(QStringLiteral("^(\\d+) ms$"));
         for (int i = 0; i < answers.size(); ++i) {
@@ -105,6 +111,41 @@ private slots:
             QVERIFY(!accessible->text(QAccessible::Name).isEmpty());
         }
         QCOMPARE(dialog.txtCustom->accessibleName(), QStringLiteral("Custom URL:"));
+    }
+
+    // What the dialog refuses, it says why, where the user tried.
+    void refusalsAreExplained_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("listNote");
+        QTest::addColumn<QString>("addNote");
+        const QString lastOn = "The last source switched on stays on: switch another one on first.";
+        QTest::newRow("a usable URL") << QStringList{"type http://127.0.0.1:9/c"} << ""
+                                      << "";
+        QTest::newRow("not an http URL") << QStringList{"type ftp://127.0.0.1/c"} << ""
+                                         << "Cannot add: not an http:// or https:// address";
+        QTest::newRow("listed") << QStringList{"type " + A} << ""
+                                << "Cannot add: already in the list";
+        QTest::newRow("too long") << QStringList{"type http://127.0.0.1/" + QString(1100, 'a')} << ""
+                                  << "Cannot add: too long (more than 1024 characters)";
+        QTest::newRow("the last one on") << QStringList{"uncheck 0"} << lastOn << "";
+        QTest::newRow("said until the next change") << QStringList{"uncheck 0", "check 1"} << ""
+                                                    << "";
+    }
+    void refusalsAreExplained()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, listNote);
+        QFETCH(QString, addNote);
+        TempSettings temp;
+        SettingsStore store(QStringLiteral("Netquill"));
+        frmSources dialog(store, QUrl(QStringLiteral("http://127.0.0.1:9/extras/GetExternalIP.asp")),
+                          offerOf({A, B}));
+        for (const QString &step : steps)
+            runStep(dialog, step);
+        QCOMPARE(dialog.lblListNote->text(), listNote);
+        QCOMPARE(dialog.lblAddNote->text(), addNote);
+        QCOMPARE(dialog.cmdAdd->isEnabled(), !dialog.txtCustom->text().isEmpty() && addNote.isEmpty());
     }
 
     void changesAreStoredAtOnce_data()

@@ -10,13 +10,17 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QWebEngineHistory>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineView>
 
 namespace {
+Q_LOGGING_CATEGORY(lcWebsite, "netquill.ui")
+
 QPushButton *button(QWidget *parent, const QString &text, const QString &tip, int left, int top, int width,
                     int height)
 {
@@ -89,14 +93,11 @@ frmWebsite::frmWebsite(const WebsiteHost &host, QWidget *parent) : QWidget(paren
     connect(WebBrowser1->page(), &QWebEnginePage::linkHovered, this,
             &frmWebsite::WebBrowser1_StatusTextChange);
     connect(WebBrowser1->page(), &QWebEnginePage::loadingChanged, this,
-            [this](const QWebEngineLoadingInfo &info) {
-                WebBrowser1_StatusTextChange(
-                    info.status() == QWebEngineLoadingInfo::LoadStartedStatus
-                        ? QStringLiteral("Opening page %1...").arg(info.url().toString())
-                        : QStringLiteral("Done"));
-            });
+            &frmWebsite::WebBrowser1_LoadingChanged);
     // A failed download completes too: the box and the caption then show what the engine shows.
     connect(WebBrowser1, &QWebEngineView::loadFinished, this, &frmWebsite::WebBrowser1_DownloadComplete);
+    connect(WebBrowser1, &QWebEngineView::urlChanged, this, &frmWebsite::updateHistoryButtons);
+    updateHistoryButtons();
 
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -185,10 +186,36 @@ void frmWebsite::WebBrowser1_StatusTextChange(const QString &text)
     Panels.first()->setText(text);
 }
 
+void frmWebsite::WebBrowser1_LoadingChanged(const QWebEngineLoadingInfo &info)
+{
+    switch (info.status()) {
+    case QWebEngineLoadingInfo::LoadStartedStatus:
+        WebBrowser1_StatusTextChange(QStringLiteral("Opening page %1...").arg(info.url().toString()));
+        break;
+    case QWebEngineLoadingInfo::LoadFailedStatus:
+        // The engine's error page is no page of the site: the status says what went wrong.
+        qCWarning(lcWebsite) << "could not load" << info.url().toString() << info.errorCode()
+                             << info.errorString();
+        WebBrowser1_StatusTextChange(QStringLiteral("Could not load: ") + info.errorString());
+        break;
+    default:
+        WebBrowser1_StatusTextChange(QStringLiteral("Done"));
+        break;
+    }
+    updateHistoryButtons();
+}
+
 void frmWebsite::WebBrowser1_DownloadComplete()
 {
     Text1->setText(WebBrowser1->url().toString());
     setWindowTitle(WebBrowser1->title());
+    updateHistoryButtons();
+}
+
+void frmWebsite::updateHistoryButtons()
+{
+    Command4->setEnabled(WebBrowser1->history()->canGoBack());
+    Command5->setEnabled(WebBrowser1->history()->canGoForward());
 }
 
 void frmWebsite::closeEvent(QCloseEvent *event)

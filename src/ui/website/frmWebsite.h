@@ -11,6 +11,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QStatusBar;
+class QWebEngineLoadingInfo;
 class QWebEngineView;
 
 /// The small web browser that opens the product's website: an address box with "Go", the history
@@ -51,7 +52,10 @@ private:
     void Command6_Click();
     void Command7_Click();
     void WebBrowser1_StatusTextChange(const QString &text);
+    void WebBrowser1_LoadingChanged(const QWebEngineLoadingInfo &info);
     void WebBrowser1_DownloadComplete();
+    /// Back and Forward are offered only where there is a page to go to.
+    void updateHistoryButtons();
 
     WebsiteHost m_host;
 };

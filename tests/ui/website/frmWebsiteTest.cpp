@@ -1,4 +1,5 @@
 #include "frmWebsite.h"
+#include "FreePort.h"
 #include "ScriptedHttpServer.h"
 #include "SkinLabel.h"
 #include "TestMain.h"
@@ -86,6 +87,8 @@ private slots:
     {
         frmWebsite *window = open();
         QVERIFY(firstPageShown());
+        QVERIFY(!window->Command4->isEnabled());
+        QVERIFY(!window->Command5->isEnabled());
         QTest::mouseClick(window->Command4, Qt::LeftButton);
         QTest::qWait(1000);
         QCOMPARE(window->windowTitle(), QStringLiteral("First page"));
@@ -105,9 +108,23 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("Second page"), 15000);
         QCOMPARE(window->Text1->text(), url("/second.html"));
 
+        QVERIFY(window->Command4->isEnabled());
         QTest::mouseClick(window->Command4, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("First page"), 15000);
         QCOMPARE(window->Text1->text(), url("/first.html"));
+        QTRY_VERIFY(window->Command5->isEnabled());
+        QVERIFY(!window->Command4->isEnabled());
+    }
+
+    void failedLoadIsShownInTheStatus()
+    {
+        frmWebsite *window = open();
+        QVERIFY(firstPageShown());
+        window->Text1->setText(QStringLiteral("http://127.0.0.1:%1/").arg(FreePort::pick()));
+        QTest::mouseClick(window->Command3, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(window->Panels.at(0)->text().startsWith(QLatin1String("Could not load: ")),
+                                 15000);
+        QVERIFY(window->Panels.at(0)->text().size() > QStringLiteral("Could not load: ").size());
     }
 
     void resizeLaysOutControls()
