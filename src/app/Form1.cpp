@@ -57,6 +57,9 @@ Form1::Form1(QWidget *parent)
     Winsock1 = new Winsock(this);
     Winsock2 = new Winsock(this);
     WebBrowser1 = new PageFetcher(this);
+    // The values of a save that failed stay in the store and go out with its next save.
+    connect(m_store.get(), &SettingsStore::saveFailed, this,
+            [this](const QString &reason) { SetStatus(QStringLiteral("Error: ") + reason); });
     m_lookup = new LookupCycle(
         *m_store, WebBrowser1, ExternalIpPage::url(), [this] { return Winsock1->LocalIP(); }, this);
     connect(m_lookup, &LookupCycle::statusChanged, this, &Form1::SetStatus);

@@ -7,9 +7,6 @@
 #include <string_view>
 
 namespace {
-// The file is the user's to edit; one far larger than the program ever writes is read only this far.
-constexpr qint64 MaxFileBytes = 1 << 20;
-
 // The escapes QSettings writes; the last two it only reads.
 constexpr std::u16string_view Named = u"abfnrtv\"\\?'";
 constexpr std::u16string_view Meaning = u"\a\b\f\n\r\t\v\"\\?'";
@@ -158,24 +155,17 @@ QByteArray escapedValue(QString text)
 }
 } // namespace
 
-QSettings::Format SettingsFileFormat::format()
+QSettings::SettingsMap SettingsFileFormat::parse(QByteArrayView data)
 {
-    static const QSettings::Format registered =
-        QSettings::registerFormat(QStringLiteral("conf"), read, write);
-    return registered;
-}
-
-bool SettingsFileFormat::read(QIODevice &device, QSettings::SettingsMap &map)
-{
-    QByteArray data = device.read(MaxFileBytes);
+    QSettings::SettingsMap map;
     if (data.startsWith("\xef\xbb\xbf"))
-        data.remove(0, 3);
+        data = data.sliced(3);
     QString prefix;
     qsizetype start = 0;
     for (qsizetype end = 0; end <= data.size(); ++end) {
         if (end < data.size() && data[end] != '\n' && data[end] != '\r')
             continue;
-        const QString line = decodedLine(QByteArrayView(data).sliced(start, end - start));
+        const QString line = decodedLine(data.sliced(start, end - start));
         start = end + 1;
         const QStringView trimmed = QStringView(line).trimmed();
         const qsizetype equals = line.indexOf(u'=');
@@ -194,10 +184,10 @@ bool SettingsFileFormat::read(QIODevice &device, QSettings::SettingsMap &map)
                 map.insert(normalizedKey(prefix + key), unescapedValue(QStringView(line).sliced(equals + 1)));
         }
     }
-    return true;
+    return map;
 }
 
-bool SettingsFileFormat::write(QIODevice &device, const QSettings::SettingsMap &map)
+QByteArray SettingsFileFormat::serialized(const QSettings::SettingsMap &map)
 {
     QMap<QString, QByteArray> sections; // section name -> its key lines
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
@@ -214,5 +204,17 @@ bool SettingsFileFormat::write(QIODevice &device, const QSettings::SettingsMap &
                                     : escapedKey(it.key());
         out += (out.isEmpty() ? "[" : "\n[") + name + "]\n" + it.value();
     }
+    return out;
+}
+
+bool SettingsFileFormat::read(QIODevice &device, QSettings::SettingsMap &map)
+{
+    map.insert(parse(device.readAll()));
+    return true;
+}
+
+bool SettingsFileFormat::write(QIODevice &device, const QSettings::SettingsMap &map)
+{
+    const QByteArray out = serialized(map);
     return device.write(out) == out.size();
 }

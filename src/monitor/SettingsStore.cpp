@@ -1,30 +1,103 @@
 #include "SettingsStore.h"
 
 #include "SettingsFileFormat.h"
+#include "SettingsLog.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QThreadPool>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcSettings, "netquill.settings")
 
 namespace {
-const QString Section = QStringLiteral("Settings");
+const QString Section = QStringLiteral("Settings/");
+// The file is the user's to edit and may hold a long hand-made list of sources, but a save writes
+// back all it read: a file beyond this bound is not read, and so never rewritten.
+constexpr qint64 MaxFileBytes = qint64(16) << 20;
 
-QSettings::Format storeFormat()
+// The whole file, or nullopt with the reason it cannot be read whole. A missing file holds nothing.
+std::optional<QSettings::SettingsMap> readWhole(const QString &fileName, QString &error)
 {
-#if defined(Q_OS_WIN) || defined(Q_OS_DARWIN)
-    return QSettings::NativeFormat; // registry and preferences keep text as text
-#else
-    // Same file as the native format, but a hand-edited value reads back as the text it holds.
-    return SettingsFileFormat::format();
-#endif
+    QFile file(fileName);
+    if (!file.exists())
+        return QSettings::SettingsMap();
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+    const auto tooLarge = [&] {
+        error = QStringLiteral("%1 is larger than %2 MiB")
+                    .arg(QFileInfo(fileName).fileName())
+                    .arg(MaxFileBytes >> 20);
+    };
+    if (file.size() > MaxFileBytes) {
+        tooLarge();
+        return std::nullopt;
+    }
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+    if (data.size() > MaxFileBytes) { // grown while read
+        tooLarge();
+        return std::nullopt;
+    }
+    return SettingsFileFormat::parse(data);
+}
+
+// Written beside the file and renamed over it only once every byte is on the disk.
+bool writeWhole(const QString &fileName, const QByteArray &data, QString &error)
+{
+    const QString folder = QFileInfo(fileName).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        error = QStringLiteral("cannot create the folder ") + folder;
+        return false;
+    }
+    QSaveFile file(fileName);
+    // Unbuffered, so that every write reaches the disk here and its failure is seen: a buffered write
+    // succeeds at once, and when the final flush then fails (a full disk) QSaveFile::commit still
+    // renames the cut file over the old one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        error = file.errorString();
+        return false;
+    }
+    for (qint64 done = 0; done < data.size();) {
+        // A short write is followed by one that fails with the cause (ENOSPC, EFBIG).
+        const qint64 written = file.write(data.constData() + done, data.size() - done);
+        if (written <= 0) {
+            error = file.errorString();
+            file.cancelWriting();
+            return false;
+        }
+        done += written;
+    }
+    // QSaveFile syncs too, but ignores a failure.
+    if (::fsync(file.handle()) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
 }
 } // namespace
 
 struct SettingsStore::Shared {
-    explicit Shared(QString file, QSettings::Format fileFormat)
-        : fileName(std::move(file)), format(fileFormat)
+    explicit Shared(QString file) : fileName(std::move(file))
     {
         writer.setMaxThreadCount(1); // saves stay in order
         // Lookups come minutes apart: an idle program keeps no writer thread.
@@ -33,132 +106,183 @@ struct SettingsStore::Shared {
     ~Shared() { writer.waitForDone(); }
 
     const QString fileName;
-    const QSettings::Format format;
-    // Values of background saves not yet on the disk, each with the number of its save; GetSetting
-    // answers from here first.
+    // A value not on the disk yet, with the number of its save: queued for the writer, or left by a
+    // save that failed. GetSetting answers from here first.
     struct Unwritten {
+        QString key;
         QString value;
         quint64 save;
     };
-    std::mutex mutex; // guards the three below
-    QHash<QString, Unwritten> unwritten;
-    Values queued; // not yet taken by the writer, in order
+    std::mutex mutex;              // guards the members below, up to `io`
+    QSettings::SettingsMap stored; // what the file held when last read or written
+    QList<Unwritten> unwritten;    // in the order saved
     quint64 saves = 0;
+    quint64 taken = 0; // the last save a write has taken up
+    QList<SettingsStore *> stores;
+    std::mutex io; // one read or write of the file at a time
     QThreadPool writer;
 
-    static std::shared_ptr<Shared> of(const QString &fileName, QSettings::Format format)
+    static std::shared_ptr<Shared> of(const QString &fileName)
     {
         static std::mutex registryMutex;
         static QHash<QString, std::weak_ptr<Shared>> registry;
         std::lock_guard lock(registryMutex);
         std::shared_ptr<Shared> shared = registry.value(fileName).lock();
         if (!shared) {
-            shared = std::make_shared<Shared>(fileName, format);
+            shared = std::make_shared<Shared>(fileName);
             registry.insert(fileName, shared);
         }
+        shared->load(); // again for each store: the file may have been edited since
         return shared;
+    }
+
+    void load()
+    {
+        std::lock_guard ioLock(io);
+        QString error;
+        if (auto onDisk = readWhole(fileName, error)) {
+            std::lock_guard lock(mutex);
+            stored = std::move(*onDisk);
+        } else {
+            qCWarning(lcSettings).noquote() << "Cannot read the settings from" << fileName << "-" << error;
+        }
+    }
+
+    void add(const QList<std::pair<QString, QString>> &values)
+    {
+        std::lock_guard lock(mutex);
+        ++saves;
+        for (const auto &[key, value] : values)
+            unwritten.append({key, value, saves});
+    }
+
+    /// Reads the file whole, puts every unwritten value over it and, when that changes anything,
+    /// replaces the file. Returns the reason of a failure, after which the values stay unwritten.
+    std::optional<QString> writeUnwritten()
+    {
+        std::lock_guard ioLock(io);
+        QList<Unwritten> values;
+        quint64 upTo = 0;
+        {
+            std::lock_guard lock(mutex);
+            values = unwritten;
+            upTo = taken = saves;
+        }
+        if (values.isEmpty())
+            return std::nullopt;
+        QString error;
+        const auto onDisk = readWhole(fileName, error);
+        if (!onDisk)
+            return fail(QStringLiteral("cannot read it whole: ") + error, error);
+        QSettings::SettingsMap merged = *onDisk;
+        for (const Unwritten &value : std::as_const(values))
+            merged.insert(Section + value.key, value.value);
+        // Values the file already holds need no write: most lookups find the addresses unchanged,
+        // and each write costs two waits for the disk.
+        const bool changed = merged != *onDisk;
+        if (changed && !writeWhole(fileName, SettingsFileFormat::serialized(merged), error)) {
+            std::lock_guard lock(mutex);
+            stored = *onDisk; // what an editor may have changed is read all the same
+            return fail(error, error);
+        }
+        std::lock_guard lock(mutex);
+        stored = std::move(merged);
+        unwritten.removeIf([upTo](const Unwritten &value) { return value.save <= upTo; });
+        return std::nullopt;
+    }
+
+    QString fail(const QString &logged, const QString &shown) const
+    {
+        qCWarning(lcSettings).noquote() << "Settings not saved to" << fileName << "-" << logged;
+        return QStringLiteral("Settings not saved: ") + shown;
+    }
+
+    void report(const QString &reason)
+    {
+        QList<SettingsStore *> listeners;
+        {
+            std::lock_guard lock(mutex);
+            listeners = stores;
+        }
+        for (SettingsStore *store : std::as_const(listeners))
+            emit store->saveFailed(reason);
+    }
+
+    bool save()
+    {
+        const std::optional<QString> failure = writeUnwritten();
+        if (failure)
+            report(*failure);
+        return !failure;
     }
 };
 
 SettingsStore::SettingsStore(const QString &application)
-    : m_settings(storeFormat(), QSettings::UserScope, application, application)
+    : m_shared(Shared::of(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/' +
+                          application + u'/' + application + QStringLiteral(".conf")))
 {
-    // Each sync writes a new file and renames it over the old one (never rewrites in place), so
-    // the values of one save land together or not at all.
-    m_settings.setAtomicSyncRequired(true);
-    m_shared = Shared::of(m_settings.fileName(), m_settings.format());
-    // The main window is never deleted, so the end of the event loop is where saves are finished.
-    if (QCoreApplication *app = QCoreApplication::instance()) {
-        m_quitWatch = std::make_unique<QObject>();
-        QObject::connect(app, &QCoreApplication::aboutToQuit, m_quitWatch.get(), [this] { WaitForWrites(); });
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->stores.append(this);
     }
+    // The main window is never deleted, so the end of the event loop is where saves are finished.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { WaitForWrites(); });
 }
 
 SettingsStore::~SettingsStore()
 {
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->stores.removeAll(this);
+    }
     WaitForWrites();
 }
 
 QString SettingsStore::GetSetting(const QString &key, const QString &defaultValue) const
 {
-    {
-        std::lock_guard lock(m_shared->mutex);
-        const auto unwritten = m_shared->unwritten.constFind(key);
-        if (unwritten != m_shared->unwritten.cend())
-            return unwritten->value;
+    std::lock_guard lock(m_shared->mutex);
+    const QList<Shared::Unwritten> &unwritten = m_shared->unwritten;
+    for (auto it = unwritten.crbegin(); it != unwritten.crend(); ++it) {
+        if (it->key == key)
+            return it->value;
     }
-    m_settings.beginGroup(Section);
-    const QVariant value = m_settings.value(key);
-    m_settings.endGroup();
-    return value.isValid() ? value.toString() : defaultValue;
+    const auto stored = m_shared->stored.constFind(Section + key);
+    return stored != m_shared->stored.cend() ? stored->toString() : defaultValue;
 }
 
-void SettingsStore::SaveSetting(const QString &key, const QString &value)
+bool SettingsStore::SaveSetting(const QString &key, const QString &value)
 {
     WaitForWrites(); // a later save of the same key must not be overtaken
-    saveIfChanged(m_settings, {{key, value}});
+    m_shared->add({{key, value}});
+    return m_shared->save();
 }
 
-void SettingsStore::SaveSettings(const QList<std::pair<SettingKeys::Key, QString>> &values)
+bool SettingsStore::SaveSettings(const QList<std::pair<SettingKeys::Key, QString>> &values)
 {
     WaitForWrites();
-    Values named;
+    QList<std::pair<QString, QString>> named;
     for (const auto &[key, value] : values)
         named.append({key.name, value});
-    saveIfChanged(m_settings, named);
-}
-
-void SettingsStore::saveIfChanged(QSettings &settings, const Values &values)
-{
-    // Values the file already holds need no write: most lookups find the addresses unchanged, and
-    // each write costs two waits for the disk. A sync without changes only rereads an edited file.
-    settings.sync();
-    bool changed = false;
-    settings.beginGroup(Section);
-    for (const auto &[key, value] : values) {
-        const QVariant stored = settings.value(key);
-        if (stored.isValid() && stored.toString() == value)
-            continue;
-        settings.setValue(key, value);
-        changed = true;
-    }
-    settings.endGroup();
-    if (changed)
-        settings.sync();
+    m_shared->add(named);
+    return m_shared->save();
 }
 
 void SettingsStore::SaveSettingsInBackground(const QList<std::pair<SettingKeys::Key, QString>> &values)
 {
+    QList<std::pair<QString, QString>> named;
+    for (const auto &[key, value] : values)
+        named.append({key.name, value});
     Shared &shared = *m_shared;
-    {
-        std::lock_guard lock(shared.mutex);
-        ++shared.saves;
-        for (const auto &[key, value] : values) {
-            shared.unwritten.insert(key.name, {value, shared.saves});
-            shared.queued.append({key.name, value});
+    shared.add(named);
+    shared.writer.start([&shared] {
+        {
+            std::lock_guard lock(shared.mutex);
+            if (shared.taken == shared.saves)
+                return; // taken up by an earlier run: saves made while one is written go out together
         }
-    }
-    shared.writer.start([&shared] { writeQueued(shared); });
-}
-
-void SettingsStore::writeQueued(Shared &shared)
-{
-    Values values;
-    quint64 upTo = 0;
-    {
-        std::lock_guard lock(shared.mutex);
-        values.swap(shared.queued);
-        upTo = shared.saves;
-    }
-    if (values.isEmpty())
-        return; // taken by an earlier run: saves made while one is written go out together
-    // A second object on the same file shares its in-memory state with the stores' (under QSettings'
-    // own lock), so they read what this one wrote.
-    QSettings file(shared.fileName, shared.format);
-    file.setAtomicSyncRequired(true);
-    saveIfChanged(file, values);
-    std::lock_guard lock(shared.mutex);
-    shared.unwritten.removeIf([upTo](const auto &entry) { return entry.value().save <= upTo; });
+        shared.save();
+    });
 }
 
 void SettingsStore::WaitForWrites()
@@ -168,20 +292,22 @@ void SettingsStore::WaitForWrites()
 
 QStringList SettingsStore::keys() const
 {
-    m_settings.beginGroup(Section);
-    QStringList result = m_settings.childKeys();
-    m_settings.endGroup();
+    QStringList result;
     std::lock_guard lock(m_shared->mutex);
-    for (auto it = m_shared->unwritten.cbegin(); it != m_shared->unwritten.cend(); ++it) {
-        if (!result.contains(it.key()))
-            result.append(it.key());
+    for (auto it = m_shared->stored.cbegin(); it != m_shared->stored.cend(); ++it) {
+        if (it.key().startsWith(Section) && !it.key().sliced(Section.size()).contains(u'/'))
+            result.append(it.key().sliced(Section.size()));
+    }
+    for (const Shared::Unwritten &value : std::as_const(m_shared->unwritten)) {
+        if (!result.contains(value.key))
+            result.append(value.key);
     }
     return result;
 }
 
 QString SettingsStore::fileName() const
 {
-    return m_settings.fileName();
+    return m_shared->fileName;
 }
 
 std::optional<int> SettingsStore::toWholeNumber(const QString &text)

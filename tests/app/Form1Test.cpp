@@ -23,7 +23,9 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -83,6 +85,22 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!w.webBrowser()->Busy(), 5000);
         QCOMPARE(rig.server.requestsFor(PagePath).size(), 2);
         QCOMPARE(w.txtStatus->text(), QStringLiteral("Finished looking up IPs"));
+    }
+
+    void failedSaveIsShownInTheStatusLine()
+    {
+        Rig rig;
+        // A folder where the file belongs cannot be read, and so is never replaced.
+        const QString file = rig.temp.path() + QStringLiteral("/Netquill/Netquill.conf");
+        QVERIFY(QDir().mkpath(file));
+        Form1 &w = rig.load();
+        QVERIFY(rig.lookupFinished());
+        // The addresses are saved behind the lookup's status; their failure follows it.
+        QTRY_VERIFY2(w.txtStatus->text().startsWith(QStringLiteral("Error: Settings not saved: ")),
+                     qPrintable(w.txtStatus->text()));
+        QCOMPARE(w.Label1->text(), QStringLiteral("203.0.113.7"));
+        QCOMPARE(w.store().GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        QVERIFY(QFileInfo(file).isDir());
     }
 
     void restoreRunsTheChangeActions()

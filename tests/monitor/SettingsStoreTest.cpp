@@ -12,8 +12,11 @@
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 /// Puts a settings file in place in the given config folder, as a user or an earlier build left it.
@@ -33,6 +36,12 @@ QString readFromCopy(const QString &fileName, const SettingKeys::Key &key)
     if (!file.open(QIODevice::ReadOnly) || !placeStoreFile(fresh.path(), file.readAll()))
         return QStringLiteral("(no copy)");
     return SettingsStore(QStringLiteral("Netquill")).GetSetting(key);
+}
+
+QByteArray contents(const QString &fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 } // namespace
 
@@ -88,6 +97,11 @@ private slots:
         QCOMPARE(store.GetSetting(SettingKeys::OldExternal), value);
         QCOMPARE(store.keys(), QStringList{QStringLiteral("OldExternal")});
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), value);
+        // Earlier builds and other tools read the file with QSettings' own INI reader.
+        QCOMPARE(QSettings(store.fileName(), QSettings::IniFormat)
+                     .value(QStringLiteral("Settings/OldExternal"))
+                     .toString(),
+                 value);
 
         // A file that earlier builds wrote through QSettings' own INI writer reads the same.
         QTemporaryDir legacyDir;
@@ -125,6 +139,90 @@ private slots:
         store.SaveSetting(SettingKeys::Refresh, QStringLiteral("1")); // rewrites the whole file
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::EmailFrom), expected);
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::Refresh), QStringLiteral("1"));
+    }
+
+    void failedSaveKeepsTheFileAndTheValue_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("room"); // bytes a file may have
+        QByteArray small(
+            "[Settings]\nOldExternal=203.0.113.7\nOldInternal=10.0.0.5\nstrServer=mail.example.org\n"
+            "strPort=587\nstrEmailTo=me@example.org\nipSources=http://a.example/ip\nrefresh=0\n");
+        QByteArray large("[Settings]\nOldExternal=203.0.113.7\nrefresh=0\n");
+        for (int i = 0; i < 110; ++i)
+            large += "k" + QByteArray::number(i) + '=' + QByteArray(80, 'x') + '\n';
+        QTest::newRow("small file, room for 57 bytes") << small << 57;
+        QTest::newRow("9 KB file, room for 4096 bytes") << large << 4096;
+    }
+    void failedSaveKeepsTheFileAndTheValue()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, room);
+        TempSettings temp;
+        QVERIFY(placeStoreFile(temp.path(), file));
+        const QString fileName = temp.path() + QStringLiteral("/Netquill/Netquill.conf");
+        QProcess writer;
+        writer.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/settings_writer"));
+        writer.setArguments({QStringLiteral("--limit"), QString::number(room), QStringLiteral("OldExternal"),
+                             QStringLiteral("198.51.100.99")});
+        writer.start();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                writer.waitForReadyRead(100);
+                return writer.canReadLine();
+            },
+            10000));
+        // Reported as failed, the value still answered, the old file there byte for byte.
+        QCOMPARE(QString::fromUtf8(writer.readLine()).trimmed(),
+                 QStringLiteral("failed|198.51.100.99|Settings not saved: ") +
+                     QString::fromLocal8Bit(std::strerror(EFBIG)));
+        QCOMPARE(contents(fileName), file);
+        QCOMPARE(QDir(temp.path() + QStringLiteral("/Netquill")).entryList(QDir::Files),
+                 QStringList{QStringLiteral("Netquill.conf")});
+        // The next save, with room again, writes the kept value too.
+        writer.write("\n");
+        QVERIFY(writer.waitForFinished(10000));
+        QCOMPARE(writer.exitCode(), 0);
+        QCOMPARE(readFromCopy(fileName, SettingKeys::OldExternal), QStringLiteral("198.51.100.99"));
+        QCOMPARE(readFromCopy(fileName, SettingKeys::Refresh), QStringLiteral("1"));
+        QSettings::SettingsMap expected = SettingsFileFormat::parse(file);
+        expected.insert(QStringLiteral("Settings/OldExternal"), QStringLiteral("198.51.100.99"));
+        expected.insert(QStringLiteral("Settings/refresh"), QStringLiteral("1"));
+        QCOMPARE(SettingsFileFormat::parse(contents(fileName)), expected);
+    }
+
+    void largeFile_data()
+    {
+        QTest::addColumn<int>("mebibytes");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("2 MiB, every key kept") << 2 << true;
+        QTest::newRow("17 MiB, not rewritten") << 17 << false;
+    }
+    void largeFile()
+    {
+        QFETCH(int, mebibytes);
+        QFETCH(bool, saved);
+        // A long hand-made source list, and the mail settings after it.
+        QByteArray file("[Settings]\nipSources=");
+        for (int i = 0; file.size() < mebibytes << 20; ++i)
+            file += "http://203.0.113.1/ip/" + QByteArray::number(i) + ',';
+        file += "\nstrServer=mail.example.org\nstrEmailTo=me@example.org\n";
+        TempSettings temp;
+        QVERIFY(placeStoreFile(temp.path(), file));
+        SettingsStore store(QStringLiteral("Netquill"));
+        QSignalSpy failed(&store, &SettingsStore::saveFailed);
+        QCOMPARE(store.SaveSetting(SettingKeys::Refresh, QStringLiteral("1")), saved);
+        QCOMPARE(failed.count(), saved ? 0 : 1);
+        QCOMPARE(store.GetSetting(SettingKeys::Refresh), QStringLiteral("1"));
+        if (!saved) {
+            QCOMPARE(contents(store.fileName()), file);
+            return;
+        }
+        QSettings::SettingsMap expected = SettingsFileFormat::parse(file);
+        expected.insert(QStringLiteral("Settings/refresh"), QStringLiteral("1"));
+        QCOMPARE(SettingsFileFormat::parse(contents(store.fileName())), expected);
+        QCOMPARE(store.GetSetting(SettingKeys::IpSources),
+                 expected.value(QStringLiteral("Settings/ipSources")));
     }
 
     void strayKeySlashesReadAsQSettingsSpellsThem()

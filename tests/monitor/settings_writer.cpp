@@ -4,6 +4,9 @@
 // at once; the store is never deleted (as the main window's is not), then the process is killed.
 // --background-loop: saves the pair 0 (203.0.113.0, 10.0.0.0), prints "ready", then saves pair after
 // pair in the background until it is killed.
+// --limit <bytes> <key> <value>: saves one setting with files limited to that size (a nearly full
+// disk), prints "saved" or "failed", what GetSetting then answers and the reported reason, waits for a
+// line on standard input, lifts the limit, saves refresh=1 and exits with 0 when that save succeeded.
 #include "SettingsStore.h"
 
 #include <QCoreApplication>
@@ -11,6 +14,9 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <iostream>
+#include <string>
+#include <sys/resource.h>
 
 namespace {
 QList<std::pair<SettingKeys::Key, QString>> pair(const QString &external, const QString &internal)
@@ -44,6 +50,25 @@ int main(int argc, char **argv)
                 pair(QStringLiteral("203.0.113.") + n, QStringLiteral("10.0.0.") + n));
             QThread::msleep(1);
         }
+    }
+    if (argc == 5 && mode == "--limit") {
+        // A write beyond the limit then fails with EFBIG instead of killing the process.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit unlimited{};
+        getrlimit(RLIMIT_FSIZE, &unlimited);
+        const rlimit limited{rlim_t(QByteArray(argv[2]).toULongLong()), unlimited.rlim_max};
+        if (setrlimit(RLIMIT_FSIZE, &limited) != 0)
+            return 2;
+        QString reason;
+        QObject::connect(&store, &SettingsStore::saveFailed, [&](const QString &text) { reason = text; });
+        const QString key = QString::fromUtf8(argv[3]);
+        const bool saved = store.SaveSetting(key, QString::fromUtf8(argv[4]));
+        std::cout << (saved ? "saved|" : "failed|") << store.GetSetting(key, QString()).toStdString() << '|'
+                  << reason.toStdString() << std::endl;
+        std::string line;
+        std::getline(std::cin, line);
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        return store.SaveSetting(QStringLiteral("refresh"), QStringLiteral("1")) ? 0 : 3;
     }
     if (argc == 4 && mode == "--both")
         store.SaveSettings(pair(QString::fromUtf8(argv[2]), QString::fromUtf8(argv[3])));
