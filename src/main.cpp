@@ -1,3 +1,5 @@
+#include "Form1.h"
+#include "TerminationSignals.h"
 #include "frmSplash.h"
 
 #include <QApplication>
@@ -20,5 +22,14 @@ int main(int argc, char **argv)
     frmSplash splash;
     splash.Form_Load();
     splash.show();
+    // SIGTERM (a log-out, systemd, kill) and SIGINT end the program through the event loop, so that
+    // saves are finished and the windows go before the application object.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::requested, &app, [&splash] {
+        if (Form1 *window = splash.mainWindow())
+            window->EndForSignal();
+        else
+            QCoreApplication::exit(0);
+    });
     return app.exec();
 }

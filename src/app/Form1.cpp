@@ -115,8 +115,9 @@ Form1::Form1(QWidget *parent)
     connect(Check3, &QCheckBox::stateChanged, this, &Form1::Check3_Click);
     connect(cmbRefresh, &QComboBox::currentIndexChanged, this, &Form1::cmbRefresh_Click);
 
-    // A session that ends closes every window the way the close box does.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { close(); });
+    // The desktop session is about to end: what is being saved reaches the disk, but the program
+    // stays, as the session manager may still cancel; if not, it ends the program with SIGTERM.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { m_store->WaitForWrites(); });
 }
 
 Form1::~Form1()
@@ -445,4 +446,16 @@ void Form1::Form_Unload()
         modSkin::Engine()->Stop();
     emit programEnding();
     m_endProgram();
+}
+
+void Form1::EndForSignal()
+{
+    if (m_session->state() == SmtpSession::State::Idle) {
+        m_endProgram();
+        return;
+    }
+    // The notice is sent or given up within this moment; either way its pending mark is right.
+    constexpr int MailMomentMs = 5000;
+    connect(m_session, &SmtpSession::finished, this, [this] { m_endProgram(); });
+    QTimer::singleShot(MailMomentMs, this, [this] { m_endProgram(); });
 }

@@ -71,6 +71,9 @@ public:
     /// Opens the tray menu at the cursor; the tray's left and right clicks land here.
     void ShowTrayMenu();
 
+    /// Ends the program for SIGTERM or SIGINT: a mail session still running gets a bounded moment
+    /// to finish, then the program ends whatever windows are open. Settings are saved on the way out.
+    void EndForSignal();
     /// How the program ends; tests replace it to watch the end instead of quitting.
     void setEndProgram(std::function<void()> end) { m_endProgram = std::move(end); }
     /// The start-up window, unloaded with the others when this window closes.

@@ -31,6 +31,11 @@ frmSplash::frmSplash(QWidget *parent)
     ScreenCentre::place(this);
 }
 
+frmSplash::~frmSplash()
+{
+    delete m_main;
+}
+
 Form1 *frmSplash::mainWindow() const
 {
     return m_main;

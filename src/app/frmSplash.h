@@ -16,6 +16,8 @@ class frmSplash : public QWidget {
     Q_OBJECT
 public:
     explicit frmSplash(QWidget *parent = nullptr);
+    /// Deletes the main window first: it uses the skin this window hosts.
+    ~frmSplash() override;
 
     void Form_Load();
     void Timer2_Timer();

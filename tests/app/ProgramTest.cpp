@@ -61,10 +61,14 @@ private slots:
 
         QCOMPARE(smtp.messageCount(), 1);
         QCOMPARE(program.state(), QProcess::Running);
+        // SIGTERM right after the message: the program ends cleanly, and the notice counts as sent.
+        program.terminate();
+        QVERIFY(program.waitForFinished(15000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
         SettingsStore store(QStringLiteral("Netquill"));
         QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("127.0.0.1"));
-
-        stopProcess(program);
+        QCOMPARE(store.GetSetting(SettingKeys::NotifyPending), QStringLiteral("0"));
     }
 };
 
