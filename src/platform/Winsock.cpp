@@ -22,10 +22,21 @@ void Winsock::attachSocket(Tls tls)
     connect(m_socket, &QTcpSocket::readyRead, this, [this] { emit DataArrival(m_socket->bytesAvailable()); });
     connect(m_socket, &QTcpSocket::disconnected, this, &Winsock::Closed);
     connect(m_socket, &QTcpSocket::connected, this, [this] {
-        if (m_tls == Tls::AtOnce)
+        // Commands are short and each waits for its reply; Nagle's algorithm would hold a command
+        // written while the one before is still unacknowledged (the message's terminator).
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        if (m_tls == Tls::AtOnce) {
             m_handshaking = true;
-        else
-            emit Connected();
+            return;
+        }
+        QTcpSocket *socket = m_socket;
+        emit Connected();
+        // A server speaks first, as soon as it accepts. When this notice came late (the window was
+        // busy drawing), what it said is here already: it is read now, not after the repaints the
+        // handlers have just asked for.
+        if (m_socket == socket && socket->state() == QAbstractSocket::ConnectedState &&
+            socket->bytesAvailable() == 0)
+            socket->waitForReadyRead(0);
     });
     if (!ssl)
         return;
@@ -129,8 +140,12 @@ bool Winsock::Connect()
 
 void Winsock::SendData(const QString &text)
 {
-    if (m_socket->state() == QAbstractSocket::ConnectedState)
-        m_socket->write(text.toLatin1());
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    m_socket->write(text.toLatin1());
+    // Out at once: left to the event loop, the bytes would wait behind whatever is queued before the
+    // socket's next write notice (a repaint of the window, say).
+    m_socket->flush();
 }
 
 QString Winsock::GetData()
