@@ -6,6 +6,18 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <poll.h>
+
+namespace {
+// Whether the system holds received bytes (or the peer's close) that the socket has not read yet.
+// Asked first so that the read below never waits, nor reports a time-out as the socket's error.
+bool DataWaiting(const QTcpSocket &socket)
+{
+    pollfd entry{static_cast<int>(socket.socketDescriptor()), POLLIN, 0};
+    return entry.fd >= 0 && ::poll(&entry, 1, 0) == 1 && (entry.revents & (POLLIN | POLLHUP)) != 0;
+}
+} // namespace
+
 Winsock::Winsock(QObject *parent) : QObject(parent)
 {
     attachSocket();
@@ -35,7 +47,7 @@ void Winsock::attachSocket(Tls tls)
         // busy drawing), what it said is here already: it is read now, not after the repaints the
         // handlers have just asked for.
         if (m_socket == socket && socket->state() == QAbstractSocket::ConnectedState &&
-            socket->bytesAvailable() == 0)
+            socket->bytesAvailable() == 0 && DataWaiting(*socket))
             socket->waitForReadyRead(0);
     });
     if (!ssl)
