@@ -6,6 +6,18 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <poll.h>
+
+namespace {
+// Whether the system holds received bytes (or the peer's close) that the socket has not read yet.
+// Asked first so that the read below never waits, nor reports a time-out as the socket's error.
+bool DataWaiting(const QTcpSocket &socket)
+{
+    pollfd entry{static_cast<int>(socket.socketDescriptor()), POLLIN, 0};
+    return entry.fd >= 0 && ::poll(&entry, 1, 0) == 1 && (entry.revents & (POLLIN | POLLHUP)) != 0;
+}
+} // namespace
+
 Winsock::Winsock(QObject *parent) : QObject(parent)
 {
     attachSocket();
@@ -22,10 +34,21 @@ void Winsock::attachSocket(Tls tls)
     connect(m_socket, &QTcpSocket::readyRead, this, [this] { emit DataArrival(m_socket->bytesAvailable()); });
     connect(m_socket, &QTcpSocket::disconnected, this, &Winsock::Closed);
     connect(m_socket, &QTcpSocket::connected, this, [this] {
-        if (m_tls == Tls::AtOnce)
+        // Commands are short and each waits for its reply; Nagle's algorithm would hold a command
+        // written while the one before is still unacknowledged (the message's terminator).
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        if (m_tls == Tls::AtOnce) {
             m_handshaking = true;
-        else
-            emit Connected();
+            return;
+        }
+        QTcpSocket *socket = m_socket;
+        emit Connected();
+        // A server speaks first, as soon as it accepts. When this notice came late (the window was
+        // busy drawing), what it said is here already: it is read now, not after the repaints the
+        // handlers have just asked for.
+        if (m_socket == socket && socket->state() == QAbstractSocket::ConnectedState &&
+            socket->bytesAvailable() == 0 && DataWaiting(*socket))
+            socket->waitForReadyRead(0);
     });
     if (!ssl)
         return;
@@ -129,8 +152,12 @@ bool Winsock::Connect()
 
 void Winsock::SendData(const QString &text)
 {
-    if (m_socket->state() == QAbstractSocket::ConnectedState)
-        m_socket->write(text.toLatin1());
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    m_socket->write(text.toLatin1());
+    // Out at once: left to the event loop, the bytes would wait behind whatever is queued before the
+    // socket's next write notice (a repaint of the window, say).
+    m_socket->flush();
 }
 
 QString Winsock::GetData()

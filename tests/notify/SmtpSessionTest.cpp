@@ -5,6 +5,9 @@
 #include "TestMain.h"
 #include "Winsock.h"
 
+#include <QDeadlineTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 namespace {
@@ -80,6 +83,7 @@ private slots:
     void addressEditedMidSession();
     void replyLimit_data();
     void replyLimit();
+    void nothingWaitsForTheEventLoop();
 };
 
 void SmtpSessionTest::validation_data()
@@ -517,6 +521,57 @@ void SmtpSessionTest::replyLimit()
     smtp.setReply(ScriptedSmtpServer::Greeting, "220 again\r\n");
     rig.session.Send();
     QTRY_COMPARE_WITH_TIMEOUT(rig.last(), QStringLiteral("Message Sent"), 5000);
+}
+
+// In the program the session shares its thread with the windows: whatever waits for the next turn of
+// the event loop waits behind the repaints that the status texts and everything else have queued. A
+// queued call stands in for them here, and the peer reads the wire without letting the client run.
+void SmtpSessionTest::nothingWaitsForTheEventLoop()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    Rig rig(server.serverPort(), QuietTick);
+    QTcpSocket *peer = nullptr;
+    // Whether the peer finds text ending so on the wire without the client's event loop running.
+    auto onWire = [&peer](const QByteArray &ending) {
+        QByteArray wire;
+        const QDeadlineTimer deadline(2000);
+        while (!wire.endsWith(ending) && peer->waitForReadyRead(int(deadline.remainingTime())))
+            wire += peer->readAll();
+        return wire.endsWith(ending);
+    };
+    const QHash<SmtpSession::State, QByteArray> reply = {
+        {SmtpSession::State::AwaitHelo, "250 hello\r\n"},
+        {SmtpSession::State::AwaitMailFrom, "250 ok\r\n"},
+        {SmtpSession::State::AwaitRcptTo, "250 ok\r\n"},
+        {SmtpSession::State::AwaitDataGo, "354 go on\r\n"},
+        {SmtpSession::State::AwaitAccepted, "250 queued\r\n"}};
+    bool loopTurned = false;
+    QStringList late; // what was not on the wire when its state began
+    QObject::connect(&rig.session, &SmtpSession::stateChanged, [&](SmtpSession::State state) {
+        if (state == SmtpSession::State::AwaitGreeting)
+            QMetaObject::invokeMethod(
+                &server, [&loopTurned] { loopTurned = true; }, Qt::QueuedConnection);
+        if (state == SmtpSession::State::AwaitHelo && loopTurned)
+            late << "greeting read after queued work";
+        if (state == SmtpSession::State::Idle && !onWire("QUIT\r\n")) {
+            late << "QUIT";
+        } else if (reply.contains(state)) {
+            if (!onWire(state == SmtpSession::State::AwaitAccepted ? "\r\n.\r\n" : "\r\n"))
+                late << QVariant::fromValue(state).toString();
+            peer->write(reply.value(state));
+            QVERIFY(peer->waitForBytesWritten(2000));
+        }
+    });
+
+    rig.session.Send();
+    // The server greets at once, before the client has handled its connection.
+    QVERIFY(server.waitForNewConnection(5000));
+    peer = server.nextPendingConnection();
+    peer->write("220 ready\r\n");
+    QVERIFY(peer->waitForBytesWritten(2000));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.last(), QStringLiteral("Message Sent"), 5000);
+    QCOMPARE(late, QStringList());
 }
 
 NETQUILL_TEST(SmtpSessionTest)
