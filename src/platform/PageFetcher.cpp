@@ -1,5 +1,6 @@
 #include "PageFetcher.h"
 
+#include "LookupLog.h"
 #include "PageBody.h"
 #include "PlainBody.h"
 
@@ -25,9 +26,11 @@ PageFetcher::PageFetcher(QObject *parent)
     // Each lookup must reach the page's own server: no application-wide proxy, no cache, no cookies.
     m_network->setProxy(QNetworkProxy::NoProxy);
     m_timer->setSingleShot(true);
-    connect(m_timer, &QTimer::timeout, this, [this] { complete(true); });
+    connect(m_timer, &QTimer::timeout, this,
+            [this] { fail(QStringLiteral("no answer within %1 ms").arg(m_timeoutMs)); });
     m_parseTimer->setSingleShot(true);
-    connect(m_parseTimer, &QTimer::timeout, this, [this] { complete(true); });
+    connect(m_parseTimer, &QTimer::timeout, this,
+            [this] { fail(QStringLiteral("the parser took longer than %1 ms").arg(m_parseTimeMs)); });
 }
 
 bool PageFetcher::IsCutOff(const QByteArray &contentLength, bool encoded, qint64 received)
@@ -72,6 +75,7 @@ void PageFetcher::Navigate(const QUrl &url, Body body)
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(MaxRedirects);
 
     m_reply = m_network->get(request);
     // Backpressure: the network layer stops reading once it holds more than we would accept.
@@ -86,7 +90,7 @@ void PageFetcher::readBody()
 {
     m_received += m_reply->readAll();
     if (m_received.size() > bodyLimit())
-        complete(true);
+        fail(QStringLiteral("the page is longer than %1 bytes").arg(bodyLimit()));
 }
 
 void PageFetcher::replyFinished()
@@ -95,10 +99,21 @@ void PageFetcher::replyFinished()
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // A final 3xx (a redirect not followed) carries no page either.
     const bool badStatus = status.isValid() && (status.toInt() < 200 || status.toInt() > 299);
-    if (m_reply->error() != QNetworkReply::NoError || badStatus || m_received.size() > bodyLimit() ||
-        IsCutOff(m_reply->rawHeader("Content-Length"), m_reply->hasRawHeader("Content-Encoding"),
+    if (m_reply->error() != QNetworkReply::NoError) {
+        fail(m_reply->errorString());
+        return;
+    }
+    if (badStatus) {
+        fail(QStringLiteral("HTTP status %1").arg(status.toInt()));
+        return;
+    }
+    if (m_received.size() > bodyLimit()) {
+        fail(QStringLiteral("the page is longer than %1 bytes").arg(bodyLimit()));
+        return;
+    }
+    if (IsCutOff(m_reply->rawHeader("Content-Length"), m_reply->hasRawHeader("Content-Encoding"),
                  m_received.size())) {
-        complete(true);
+        fail(QStringLiteral("the page is shorter than its Content-Length"));
         return;
     }
     m_finalUrl = m_reply->url();
@@ -128,16 +143,17 @@ void PageFetcher::parse(const QByteArray &utf8Document)
         setrlimit(RLIMIT_AS, &limit);
     });
 #endif
-    const qint64 maxOutput = std::max<qint64>(16 * m_maxBodyBytes, 1024 * 1024);
-    connect(m_parser, &QProcess::readyReadStandardOutput, this, [this, maxOutput] {
+    connect(m_parser, &QProcess::readyReadStandardOutput, this, [this] {
         m_parsed += m_parser->readAllStandardOutput();
-        if (m_parsed.size() > maxOutput)
-            complete(true);
+        // Stopped at once: the parser can write far more than it was given.
+        if (m_parsed.size() > m_maxBodyBytes)
+            fail(QStringLiteral("the parsed body is longer than %1 bytes").arg(m_maxBodyBytes));
     });
     connect(m_parser, &QProcess::finished, this, &PageFetcher::parseFinished);
     connect(m_parser, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
-            complete(true);
+            fail(QStringLiteral("the parser %1 did not start: %2")
+                     .arg(m_parserProgram, m_parser->errorString()));
     });
     m_parser->start(m_parserProgram, m_parserArguments);
     if (!m_parser)
@@ -150,8 +166,13 @@ void PageFetcher::parse(const QByteArray &utf8Document)
 void PageFetcher::parseFinished()
 {
     m_parsed += m_parser->readAllStandardOutput();
-    const bool ok = m_parser->exitStatus() == QProcess::NormalExit && m_parser->exitCode() == 0;
-    complete(!ok, ok ? QString::fromUtf8(m_parsed) : QString());
+    if (m_parser->exitStatus() != QProcess::NormalExit || m_parser->exitCode() != 0) {
+        fail(m_parser->exitStatus() == QProcess::NormalExit
+                 ? QStringLiteral("the parser ended with status %1").arg(m_parser->exitCode())
+                 : QStringLiteral("the parser crashed or was stopped (out of memory?)"));
+        return;
+    }
+    complete(false, QString::fromUtf8(m_parsed));
 }
 
 void PageFetcher::dropReply()
@@ -184,10 +205,24 @@ void PageFetcher::stopParser()
     parser->kill();
 }
 
+void PageFetcher::fail(const QString &cause)
+{
+    if (!Busy())
+        return;
+    qCWarning(lcLookup).noquote() << "fetch of" << m_requested.toDisplayString() << "failed:" << cause;
+    complete(true);
+}
+
 void PageFetcher::complete(bool failed, const QString &body)
 {
     if (!Busy())
         return;
+    // The page is bounded, and so is what is made of it: markup the parser completes, or '>' written
+    // out as "&gt;", can be several times the page.
+    if (!failed && body.size() > m_maxBodyBytes) {
+        fail(QStringLiteral("the body is longer than %1 characters").arg(m_maxBodyBytes));
+        return;
+    }
     m_timer->stop();
     dropReply();
     stopParser();
