@@ -155,7 +155,9 @@ void PageFetcher::parse(const QByteArray &utf8Document)
             fail(QStringLiteral("the parser %1 did not start: %2")
                      .arg(m_parserProgram, m_parser->errorString()));
     });
-    m_parser->start(m_parserProgram, m_parserArguments);
+    // The parser stops on its own past the bound; the output is checked here all the same.
+    m_parser->start(m_parserProgram,
+                    m_parserArguments + QStringList{QStringLiteral("--max-bytes=%1").arg(m_maxBodyBytes)});
     if (!m_parser)
         return; // failed to start and already completed
     m_parser->write(utf8Document);
@@ -166,10 +168,16 @@ void PageFetcher::parse(const QByteArray &utf8Document)
 void PageFetcher::parseFinished()
 {
     m_parsed += m_parser->readAllStandardOutput();
-    if (m_parser->exitStatus() != QProcess::NormalExit || m_parser->exitCode() != 0) {
-        fail(m_parser->exitStatus() == QProcess::NormalExit
-                 ? QStringLiteral("the parser ended with status %1").arg(m_parser->exitCode())
-                 : QStringLiteral("the parser crashed or was stopped (out of memory?)"));
+    if (m_parser->exitStatus() != QProcess::NormalExit) {
+        fail(QStringLiteral("the parser crashed or was stopped (out of memory?)"));
+        return;
+    }
+    if (m_parser->exitCode() == ParserOverBound) {
+        fail(QStringLiteral("the parsed body is longer than %1 bytes").arg(m_maxBodyBytes));
+        return;
+    }
+    if (m_parser->exitCode() != 0) {
+        fail(QStringLiteral("the parser ended with status %1").arg(m_parser->exitCode()));
         return;
     }
     complete(false, QString::fromUtf8(m_parsed));

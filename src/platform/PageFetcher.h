@@ -52,7 +52,8 @@ public:
     qint64 maxBodyBytes() const { return m_maxBodyBytes; }
 
     /// The parser program and its arguments; it reads the page on standard input and writes the
-    /// body's inner HTML. Tests put misbehaving parsers here.
+    /// body's inner HTML. "--max-bytes=N" follows the arguments: past N bytes of output it may end
+    /// with status ParserOverBound instead. Tests put misbehaving parsers here.
     void setParser(const QString &program, const QStringList &arguments = {});
     /// Limits for one parse: wall-clock time and address space.
     void setParseLimits(int milliseconds, qint64 memoryBytes);
@@ -69,6 +70,7 @@ public:
     /// A bare address is a few dozen bytes; anything near this is not one.
     static constexpr qint64 MaxPlainTextBytes = 1024;
     static constexpr int DefaultParseTimeMs = 3000;
+    static constexpr int ParserOverBound = 2;
     static constexpr qint64 DefaultParseMemoryBytes = 256 * 1024 * 1024;
 
 signals:
