@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include "AddRemove.h"
+#include "DnsConverter.h"
 #include "ExternalIpPage.h"
 #include "Form2.h"
 #include "Form8.h"
@@ -18,7 +19,6 @@
 #include "StartupCommand.h"
 #include "WebsiteModule.h"
 #include "Winsock.h"
-#include "clsIPResolve.h"
 #include "frmAbout.h"
 #include "frmConfigure.h"
 #include "frmSources.h"
@@ -91,6 +91,12 @@ Form1::Form1(QWidget *parent)
         if (!shown && !isVisible() && !m_closing && m_tray->isAdded())
             showMinimized();
     });
+
+    m_converter = new DnsConverter(this);
+    connect(m_converter, &DnsConverter::converted, this,
+            [this](DnsConverter::Direction direction, const QString &result) {
+                (direction == DnsConverter::Direction::AddressToName ? Text2 : Text1)->setText(result);
+            });
 
     timRefresh = new QTimer(this);
     timRefresh->setInterval(1000);
@@ -296,15 +302,16 @@ void Form1::Command3_Click()
     }
 }
 
-// A conversion blocks until the resolver answers; a failure clears the other box.
+// The result replaces the other box's text when the resolver answers, and a failure clears it; the
+// window goes on meanwhile.
 void Form1::cmdConvert_Click()
 {
-    Text2->setText(clsIPResolve().AddressToName(Text1->text()));
+    m_converter->convert(DnsConverter::Direction::AddressToName, Text1->text());
 }
 
 void Form1::cmdConvert2_Click()
 {
-    Text1->setText(clsIPResolve().NameToAddress(Text2->text()));
+    m_converter->convert(DnsConverter::Direction::NameToAddress, Text2->text());
 }
 
 void Form1::cmdWhois_Click()

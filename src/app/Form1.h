@@ -14,6 +14,7 @@
 #include <memory>
 
 class AddRemove;
+class DnsConverter;
 class LookupCycle;
 class MailPassword;
 class NotificationBacklog;
@@ -100,6 +101,8 @@ public:
     void setHelpFolder(const QString &folder) { m_helpFolder = folder; }
     bool hasRegistry() const { return m_addRemove != nullptr; }
     QWidget *whoisWindow() const { return m_whois; }
+    /// The DNS converter's lookups, answered off the user-interface thread.
+    DnsConverter *converter() { return m_converter; }
 
     /// The whois query taken from Text3 by the last "Whois"; the whois window runs it when it loads.
     QString strWhoisQuery;
@@ -182,6 +185,7 @@ private:
     RefreshSchedule m_schedule;
     std::unique_ptr<AddRemove> m_addRemove;
     LookupCycle *m_lookup = nullptr;
+    DnsConverter *m_converter = nullptr;
     SmtpSession *m_session = nullptr;
     MailPassword *m_password = nullptr;       // the mail login's password, in the keyring
     NotificationBacklog *m_backlog = nullptr; // a change notification not yet delivered

@@ -1,6 +1,7 @@
 #include "LookupCycle.h"
 
 #include "IpSourceList.h"
+#include "LookupLog.h"
 #include "PageFetcher.h"
 #include "SettingsStore.h"
 #include "SourceAnswer.h"
@@ -47,9 +48,17 @@ void LookupCycle::DownloadComplete()
     const IpSource source = m_chain.at(m_asking);
     const SourceAnswer::Result answer = SourceAnswer::judge(source, *m_fetcher);
     if (answer.verdict != SourceAnswer::Verdict::Address) {
-        // A completion at another location is no answer, but no failure either: on its own it changes
-        // nothing, as with the product's page alone.
-        m_anyFailed = m_anyFailed || answer.verdict != SourceAnswer::Verdict::Elsewhere;
+        // The product's page completing at another location is no answer, but no failure either: on its
+        // own it changes nothing, as with the product's page alone.
+        const bool failed = answer.verdict != SourceAnswer::Verdict::Elsewhere;
+        m_anyFailed = m_anyFailed || failed;
+        if (answer.verdict == SourceAnswer::Verdict::NotAnAddress)
+            qCWarning(lcLookup) << source.displayName()
+                                << "answered no address:" << m_fetcher->BodyInnerHTML().trimmed().left(40);
+        else if (failed)
+            qCWarning(lcLookup) << source.displayName()
+                                << (m_fetcher->Failed() ? "could not be fetched"
+                                                        : "answered an empty page or one reporting an error");
         if (++m_asking < m_chain.size()) {
             askNext();
             return;

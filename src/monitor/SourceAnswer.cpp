@@ -2,15 +2,6 @@
 
 #include <QHostAddress>
 
-namespace {
-// Where a source's own answer ends up: the same URL, letter case of scheme and host aside.
-bool sameLocation(const QUrl &a, const QUrl &b)
-{
-    const auto form = QUrl::StripTrailingSlash | QUrl::NormalizePathSegments;
-    return a.adjusted(form) == b.adjusted(form);
-}
-} // namespace
-
 PageFetcher::Body SourceAnswer::bodyFor(const IpSource &source)
 {
     return source.productPage ? PageFetcher::Body::Html : PageFetcher::Body::PlainText;
@@ -28,8 +19,8 @@ SourceAnswer::Result SourceAnswer::judge(const IpSource &source, const PageFetch
             return {Verdict::Failed, {}};
         return {Verdict::Address, pageText};
     }
-    if (!sameLocation(fetcher.LocationURL(), source.url))
-        return {Verdict::Elsewhere, {}};
+    // A service's fetcher asks nothing but the service, so whatever it completed with is the service's
+    // answer, also where the service redirected it to.
     if (fetcher.Failed())
         return {Verdict::Failed, {}};
     const QString text = fetcher.BodyInnerHTML().trimmed();

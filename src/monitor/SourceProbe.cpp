@@ -1,12 +1,9 @@
 #include "SourceProbe.h"
 
+#include "LookupLog.h"
 #include "PageFetcher.h"
 
-#include <QLoggingCategory>
-
 namespace {
-Q_LOGGING_CATEGORY(lcProbe, "netquill.lookup")
-
 QString reasonFor(SourceAnswer::Verdict verdict, const PageFetcher &fetcher)
 {
     constexpr qsizetype shown = 40;
@@ -58,7 +55,7 @@ void SourceProbe::start(const QList<IpSource> &sources)
             const SourceAnswer::Result answer = SourceAnswer::judge(source, *fetcher);
             const Outcome outcome{answer, m_clock.elapsed(), reasonFor(answer.verdict, *fetcher)};
             if (!outcome.reason.isEmpty())
-                qCWarning(lcProbe) << "test of" << source.url.toDisplayString()
+                qCWarning(lcLookup) << "test of" << source.url.toDisplayString()
                                    << "gave no address:" << outcome.reason;
             emit answered(index, outcome);
             if (--m_pending == 0)

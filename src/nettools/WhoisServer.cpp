@@ -1,5 +1,7 @@
 #include "WhoisServer.h"
 
+#include "NettoolsLog.h"
+
 #include <netquill/BuildIdentity.h>
 
 #include <QUrl>
@@ -26,8 +28,8 @@ WhoisServer::Endpoint WhoisServer::current()
     if (!configured.isEmpty()) {
         if (const auto custom = parse(configured))
             return *custom;
-        qWarning("NETQUILL_WHOIS_HOST=\"%s\" is not a host or host:port; using %s", qPrintable(configured),
-                 BuildIdentity::WhoisHost);
+        qCWarning(lcNettools, "NETQUILL_WHOIS_HOST=\"%s\" is not a host or host:port; using %s",
+                  qPrintable(configured), BuildIdentity::WhoisHost);
     }
     // A build setting that is no host leaves the host empty: the window then connects nowhere.
     return parse(QString::fromUtf8(BuildIdentity::WhoisHost)).value_or(Endpoint{});

@@ -1,9 +1,13 @@
 #include "clsIPResolve.h"
 
+#include "NettoolsLog.h"
+
 #include <QList>
 #include <QStringList>
 #include <QtEndian>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -35,6 +39,26 @@ std::optional<int> addressPart(const QString &part)
     if (!ok || value > 255)
         return std::nullopt;
     return value;
+}
+
+/// Typed text as a log shows it: cut short when long.
+QString shown(const QString &text)
+{
+    constexpr qsizetype MaxShown = 80;
+    return text.size() > MaxShown ? text.left(MaxShown) + QStringLiteral("...") : text;
+}
+
+QString lookupError(int code)
+{
+    if (code == 0)
+        return QStringLiteral("the resolver gave no entry");
+#ifdef Q_OS_WIN
+    return QStringLiteral("resolver error %1").arg(code);
+#else
+    if (code == EAI_SYSTEM)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return QString::fromLocal8Bit(gai_strerror(code));
+#endif
 }
 } // namespace
 
@@ -111,11 +135,11 @@ QString clsIPResolve::TrimAtNul(const QString &text)
 
 QString clsIPResolve::LookupNameByAddress(const QString &text) const
 {
-    if (!IsDottedAddress(text))
+    const auto value = IsDottedAddress(text) ? DottedToLong(text) : std::nullopt;
+    if (!value) {
+        qCWarning(lcNettools) << "no name looked up for" << shown(text) << "- not a dotted IPv4 address";
         return {};
-    const auto value = DottedToLong(text);
-    if (!value)
-        return {};
+    }
 
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -123,9 +147,12 @@ QString clsIPResolve::LookupNameByAddress(const QString &text) const
     std::memcpy(&address.sin_addr, &inMemoryOrder, sizeof inMemoryOrder);
 
     char name[NI_MAXHOST] = {};
-    if (getnameinfo(reinterpret_cast<const sockaddr *>(&address), sizeof address, name, sizeof name, nullptr,
-                    0, NI_NAMEREQD) != 0)
+    const int failure = getnameinfo(reinterpret_cast<const sockaddr *>(&address), sizeof address, name,
+                                    sizeof name, nullptr, 0, NI_NAMEREQD);
+    if (failure != 0) {
+        qCWarning(lcNettools) << "no name for" << shown(text) << "-" << lookupError(failure);
         return {};
+    }
     return TrimAtNul(QString::fromLatin1(name, qsizetype(strnlen(name, MaxNameLength))));
 }
 
@@ -133,11 +160,11 @@ QString clsIPResolve::LookupAddressByName(const QString &text) const
 {
     // The name goes to the resolver as typed, as 8-bit text; text that cannot be written that way
     // (or that a NUL would cut short) names nothing.
-    if (text.contains(QChar(0)))
+    const bool eightBit =
+        std::all_of(text.cbegin(), text.cend(), [](QChar ch) { return ch.unicode() <= 0xFF; });
+    if (!eightBit || text.contains(QChar(0))) {
+        qCWarning(lcNettools) << "no address looked up for" << shown(text) << "- not 8-bit text without NUL";
         return {};
-    for (const QChar ch : text) {
-        if (ch.unicode() > 0xFF)
-            return {};
     }
     const QByteArray name = text.toLatin1();
 
@@ -145,8 +172,11 @@ QString clsIPResolve::LookupAddressByName(const QString &text) const
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *found = nullptr;
-    if (getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
+    const int failure = getaddrinfo(name.constData(), nullptr, &hints, &found);
+    if (failure != 0 || !found) {
+        qCWarning(lcNettools) << "no address for" << shown(text) << "-" << lookupError(failure);
         return {};
+    }
     QString result;
     if (found->ai_family == AF_INET && found->ai_addr && found->ai_addrlen >= sizeof(sockaddr_in)) {
         const auto *address = reinterpret_cast<const sockaddr_in *>(found->ai_addr);
@@ -158,5 +188,7 @@ QString clsIPResolve::LookupAddressByName(const QString &text) const
         result = parts.join(QLatin1Char('.'));
     }
     freeaddrinfo(found);
+    if (result.isEmpty())
+        qCWarning(lcNettools) << "no address for" << shown(text) << "- the answer holds no IPv4 address";
     return result;
 }

@@ -5,7 +5,8 @@
 #include <optional>
 
 /// Converts between host names and dotted IPv4 addresses through the platform's blocking resolver.
-/// An instance serves one conversion; every failure gives the empty string.
+/// An instance serves one conversion; every failure gives the empty string and is logged with its
+/// cause. The calls block: DnsConverter runs them on a worker thread.
 class clsIPResolve {
 public:
     clsIPResolve();

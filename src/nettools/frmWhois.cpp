@@ -1,5 +1,6 @@
 #include "frmWhois.h"
 
+#include "NettoolsLog.h"
 #include "Twips.h"
 #include "WhoisServer.h"
 #include "Winsock.h"
@@ -51,7 +52,9 @@ void frmWhois::Form_Load()
 
 void frmWhois::Winsock1_Connect()
 {
-    Winsock1->SendData(m_query + QStringLiteral("\r\n"));
+    // The query goes out as UTF-8, as servers read it today; the socket carries 8-bit text, one
+    // character per byte.
+    Winsock1->SendData(QString::fromLatin1((m_query + QStringLiteral("\r\n")).toUtf8()));
 }
 
 void frmWhois::Winsock1_DataArrival(qint64 bytesTotal)
@@ -61,6 +64,8 @@ void frmWhois::Winsock1_DataArrival(qint64 bytesTotal)
         return;
     if (!take(Winsock1->GetData())) {
         // A server that goes on past any real answer is cut off; what came until then is shown.
+        qCWarning(lcNettools) << "whois answer from" << Winsock1->RemoteHost << "longer than"
+                              << MaxAnswerLength << "bytes; cut off there";
         showAnswer();
         Winsock1->Close();
     }
@@ -76,7 +81,8 @@ void frmWhois::Winsock1_Close()
 
 bool frmWhois::take(const QString &data)
 {
-    return strWhoisText.take(data);
+    // Received text holds one character per byte: the bytes come back unchanged.
+    return strWhoisText.take(data.toLatin1());
 }
 
 void frmWhois::showAnswer()
@@ -84,9 +90,10 @@ void frmWhois::showAnswer()
     if (m_finished)
         return;
     m_finished = true;
-    if (strWhoisText.needsWrapAnywhere())
+    const QString answer = strWhoisText.text();
+    if (WhoisAnswer::needsWrapAnywhere(answer))
         text1->setWordWrapMode(QTextOption::WrapAnywhere);
-    text1->setPlainText(strWhoisText.text());
+    text1->setPlainText(answer);
 }
 
 void frmWhois::closeEvent(QCloseEvent *event)

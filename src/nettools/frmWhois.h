@@ -8,8 +8,9 @@
 class QPlainTextEdit;
 class Winsock;
 
-/// "WHOIS Information": sends one query to the whois server when it loads and shows the answer, as
-/// plain text, once the server has closed the connection. Closing the window ends the connection and
+/// "WHOIS Information": sends one query (UTF-8) to the whois server when it loads and shows the
+/// answer, as plain text, once the server has closed the connection: UTF-8 when it is valid UTF-8,
+/// else Latin-1. Closing the window ends the connection and
 /// destroys the window.
 class frmWhois : public QWidget {
     Q_OBJECT
@@ -17,7 +18,7 @@ public:
     /// Client size in twips.
     static constexpr int WidthTwips = 8235;
     static constexpr int HeightTwips = 6555;
-    /// Real answers are a few kilobytes; a server that sends more than this is cut off there.
+    /// Real answers are a few kilobytes; a server that sends more bytes than this is cut off there.
     static constexpr qsizetype MaxAnswerLength = 1024 * 1024;
 
     /// Loads the window; the query is sent, followed by CR LF, as soon as the connection is up.

@@ -2,6 +2,7 @@
 
 #include <gumbo.h>
 
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -133,8 +134,9 @@ const GumboVector &childrenOf(const GumboNode *node)
     return node->type == GUMBO_NODE_DOCUMENT ? node->v.document.children : node->v.element.children;
 }
 
-// Iterative, so that a page of deeply nested elements cannot exhaust the stack.
-void appendChildren(QByteArray &out, const GumboNode *parent)
+// Iterative, so that a page of deeply nested elements cannot exhaust the stack. False as soon as the
+// output has grown past maxBytes.
+bool appendChildren(QByteArray &out, const GumboNode *parent, qsizetype maxBytes)
 {
     struct Open {
         const GumboNode *node;
@@ -143,6 +145,8 @@ void appendChildren(QByteArray &out, const GumboNode *parent)
     };
     std::vector<Open> open{{parent, 0, {}}};
     while (!open.empty()) {
+        if (out.size() > maxBytes)
+            return false;
         const GumboVector &children = childrenOf(open.back().node);
         if (open.back().next == children.length) {
             out += open.back().endTag;
@@ -180,6 +184,7 @@ void appendChildren(QByteArray &out, const GumboNode *parent)
             break;
         }
     }
+    return out.size() <= maxBytes;
 }
 
 // As a browser's document.body: the first child of the root that is a body or a frameset.
@@ -200,6 +205,11 @@ const GumboNode *bodyElement(const GumboNode *root)
 } // namespace
 
 QString HtmlBody::innerHtml(const QByteArray &utf8Document)
+{
+    return innerHtml(utf8Document, std::numeric_limits<qsizetype>::max()).value_or(QString());
+}
+
+std::optional<QString> HtmlBody::innerHtml(const QByteArray &utf8Document, qsizetype maxBytes)
 {
     // gumbo expects valid UTF-8: malformed sequences become U+FFFD, as a browser's decoder makes them.
     QByteArray input = QString::fromUtf8(utf8Document).toUtf8();
@@ -224,6 +234,7 @@ QString HtmlBody::innerHtml(const QByteArray &utf8Document)
     if (!body)
         return {};
     QByteArray html;
-    appendChildren(html, body);
+    if (!appendChildren(html, body, maxBytes))
+        return std::nullopt;
     return QString::fromUtf8(html);
 }

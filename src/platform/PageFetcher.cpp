@@ -1,10 +1,10 @@
 #include "PageFetcher.h"
 
+#include "LookupLog.h"
 #include "PageBody.h"
 #include "PlainBody.h"
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -18,10 +18,6 @@
 #include <sys/resource.h>
 #endif
 
-namespace {
-Q_LOGGING_CATEGORY(lcFetch, "netquill.lookup")
-}
-
 PageFetcher::PageFetcher(QObject *parent)
     : QObject(parent), m_network(new QNetworkAccessManager(this)), m_timer(new QTimer(this)),
       m_parseTimer(new QTimer(this)),
@@ -30,12 +26,11 @@ PageFetcher::PageFetcher(QObject *parent)
     // Each lookup must reach the page's own server: no application-wide proxy, no cache, no cookies.
     m_network->setProxy(QNetworkProxy::NoProxy);
     m_timer->setSingleShot(true);
-    connect(m_timer, &QTimer::timeout, this, [this] {
-        m_why = QStringLiteral("no answer within %1 s").arg(m_timeoutMs / 1000.0);
-        complete(true);
-    });
+    connect(m_timer, &QTimer::timeout, this,
+            [this] { fail(QStringLiteral("no answer within %1 s").arg(m_timeoutMs / 1000.0)); });
     m_parseTimer->setSingleShot(true);
-    connect(m_parseTimer, &QTimer::timeout, this, [this] { complete(true); });
+    connect(m_parseTimer, &QTimer::timeout, this,
+            [this] { fail(QStringLiteral("the parser took longer than %1 ms").arg(m_parseTimeMs)); });
 }
 
 bool PageFetcher::IsCutOff(const QByteArray &contentLength, bool encoded, qint64 received)
@@ -71,9 +66,9 @@ void PageFetcher::Navigate(const QUrl &url, Body body)
     stopParser();
     m_timer->stop();
     m_requested = url;
-    m_why.clear();
     m_mode = body;
     m_received.clear();
+    m_why.clear();
 
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
@@ -81,6 +76,7 @@ void PageFetcher::Navigate(const QUrl &url, Body body)
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(MaxRedirects);
 
     m_reply = m_network->get(request);
     // Backpressure: the network layer stops reading once it holds more than we would accept.
@@ -94,10 +90,8 @@ void PageFetcher::Navigate(const QUrl &url, Body body)
 void PageFetcher::readBody()
 {
     m_received += m_reply->readAll();
-    if (m_received.size() > bodyLimit()) {
-        m_why = QStringLiteral("more than %1 bytes").arg(bodyLimit());
-        complete(true);
-    }
+    if (m_received.size() > bodyLimit())
+        fail(QStringLiteral("the page is longer than %1 bytes").arg(bodyLimit()));
 }
 
 void PageFetcher::replyFinished()
@@ -106,20 +100,23 @@ void PageFetcher::replyFinished()
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // A final 3xx (a redirect not followed) carries no page either.
     const bool badStatus = status.isValid() && (status.toInt() < 200 || status.toInt() > 299);
-    const bool tooLong = m_received.size() > bodyLimit();
-    if (m_reply->error() != QNetworkReply::NoError || badStatus || tooLong ||
-        IsCutOff(m_reply->rawHeader("Content-Length"), m_reply->hasRawHeader("Content-Encoding"),
+    // An error status is an error of the reply too: the status says more.
+    if (badStatus) {
+        fail(QStringLiteral("HTTP status %1").arg(status.toInt()));
+        return;
+    }
+    if (m_reply->error() != QNetworkReply::NoError) {
+        fail(m_reply->error() == QNetworkReply::ConnectionRefusedError ? QStringLiteral("connection refused")
+                                                                       : m_reply->errorString());
+        return;
+    }
+    if (m_received.size() > bodyLimit()) {
+        fail(QStringLiteral("the page is longer than %1 bytes").arg(bodyLimit()));
+        return;
+    }
+    if (IsCutOff(m_reply->rawHeader("Content-Length"), m_reply->hasRawHeader("Content-Encoding"),
                  m_received.size())) {
-        if (badStatus)
-            m_why = QStringLiteral("HTTP status %1").arg(status.toInt());
-        else if (m_reply->error() == QNetworkReply::ConnectionRefusedError)
-            m_why = QStringLiteral("connection refused");
-        else if (m_reply->error() != QNetworkReply::NoError)
-            m_why = m_reply->errorString();
-        else
-            m_why = tooLong ? QStringLiteral("more than %1 bytes").arg(bodyLimit())
-                            : QStringLiteral("the answer was cut off");
-        complete(true);
+        fail(QStringLiteral("the page is shorter than its Content-Length"));
         return;
     }
     m_finalUrl = m_reply->url();
@@ -149,18 +146,21 @@ void PageFetcher::parse(const QByteArray &utf8Document)
         setrlimit(RLIMIT_AS, &limit);
     });
 #endif
-    const qint64 maxOutput = std::max<qint64>(16 * m_maxBodyBytes, 1024 * 1024);
-    connect(m_parser, &QProcess::readyReadStandardOutput, this, [this, maxOutput] {
+    connect(m_parser, &QProcess::readyReadStandardOutput, this, [this] {
         m_parsed += m_parser->readAllStandardOutput();
-        if (m_parsed.size() > maxOutput)
-            complete(true);
+        // Stopped at once: the parser can write far more than it was given.
+        if (m_parsed.size() > m_maxBodyBytes)
+            fail(QStringLiteral("the parsed body is longer than %1 bytes").arg(m_maxBodyBytes));
     });
     connect(m_parser, &QProcess::finished, this, &PageFetcher::parseFinished);
     connect(m_parser, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
-            complete(true);
+            fail(QStringLiteral("the parser %1 did not start: %2")
+                     .arg(m_parserProgram, m_parser->errorString()));
     });
-    m_parser->start(m_parserProgram, m_parserArguments);
+    // The parser stops on its own past the bound; the output is checked here all the same.
+    m_parser->start(m_parserProgram,
+                    m_parserArguments + QStringList{QStringLiteral("--max-bytes=%1").arg(m_maxBodyBytes)});
     if (!m_parser)
         return; // failed to start and already completed
     m_parser->write(utf8Document);
@@ -171,8 +171,19 @@ void PageFetcher::parse(const QByteArray &utf8Document)
 void PageFetcher::parseFinished()
 {
     m_parsed += m_parser->readAllStandardOutput();
-    const bool ok = m_parser->exitStatus() == QProcess::NormalExit && m_parser->exitCode() == 0;
-    complete(!ok, ok ? QString::fromUtf8(m_parsed) : QString());
+    if (m_parser->exitStatus() != QProcess::NormalExit) {
+        fail(QStringLiteral("the parser crashed or was stopped (out of memory?)"));
+        return;
+    }
+    if (m_parser->exitCode() == ParserOverBound) {
+        fail(QStringLiteral("the parsed body is longer than %1 bytes").arg(m_maxBodyBytes));
+        return;
+    }
+    if (m_parser->exitCode() != 0) {
+        fail(QStringLiteral("the parser ended with status %1").arg(m_parser->exitCode()));
+        return;
+    }
+    complete(false, QString::fromUtf8(m_parsed));
 }
 
 void PageFetcher::dropReply()
@@ -205,19 +216,31 @@ void PageFetcher::stopParser()
     parser->kill();
 }
 
+void PageFetcher::fail(const QString &cause)
+{
+    if (!Busy())
+        return;
+    qCWarning(lcLookup).noquote() << "fetch of" << m_requested.toDisplayString() << "failed:" << cause;
+    m_why = cause;
+    complete(true);
+}
+
 void PageFetcher::complete(bool failed, const QString &body)
 {
     if (!Busy())
         return;
+    // The page is bounded, and so is what is made of it: markup the parser completes, or '>' written
+    // out as "&gt;", can be several times the page.
+    if (!failed && body.size() > m_maxBodyBytes) {
+        fail(QStringLiteral("the body is longer than %1 characters").arg(m_maxBodyBytes));
+        return;
+    }
     m_timer->stop();
     dropReply();
     stopParser();
     m_failed = failed;
-    // A parser that crashed, hung or ran out of memory is all the same to the user.
     m_failure = !failed ? QString() : m_why.isEmpty() ? QStringLiteral("the page could not be read") : m_why;
     m_why.clear();
-    if (failed)
-        qCWarning(lcFetch) << "fetch of" << m_requested.toDisplayString() << "failed:" << m_failure;
     m_location = failed ? m_requested : m_finalUrl;
     m_body = failed ? QString() : body;
     m_received.clear();

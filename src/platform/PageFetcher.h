@@ -14,9 +14,11 @@ class QTimer;
 /// Fetches one web page at a time and offers what the lookup cycle reads of a browser control:
 /// the location of the completed document and its body element's inner HTML.
 /// A new Navigate replaces a pending one; only the newest fetch completes.
-/// A fetch that fails (no connection, a status other than 2xx, time-out, oversized or cut-off body,
-/// a parser that crashed, hung or ran out of memory) still completes, with Failed() true, an empty
-/// body and the requested address as its location.
+/// Redirects are followed, up to MaxRedirects, as long as they do not go from https to http.
+/// A fetch that fails (no connection, a status other than 2xx, time-out, too many redirects, oversized
+/// or cut-off body, a body's inner HTML longer than the page bound, a parser that crashed, hung or ran
+/// out of memory) still completes, with Failed() true, an empty body and the requested address as its
+/// location; the cause is logged.
 /// The body is parsed by a helper process (netquill-htmlbody beside the program), started per fetch
 /// with a time and memory limit, so that no page can take the program down.
 /// A plain-text fetch (services that answer with a bare address) skips the parser: its decoded text,
@@ -53,7 +55,8 @@ public:
     qint64 maxBodyBytes() const { return m_maxBodyBytes; }
 
     /// The parser program and its arguments; it reads the page on standard input and writes the
-    /// body's inner HTML. Tests put misbehaving parsers here.
+    /// body's inner HTML. "--max-bytes=N" follows the arguments: past N bytes of output it may end
+    /// with status ParserOverBound instead. Tests put misbehaving parsers here.
     void setParser(const QString &program, const QStringList &arguments = {});
     /// Limits for one parse: wall-clock time and address space.
     void setParseLimits(int milliseconds, qint64 memoryBytes);
@@ -63,10 +66,14 @@ public:
     static bool IsCutOff(const QByteArray &contentLength, bool encoded, qint64 received);
 
     static constexpr int DefaultTimeoutMs = 15000;
+    /// Also the bound of the body's inner HTML made of it.
     static constexpr qint64 DefaultMaxBodyBytes = 64 * 1024;
+    /// A chain of redirects longer than this fails the fetch.
+    static constexpr int MaxRedirects = 10;
     /// A bare address is a few dozen bytes; anything near this is not one.
     static constexpr qint64 MaxPlainTextBytes = 1024;
     static constexpr int DefaultParseTimeMs = 3000;
+    static constexpr int ParserOverBound = 2;
     static constexpr qint64 DefaultParseMemoryBytes = 256 * 1024 * 1024;
 
 signals:
@@ -79,6 +86,8 @@ private:
     void parse(const QByteArray &utf8Document);
     void parseFinished();
     void stopParser();
+    /// Ends the fetch as failed, logging why.
+    void fail(const QString &cause);
     void complete(bool failed, const QString &body = {});
     qint64 bodyLimit() const;
 

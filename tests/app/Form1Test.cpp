@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "DnsConverter.h"
 #include "Form2.h"
 #include "FreePort.h"
 #include "LookupCycle.h"
@@ -33,6 +34,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPromise>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
@@ -42,6 +44,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <list>
 #include <memory>
 
 #include "Form1Rig.h"
@@ -648,9 +651,51 @@ private slots:
             QTest::keyClick(source, Qt::Key_Return);
         else
             (fromAddress ? w.cmdConvert : w.cmdConvert2)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.converter()->isBusy(), 10000);
         QCOMPARE(target->text(), result);
         QCOMPARE(source->text(), input);
         QCOMPARE(w.txtStatus->text(), status);
+    }
+
+    void converterKeepsTheWindowRunning()
+    {
+        Rig rig;
+        Form1 &w = rig.load();
+        QVERIFY(rig.lookupFinished());
+        std::list<QPromise<QString>> lookups; // a name server that answers only when the test says so
+        w.converter()->setResolver([&lookups](DnsConverter::Direction, const QString &) {
+            lookups.emplace_back().start();
+            return lookups.back().future();
+        });
+        const auto answer = [&lookups](int index, const QString &text) {
+            auto &lookup = *std::next(lookups.begin(), index);
+            lookup.addResult(text);
+            lookup.finish();
+        };
+        w.Check1->setCheckState(Qt::Checked);
+        w.timRefresh->setInterval(20);
+        QSignalSpy ticks(w.timRefresh, &QTimer::timeout);
+        w.Text1->setText(QStringLiteral("stale"));
+        w.Text2->setText(QStringLiteral("slow.example"));
+        QTest::keyClick(w.Text2, Qt::Key_Return);
+        QCOMPARE(lookups.size(), size_t(1));
+
+        // While the resolver keeps silent, the clock ticks and a lookup runs to its end.
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 5, 5000);
+        w.Command1_Click();
+        QVERIFY(rig.lookupFinished());
+        QCOMPARE(w.Text1->text(), QStringLiteral("stale"));
+
+        // A second conversion asked meanwhile wins; the first one's late answer is dropped.
+        w.Text1->setText(QStringLiteral("192.0.2.1"));
+        w.cmdConvert->click();
+        answer(1, QStringLiteral("host.example"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.Text2->text(), QStringLiteral("host.example"), 5000);
+        answer(0, QStringLiteral("203.0.113.9"));
+        QTest::qWait(50);
+        QCOMPARE(w.Text1->text(), QStringLiteral("192.0.2.1"));
+        QCOMPARE(w.Text2->text(), QStringLiteral("host.example"));
+        QCOMPARE(w.txtStatus->text(), LookupCycle::StatusFinished);
     }
 
     void whoisOpensOnceAndRunsTheStoredQuery()

@@ -65,15 +65,22 @@ struct ChainRig {
             {"address", Response::ok(" 203.0.113.5\n", "text/plain")},
             {"off", Response::ok("203.0.113.99", "text/plain")},
             {"hang", Response::hang()},
-            {"elsewhere", Response::redirect("/portal")},
+            {"302", Response::redirect("/moved")},
+            {"301", Response::redirect("/moved", 301)},
+            {"to a portal", Response::redirect("/portal")},
+            {"loop", Response::redirect("/loop")},
             {"product", Response::ok("<b>198.51.100.7</b>")},
+            {"product elsewhere", Response::redirect("/moved")},
             {"product error", Response::ok("Internal Error")},
         };
         if (behaviour == QLatin1String("refused"))
             server.close();
         else if (responses.contains(behaviour))
             server.setResponse(path, responses.value(behaviour));
-        server.setResponse("/portal", Response::ok("203.0.113.77", "text/plain"));
+        server.setResponse("/moved", Response::ok("203.0.113.77\n", "text/plain"));
+        server.setResponse("/portal", Response::ok("<html><body>Sign in first</body></html>"));
+        server.setResponse("/loop", Response::redirect("/loop2"));
+        server.setResponse("/loop2", Response::redirect("/loop"));
         sources.append(IpSource{product, product ? QUrl() : server.url(QString::fromLatin1(path)),
                                 behaviour != QLatin1String("off")});
     }
@@ -199,12 +206,19 @@ private slots:
             << QStringList{"off", "address"} << finished << "203.0.113.5" << QList<int>{1};
         QTest::newRow("time-out, then a service")
             << QStringList{"hang", "address"} << finished << "203.0.113.5" << QList<int>{0, 1};
-        QTest::newRow("redirected elsewhere, then a service")
-            << QStringList{"elsewhere", "address"} << finished << "203.0.113.5" << QList<int>{0, 1};
-        QTest::newRow("redirected elsewhere alone changes nothing")
-            << QStringList{"elsewhere"} << LookupCycle::StatusLooking << "" << QList<int>{0};
-        QTest::newRow("failure, then elsewhere")
-            << QStringList{"500", "elsewhere"} << failed << "" << QList<int>{0, 1};
+        // A service's redirect is followed, and the address at its end is the service's answer.
+        QTest::newRow("302 to an address")
+            << QStringList{"302"} << finished << "203.0.113.77" << QList<int>{0};
+        QTest::newRow("failure, then 301 to an address")
+            << QStringList{"500", "301", "address"} << finished << "203.0.113.77" << QList<int>{0, 1};
+        QTest::newRow("redirected to a portal, then a service")
+            << QStringList{"to a portal", "address"} << finished << "203.0.113.5" << QList<int>{0, 1};
+        QTest::newRow("redirect loop alone") << QStringList{"loop"} << failed << "" << QList<int>{0};
+        QTest::newRow("redirect loop, then a service")
+            << QStringList{"loop", "address"} << finished << "203.0.113.5" << QList<int>{0, 1};
+        // The product's page keeps its rule: a completion elsewhere is no answer and changes nothing.
+        QTest::newRow("product page redirected elsewhere alone")
+            << QStringList{"product elsewhere"} << LookupCycle::StatusLooking << "" << QList<int>{0};
     }
     void fallback()
     {

@@ -106,6 +106,10 @@ void HtmlBodyTest::deeplyNestedPage()
     const int depth = int(PageFetcher::DefaultMaxBodyBytes / 3);
     const QString html = HtmlBody::innerHtml(QByteArray("<i>").repeated(depth) + "203.0.113.7");
     QCOMPARE(html, QString("<i>").repeated(depth) + "203.0.113.7" + QString("</i>").repeated(depth));
+    // More than twice the page: bounded, the parser gives up rather than hand it on.
+    QCOMPARE(HtmlBody::innerHtml(QByteArray("<i>").repeated(depth) + "203.0.113.7", html.size()), html);
+    QCOMPARE(HtmlBody::innerHtml(QByteArray("<i>").repeated(depth) + "203.0.113.7", html.size() - 1),
+             std::nullopt);
 }
 
 void HtmlBodyTest::plainPagesNeedNoParser()

@@ -70,6 +70,12 @@ void PageFetcherTest::completion_data()
     row("chunked, no last chunk", Response::ok("b\r\n203.0.113.7\r\n").header("Transfer-Encoding", "chunked"),
         true, "");
     row("parser abort", Response::ok("<table><svg><select><foreignObject><select><td>"), true, "");
+    // What is made of a page is bounded as the page is: each "<p>" comes out as "<p></p>".
+    const qint64 paragraphs = bound / 7;
+    row("inner HTML at the bound", Response::ok(QByteArray("<p>").repeated(paragraphs)), false,
+        QStringLiteral("<p></p>").repeated(paragraphs));
+    row("inner HTML over the bound", Response::ok(QByteArray("<p>").repeated(paragraphs + 1)), true, "");
+    row("plain text over the bound once escaped", Response::ok(QByteArray(bound / 4 + 1, '>')), true, "");
 
     const QString cafe = QString::fromUtf8("caf\u00E9");
     row("latin-1 charset", Response::ok("caf\xE9", "text/html; charset=ISO-8859-1"), false, cafe);
@@ -201,10 +207,11 @@ void PageFetcherTest::redirect_data()
     QTest::addColumn<bool>("failed");
     QTest::addColumn<QString>("finalPath");
     QTest::addColumn<QString>("body");
+    QTest::addColumn<int>("newRequests");
 
     const auto row = [](const char *name, const Response &redirect, const Response &target, bool failed,
-                        const QString &finalPath, const QString &body) {
-        QTest::newRow(name) << redirect << target << failed << finalPath << body;
+                        const QString &finalPath, const QString &body, int newRequests = 1) {
+        QTest::newRow(name) << redirect << target << failed << finalPath << body << newRequests;
     };
 
     const Response page = Response::ok("203.0.113.7");
@@ -218,6 +225,9 @@ void PageFetcherTest::redirect_data()
     // A failure after a redirect reports the address that was asked for.
     row("to an error page", Response::redirect("/new"), Response::status(500, "x"), true, "/old", "");
     row("to a silent page", Response::redirect("/new"), Response::hang(), true, "/old", "");
+    // Ten redirects are followed: /old, then /new and /old in turn, until the eleventh answer.
+    row("loop", Response::redirect("/new"), Response::redirect("/old", 301), true, "/old", "",
+        PageFetcher::MaxRedirects / 2);
 }
 
 void PageFetcherTest::redirect()
@@ -227,6 +237,7 @@ void PageFetcherTest::redirect()
     QFETCH(bool, failed);
     QFETCH(QString, finalPath);
     QFETCH(QString, body);
+    QFETCH(int, newRequests);
 
     ScriptedHttpServer server;
     QVERIFY(server.isListening());
@@ -240,7 +251,7 @@ void PageFetcherTest::redirect()
     QCOMPARE(fetcher.Failed(), failed);
     QCOMPARE(fetcher.LocationURL(), server.url(finalPath));
     QCOMPARE(fetcher.BodyInnerHTML(), body);
-    QCOMPARE(server.requestsFor("/new").size(), 1);
+    QCOMPARE(server.requestsFor("/new").size(), newRequests);
 }
 
 void PageFetcherTest::navigateReplacesPending_data()

@@ -1,0 +1,3 @@
+#include "NettoolsLog.h"
+
+Q_LOGGING_CATEGORY(lcNettools, "netquill.nettools")

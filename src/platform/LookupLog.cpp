@@ -1,0 +1,3 @@
+#include "LookupLog.h"
+
+Q_LOGGING_CATEGORY(lcLookup, "netquill.lookup")
