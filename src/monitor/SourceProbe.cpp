@@ -56,7 +56,7 @@ void SourceProbe::start(const QList<IpSource> &sources)
             const Outcome outcome{answer, m_clock.elapsed(), reasonFor(answer.verdict, *fetcher)};
             if (!outcome.reason.isEmpty())
                 qCWarning(lcLookup) << "test of" << source.url.toDisplayString()
-                                   << "gave no address:" << outcome.reason;
+                                    << "gave no address:" << outcome.reason;
             emit answered(index, outcome);
             if (--m_pending == 0)
                 emit finished();
