@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include "AddRemove.h"
+#include "AddressMonitor.h"
 #include "DnsConverter.h"
 #include "ExternalIpPage.h"
 #include "Form2.h"
@@ -40,6 +41,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QToolButton>
 
@@ -54,35 +56,22 @@ Form1::Form1(QWidget *parent)
     buildMenus();
     applyFonts();
 
+    // What the window shows and changes lives in the monitor; these are its parts, by the names the
+    // window's design gives them.
+    m_monitor = new AddressMonitor(*m_store, this);
     Winsock1 = new Winsock(this);
-    Winsock2 = new Winsock(this);
-    WebBrowser1 = new PageFetcher(this);
+    Winsock2 = m_monitor->mailSocket();
+    WebBrowser1 = m_monitor->fetcher();
+    timRefresh = m_monitor->clock();
+    m_lookup = m_monitor->lookup();
+    m_session = m_monitor->session();
+    m_password = m_monitor->password();
     // The values of a save that failed stay in the store and go out with its next save.
     connect(m_store.get(), &SettingsStore::saveFailed, this,
             [this](const QString &reason) { SetStatus(QStringLiteral("Error: ") + reason); });
-    m_lookup = new LookupCycle(
-        *m_store, WebBrowser1, ExternalIpPage::url(), [this] { return Winsock1->LocalIP(); }, this);
-    connect(m_lookup, &LookupCycle::statusChanged, this, &Form1::SetStatus);
-    connect(m_lookup, &LookupCycle::addressesShown, this, &Form1::OnAddressesShown);
-    connect(m_lookup, &LookupCycle::lookupCompleted, this, &Form1::OnLookupCompleted);
-    connect(m_lookup, &LookupCycle::answeredBy, this, &Form1::OnAnsweredBy);
-
-    m_session = new SmtpSession(
-        Winsock2, m_mail,
-        [this] {
-            const ProductIdentity &identity = modIdentity::Identity();
-            return SmtpMessageInputs{identity.strProgramName, identity.strCompany, identity.strWebsite,
-                                     Label1->text(), Label2->text()};
-        },
-        this);
-    connect(m_session, &SmtpSession::statusChanged, this, &Form1::SetStatus);
-    m_password = new MailPassword(QString::fromUtf8(BuildIdentity::ProductName), this);
-    // Connected before the session's own handler, which logs in with what this has copied.
-    connect(m_password, &MailPassword::loaded, this,
-            [this](const QString &password) { m_mail.strPassword = password; });
-    m_session->setPasswordKeeper(m_password);
-    m_backlog = new NotificationBacklog(
-        *m_store, m_session, [this] { cmdSend_Click(); }, this);
+    connect(m_monitor, &AddressMonitor::statusChanged, this, &Form1::SetStatus);
+    connect(m_monitor, &AddressMonitor::addressesShown, this, &Form1::OnAddressesShown);
+    connect(m_monitor, &AddressMonitor::lookupCompleted, this, &Form1::OnLookupCompleted);
 
     m_tray = new TrayIcon(this);
     connect(m_tray, &TrayIcon::menuRequested, this, &Form1::ShowTrayMenu);
@@ -97,10 +86,6 @@ Form1::Form1(QWidget *parent)
             [this](DnsConverter::Direction direction, const QString &result) {
                 (direction == DnsConverter::Direction::AddressToName ? Text2 : Text1)->setText(result);
             });
-
-    timRefresh = new QTimer(this);
-    timRefresh->setInterval(1000);
-    connect(timRefresh, &QTimer::timeout, this, &Form1::timRefresh_Timer);
 
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
@@ -144,28 +129,11 @@ frmConfigure *Form1::configureWindow() const
 
 void Form1::Form_Load()
 {
-    m_schedule.resetCount();
     m_addRemove = std::make_unique<AddRemove>();
     m_tray->AddTrayIcon(windowIcon(), QStringLiteral("Animated TrayIcon"));
-    Module6464::LoadMailSettings(*m_store, m_mail);
-    // Read ahead, so that the first notification does not wait for the keyring.
-    if (!m_mail.strUser.isEmpty())
-        m_password->Load();
-    modIdentity::LoadProductIdentity();
+    m_monitor->Load();
     const ProductIdentity &identity = modIdentity::Identity();
-
-    RestoreCheck(Check1, m_store->GetSetting(SettingKeys::Refresh));
-    RestoreCheck(Check2, m_store->GetSetting(SettingKeys::Startup));
-    RestoreCheck(Check3, m_store->GetSetting(SettingKeys::EmailNotify));
-    // A stored position the list cannot take counts as the default, the first item.
-    const auto position = SettingsStore::toWholeNumber(m_store->GetSetting(SettingKeys::RefreshRate));
-    const bool usable = position && *position >= -1 && *position < cmbRefresh->count();
-    cmbRefresh->setCurrentIndex(usable ? *position : 0);
-    m_lookup->LoadPrevious();
-    LoadSources();
-    // Like a check box: a stored "1" checks the item, which runs its action and writes "1" back.
-    mnuNotifyDesktop->setChecked(
-        SettingsStore::toWholeNumber(m_store->GetSetting(SettingKeys::NotifyDesktop)) == 1);
+    ShowOptions();
 
     setWindowTitle(identity.strProgramName + QStringLiteral(" by ") + identity.strCompany);
     cmdWebsite->setText(QStringLiteral("Visit ") + identity.strWebsite);
@@ -188,11 +156,18 @@ void Form1::Form_Load()
     });
 }
 
-void Form1::RestoreCheck(QCheckBox *box, const QString &storedText)
+void Form1::ShowOptions()
 {
-    // Only 0 and 1 are states the program writes; anything else is read as the default, unchecked.
-    const auto value = SettingsStore::toWholeNumber(storedText);
-    box->setCheckState(value == 1 ? Qt::Checked : Qt::Unchecked);
+    // Shown, not applied: the monitor has applied them, and nothing is written back.
+    const auto checkState = [](bool on) { return on ? Qt::Checked : Qt::Unchecked; };
+    const QSignalBlocker block1(Check1), block2(Check2), block3(Check3), block4(cmbRefresh),
+        block5(mnuNotifyDesktop);
+    Check1->setCheckState(checkState(m_monitor->autoRefresh()));
+    Check2->setCheckState(checkState(m_monitor->runAtStartup()));
+    Check3->setCheckState(checkState(m_monitor->emailNotify()));
+    cmbRefresh->setCurrentIndex(m_monitor->refreshPosition());
+    mnuNotifyDesktop->setChecked(m_monitor->desktopNotify());
+    Command3->setEnabled(m_monitor->emailNotify());
 }
 
 void Form1::SetStatus(const QString &text)
@@ -206,7 +181,7 @@ void Form1::SetStatus(const QString &text)
 
 void Form1::Command1_Click()
 {
-    m_lookup->Refresh();
+    m_monitor->Refresh();
 }
 
 void Form1::OnAddressesShown(const IpSnapshot &current)
@@ -214,7 +189,8 @@ void Form1::OnAddressesShown(const IpSnapshot &current)
     // An IPv6 address is wider than the labels: it is set smaller rather than cut off.
     LabelFit::showWhole(Label1, current.external, centralWidget()->font());
     LabelFit::showWhole(Label2, current.internal, centralWidget()->font());
-    Label1->setToolTip(LabelFit::brief(current.external) + QStringLiteral("\nAnswered by ") + m_answeredBy);
+    Label1->setToolTip(LabelFit::brief(current.external) + QStringLiteral("\nAnswered by ") +
+                       m_monitor->current().source);
     Label2->setToolTip(LabelFit::brief(current.internal));
 }
 
@@ -224,8 +200,6 @@ void Form1::OnLookupCompleted(const IpSnapshot &current, bool changed)
     Label4->setText(QStringLiteral("External:"));
     Form2 *addresses = overlay();
     addresses->ShowAddresses(current);
-    if (Check3->checkState() == Qt::Checked)
-        m_backlog->LookupCompleted(changed);
     TellTheTray(current, changed);
 }
 
@@ -277,23 +251,24 @@ void Form1::OpenAbout()
 
 void Form1::cmdCopy1_Click()
 {
-    QGuiApplication::clipboard()->setText(Label2->text());
+    QGuiApplication::clipboard()->setText(m_monitor->current().addresses.internal);
 }
 
 void Form1::cmdCopy2_Click()
 {
-    QGuiApplication::clipboard()->setText(Label1->text());
+    QGuiApplication::clipboard()->setText(m_monitor->current().addresses.external);
 }
 
 void Form1::cmdSend_Click()
 {
-    m_session->Send();
+    m_monitor->SendMail();
 }
 
 void Form1::Command3_Click()
 {
     if (!m_configure) {
-        m_configure = new frmConfigure(*m_store, m_mail, m_password, [this] { cmdSend_Click(); });
+        m_configure =
+            new frmConfigure(*m_store, m_monitor->mailSettings(), m_password, [this] { cmdSend_Click(); });
         m_configure->show();
     } else {
         m_configure->show();
@@ -344,25 +319,17 @@ void Form1::cmdWebsite_Click()
 
 void Form1::timRefresh_Timer()
 {
-    if (m_schedule.tick())
-        Command1_Click();
+    m_monitor->Tick();
 }
 
 void Form1::Check1_Click()
 {
-    m_schedule.resetCount();
-    if (Check1->checkState() == Qt::Checked)
-        timRefresh->start();
-    else
-        timRefresh->stop();
-    m_schedule.applyInterval(cmbRefresh->currentIndex());
-    m_store->SaveSetting(SettingKeys::Refresh, QString::number(int(Check1->checkState() == Qt::Checked)));
+    m_monitor->setAutoRefresh(Check1->checkState() == Qt::Checked);
 }
 
 void Form1::cmbRefresh_Click()
 {
-    m_store->SaveSetting(SettingKeys::RefreshRate, QString::number(cmbRefresh->currentIndex()));
-    m_schedule.applyInterval(cmbRefresh->currentIndex());
+    m_monitor->setRefreshPosition(cmbRefresh->currentIndex());
 }
 
 void Form1::Check2_Click()
@@ -375,14 +342,14 @@ void Form1::Check2_Click()
         else
             m_addRemove->RemoveFromRun(name);
     }
-    m_store->SaveSetting(SettingKeys::Startup, QString::number(int(checked)));
+    m_monitor->setRunAtStartup(checked);
 }
 
 void Form1::Check3_Click()
 {
     const bool checked = Check3->checkState() == Qt::Checked;
     Command3->setEnabled(checked);
-    m_store->SaveSetting(SettingKeys::EmailNotify, QString::number(int(checked)));
+    m_monitor->setEmailNotify(checked);
 }
 
 void Form1::mnuPopupShow_Click()

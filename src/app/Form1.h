@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AddressMonitor.h"
 #include "Form2.h"
 #include "Form8.h"
 #include "IpSnapshot.h"
@@ -86,11 +87,12 @@ public:
     void setModuleFolder(const QString &folder) { m_moduleFolder = folder; }
 
     SettingsStore &store() { return *m_store; }
-    MailSettings &mailSettings() { return m_mail; }
+    AddressMonitor &monitor() { return *m_monitor; }
+    MailSettings &mailSettings() { return m_monitor->mailSettings(); }
     SmtpSession *session() { return m_session; }
     LookupCycle *lookup() { return m_lookup; }
     PageFetcher *webBrowser() { return WebBrowser1; }
-    RefreshSchedule &schedule() { return m_schedule; }
+    RefreshSchedule &schedule() { return m_monitor->schedule(); }
     TrayIcon *trayIcon() { return m_tray; }
     frmConfigure *configureWindow() const;
     Form2 *overlayWindow() const { return m_overlay; }
@@ -172,23 +174,21 @@ private:
     void SetStatus(const QString &text);
     /// The overlay, created (hidden, and starting a lookup of its own) on first use.
     Form2 *overlay();
-    void RestoreCheck(QCheckBox *box, const QString &storedText);
+    /// Sets the option controls to the monitor's options without running their actions.
+    void ShowOptions();
     /// Gives the lookup the stored address sources.
     void LoadSources();
     void mnuNotifyDesktop_Click();
-    void OnAnsweredBy(const IpSource &source);
     /// The tray icon's tool tip, and its message when an address changed and the user asked for it.
     void TellTheTray(const IpSnapshot &current, bool changed);
 
     std::unique_ptr<SettingsStore> m_store;
-    MailSettings m_mail;
-    RefreshSchedule m_schedule;
+    AddressMonitor *m_monitor = nullptr;
     std::unique_ptr<AddRemove> m_addRemove;
     LookupCycle *m_lookup = nullptr;
     DnsConverter *m_converter = nullptr;
     SmtpSession *m_session = nullptr;
-    MailPassword *m_password = nullptr;       // the mail login's password, in the keyring
-    NotificationBacklog *m_backlog = nullptr; // a change notification not yet delivered
+    MailPassword *m_password = nullptr; // the mail login's password, in the keyring
     TrayIcon *m_tray = nullptr;
     QPointer<frmConfigure> m_configure;
     // Windows unloaded by the close sequence: overlay, help, mail dialog, splash, whois.
@@ -197,7 +197,6 @@ private:
     QPointer<QWidget> m_splash, m_whois;
     QPointer<frmAbout> m_about;
     QPointer<frmSources> m_sources;
-    QString m_answeredBy; // the source of the external address shown
     QString m_helpFolder;
     QString m_moduleFolder;
     QPointer<QWidget> m_website;

@@ -38,24 +38,18 @@ void Form1::OpenSources()
 
 void Form1::LoadSources()
 {
-    m_lookup->setSources(IpSourceList::read(m_store->GetSetting(SettingKeys::IpSources)));
+    m_monitor->LoadSources();
 }
 
 void Form1::mnuNotifyDesktop_Click()
 {
-    m_store->SaveSetting(SettingKeys::NotifyDesktop, QString::number(int(mnuNotifyDesktop->isChecked())));
-}
-
-void Form1::OnAnsweredBy(const IpSource &source)
-{
-    // Shown in the address's tool tip, which the addresses that follow at once write.
-    m_answeredBy = source.displayName();
+    m_monitor->setDesktopNotify(mnuNotifyDesktop->isChecked());
 }
 
 void Form1::TellTheTray(const IpSnapshot &current, bool changed)
 {
     const QString name = modIdentity::Identity().strProgramName;
     m_tray->setToolTip(name + QLatin1Char('\n') + addressLines(current));
-    if (changed && mnuNotifyDesktop->isChecked())
+    if (changed && m_monitor->desktopNotify())
         m_tray->ShowMessage(name + QStringLiteral(": address changed"), addressLines(current));
 }

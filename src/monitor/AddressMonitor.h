@@ -1,0 +1,114 @@
+#pragma once
+
+#include "IpSnapshot.h"
+#include "IpSource.h"
+#include "MailSettings.h"
+#include "RefreshSchedule.h"
+
+#include <QDateTime>
+#include <QObject>
+
+class LookupCycle;
+class MailPassword;
+class NotificationBacklog;
+class PageFetcher;
+class QTimer;
+class SettingsStore;
+class SmtpSession;
+class Winsock;
+
+/// What Netquill knows and decides, without any window: the options, the addresses and where they
+/// came from, the lookup schedule, the change rule and the notification policy (a change is mailed
+/// when asked for; a notice not yet sent is sent again after the next lookup). The desktop program
+/// shows it and changes it through it; the service runs it alone.
+class AddressMonitor : public QObject {
+    Q_OBJECT
+public:
+    /// The addresses the last lookup showed, the source that answered and when.
+    struct Snapshot {
+        IpSnapshot addresses{Unknown, Unknown};
+        QString source;
+        QDateTime when; // UTC; invalid before the first lookup
+    };
+    /// What the addresses read before the first lookup.
+    static inline const QString Unknown = QStringLiteral("000.000.000.000");
+
+    explicit AddressMonitor(SettingsStore &store, QObject *parent = nullptr);
+    ~AddressMonitor() override;
+
+    /// Reads the options, the mail settings, the sources and the previous addresses, and starts the
+    /// auto-refresh clock when it is on. Nothing is written back.
+    void Load();
+    /// The Refresh operation: a lookup now.
+    void Refresh();
+
+    bool autoRefresh() const { return m_autoRefresh; }
+    /// Switches the clock on or off; the count starts again either way. Saved.
+    void setAutoRefresh(bool on);
+    /// The interval's position in the list (0: 1 min ... 4: 60 min; -1: none chosen).
+    int refreshPosition() const { return m_refreshPosition; }
+    void setRefreshPosition(int position);
+    bool emailNotify() const { return m_emailNotify; }
+    void setEmailNotify(bool on);
+    bool desktopNotify() const { return m_desktopNotify; }
+    void setDesktopNotify(bool on);
+    bool runAtStartup() const { return m_runAtStartup; }
+    /// Only the stored option: the desktop program keeps the log-on entry itself.
+    void setRunAtStartup(bool on);
+    /// Reads the sources again, after they were edited.
+    void LoadSources();
+
+    const Snapshot &current() const { return m_current; }
+    IpSnapshot previous() const;
+
+    SettingsStore &store() { return m_store; }
+    LookupCycle *lookup() { return m_lookup; }
+    PageFetcher *fetcher() { return m_fetcher; }
+    RefreshSchedule &schedule() { return m_schedule; }
+    /// One tick a second while auto-refresh is on.
+    QTimer *clock() { return m_clock; }
+    MailSettings &mailSettings() { return m_mail; }
+    MailPassword *password() { return m_password; }
+    SmtpSession *session() { return m_session; }
+    Winsock *mailSocket() { return m_mailSocket; }
+    NotificationBacklog *backlog() { return m_backlog; }
+    /// The send operation of the notification; a test message from the mail dialog too.
+    void SendMail();
+    /// One tick of the auto-refresh clock: a lookup when the count is due.
+    void Tick();
+
+    /// Whole number of a stored check state or list position within [low, high], else nullopt.
+    static std::optional<int> storedNumber(const QString &text, int low, int high);
+
+signals:
+    void statusChanged(const QString &text);
+    void addressesShown(const IpSnapshot &current);
+    void answeredBy(const IpSource &source);
+    /// A lookup ended well and its addresses are stored.
+    void lookupCompleted(const IpSnapshot &current, bool changed);
+    /// A setter changed an option.
+    void optionsChanged();
+
+private:
+    void OnAddressesShown(const IpSnapshot &current);
+    void OnLookupCompleted(const IpSnapshot &current, bool changed);
+    void SaveFlag(const char *key, bool on);
+
+    SettingsStore &m_store;
+    PageFetcher *m_fetcher;
+    LookupCycle *m_lookup;
+    RefreshSchedule m_schedule;
+    QTimer *m_clock;
+    MailSettings m_mail;
+    MailPassword *m_password;
+    Winsock *m_mailSocket;
+    SmtpSession *m_session;
+    NotificationBacklog *m_backlog;
+    Snapshot m_current;
+    QString m_answeredBy;
+    bool m_autoRefresh = false;
+    int m_refreshPosition = 0;
+    bool m_emailNotify = false;
+    bool m_desktopNotify = false;
+    bool m_runAtStartup = false;
+};
