@@ -58,7 +58,7 @@ rm -rf "$reports" && mkdir -p "$reports"
 (
   export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:print_stacktrace=1:log_path=$reports/asan"
   export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan"
-  export LSAN_OPTIONS="print_suppressions=0"
+  export LSAN_OPTIONS="print_suppressions=0:suppressions=$PWD/tests/lsan.supp"
   cd build-asan && ctest -j"$jobs" --output-on-failure --timeout 900
 ) || status=1
 if compgen -G "$reports/*" >/dev/null; then
