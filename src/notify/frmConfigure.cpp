@@ -9,6 +9,7 @@
 #include "modSkin.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -226,8 +227,19 @@ void frmConfigure::ShowSaveFailure(const QString &reason)
         lblSaveFailure->setTextFormat(Qt::PlainText);
         place(lblSaveFailure, 120, 3420, 3030, 480);
     }
-    lblSaveFailure->setText(reason.isEmpty() ? QString() : QStringLiteral("Error: ") + reason);
-    lblSaveFailure->setToolTip(lblSaveFailure->text());
+    // The cause may be long (a folder's name): what does not fit the label's lines ends in an ellipsis,
+    // and the tool tip holds all of it.
+    const QString text = reason.isEmpty() ? QString() : QStringLiteral("Error: ") + reason;
+    const QFontMetrics metrics(lblSaveFailure->font());
+    const QRect room(0, 0, lblSaveFailure->width(), 0);
+    QString shown = text;
+    while (shown.size() > 1 &&
+           metrics.boundingRect(room, Qt::TextWordWrap, shown).height() > lblSaveFailure->height()) {
+        const qsizetype cut = shown.lastIndexOf(u' ', shown.size() - 3);
+        shown = (cut > 0 ? shown.first(cut) : shown.chopped(2)) + QChar(0x2026);
+    }
+    lblSaveFailure->setText(shown);
+    lblSaveFailure->setToolTip(text);
     lblSaveFailure->setVisible(!reason.isEmpty());
     ShowKeyring();
 }

@@ -176,7 +176,7 @@ void frmConfigureTest::failedSaveShowsInTheWindow()
     QTest::keyClicks(window.txtPort, "7");
     QVERIFY(!store.WaitForWrites());
     QTRY_VERIFY_WITH_TIMEOUT(window.lblSaveFailure && window.lblSaveFailure->isVisible(), 2000);
-    QCOMPARE(window.lblSaveFailure->text(),
+    QCOMPARE(window.lblSaveFailure->toolTip(),
              QStringLiteral("Error: Settings not saved: Netquill.conf is larger than 16 MiB"));
     QCOMPARE(store.GetSetting(SettingKeys::Port), QStringLiteral("257")); // kept for the next save
 
