@@ -265,8 +265,9 @@ void SmtpSession::Timer1_Timer()
     SetStatus(QStringLiteral("Connecting... (%1)").arg(m_lngTicks));
     ++m_lngTicks;
     if (m_lngTicks == TimeoutTicks) {
-        qCWarning(lcMail).noquote() << "Mail server" << Server() << "timed out while" << Step(m_state) << "("
-                                    << TimeoutTicks << "ticks of" << m_timer->interval() << "ms)";
+        qCWarning(lcMail).noquote()
+            << "Mail server" << Server() << "timed out while" << Step(m_state)
+            << QStringLiteral("(%1 ticks of %2 ms)").arg(TimeoutTicks).arg(m_timer->interval());
         EndMailSession();
         SetStatus(QLatin1String("Error: Could not connect to ") + m_settings.strServer +
                   QLatin1String(" - timed out"));
