@@ -78,7 +78,7 @@ void LookupCycle::DownloadComplete()
     m_previous = current;
     // One save for both: a crash leaves the old pair or the new pair, never one of each. It goes
     // to the disk behind the status, which has nothing to wait for.
-    m_store.SaveSettingsInBackground(
+    m_store.SaveSettings(
         {{SettingKeys::OldExternal, current.external}, {SettingKeys::OldInternal, current.internal}});
     emit lookupCompleted(current, changed);
     emit statusChanged(StatusFinished);

@@ -8,10 +8,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QPointer>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QThreadPool>
+#include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -117,7 +120,8 @@ struct SettingsStore::Shared {
     QSettings::SettingsMap stored; // what the file held when last read or written
     QList<Unwritten> unwritten;    // in the order saved
     quint64 saves = 0;
-    quint64 taken = 0; // the last save a write has taken up
+    quint64 taken = 0;    // the last save a write has taken up
+    quint64 finished = 0; // writes ended, whether they succeeded or not
     QList<SettingsStore *> stores;
     std::mutex io; // one read or write of the file at a time
     QThreadPool writer;
@@ -197,7 +201,7 @@ struct SettingsStore::Shared {
         return QStringLiteral("Settings not saved: ") + shown;
     }
 
-    void report(const QString &reason)
+    void report(void (SettingsStore::*signal)(const QString &), const QString &reason)
     {
         QList<SettingsStore *> listeners;
         {
@@ -205,26 +209,64 @@ struct SettingsStore::Shared {
             listeners = stores;
         }
         for (SettingsStore *store : std::as_const(listeners))
-            emit store->saveFailed(reason);
+            emit(store->*signal)(reason);
     }
 
-    bool save()
+    void save()
     {
         const std::optional<QString> failure = writeUnwritten();
-        if (failure)
-            report(*failure);
-        return !failure;
+        {
+            std::lock_guard lock(mutex);
+            ++finished;
+        }
+        if (failure) {
+            report(&SettingsStore::saveFailed, *failure);
+            return;
+        }
+        QList<SettingsStore *> listeners;
+        {
+            std::lock_guard lock(mutex);
+            listeners = stores;
+        }
+        for (SettingsStore *store : std::as_const(listeners))
+            emit store->saved();
+    }
+
+    /// Has the writer take up what is unwritten. Without retry only saves no write has taken up yet
+    /// count: one write takes up every save made before it starts, and the runs queued behind it find
+    /// nothing left. With retry, values a failed write left are written again too.
+    void schedule(bool retry)
+    {
+        writer.start([this, retry] {
+            {
+                std::lock_guard lock(mutex);
+                if (unwritten.isEmpty() || (!retry && taken == saves))
+                    return;
+            }
+            save();
+        });
+    }
+
+    bool allWritten(quint64 upTo)
+    {
+        std::lock_guard lock(mutex);
+        return std::none_of(unwritten.cbegin(), unwritten.cend(),
+                            [upTo](const Unwritten &value) { return value.save <= upTo; });
     }
 };
 
 SettingsStore::SettingsStore(const QString &application)
     : m_shared(Shared::of(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/' +
-                          application + u'/' + application + QStringLiteral(".conf")))
+                          application + u'/' + application + QStringLiteral(".conf"))),
+      m_typing(new QTimer(this))
 {
     {
         std::lock_guard lock(m_shared->mutex);
         m_shared->stores.append(this);
     }
+    m_typing->setSingleShot(true);
+    m_typing->setInterval(TypingPauseMs);
+    connect(m_typing, &QTimer::timeout, this, [this] { m_shared->schedule(false); });
     // The main window is never deleted, so the end of the event loop is where saves are finished.
     if (QCoreApplication *app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, [this] { WaitForWrites(); });
@@ -251,43 +293,67 @@ QString SettingsStore::GetSetting(const QString &key, const QString &defaultValu
     return stored != m_shared->stored.cend() ? stored->toString() : defaultValue;
 }
 
-bool SettingsStore::SaveSetting(const QString &key, const QString &value)
+void SettingsStore::SaveSetting(const QString &key, const QString &value)
 {
-    WaitForWrites(); // a later save of the same key must not be overtaken
     m_shared->add({{key, value}});
-    return m_shared->save();
+    m_shared->schedule(false);
 }
 
-bool SettingsStore::SaveSettings(const QList<std::pair<SettingKeys::Key, QString>> &values)
+void SettingsStore::SaveSettings(const QList<std::pair<SettingKeys::Key, QString>> &values)
 {
-    WaitForWrites();
     QList<std::pair<QString, QString>> named;
     for (const auto &[key, value] : values)
         named.append({key.name, value});
     m_shared->add(named);
-    return m_shared->save();
+    m_shared->schedule(false);
 }
 
-void SettingsStore::SaveSettingsInBackground(const QList<std::pair<SettingKeys::Key, QString>> &values)
+void SettingsStore::SaveTypedSetting(const SettingKeys::Key &key, const QString &value)
 {
-    QList<std::pair<QString, QString>> named;
-    for (const auto &[key, value] : values)
-        named.append({key.name, value});
+    m_shared->add({{key.name, value}});
+    m_typing->start();
+}
+
+void SettingsStore::WhenWritten(QObject *context, std::function<void(bool ok)> then)
+{
     Shared &shared = *m_shared;
-    shared.add(named);
-    shared.writer.start([&shared] {
-        {
-            std::lock_guard lock(shared.mutex);
-            if (shared.taken == shared.saves)
-                return; // taken up by an earlier run: saves made while one is written go out together
-        }
-        shared.save();
+    quint64 upTo = 0;
+    {
+        std::lock_guard lock(shared.mutex);
+        upTo = shared.saves;
+    }
+    shared.schedule(false);
+    // Queued behind the write above; the store outlives it, as its destruction waits for the writer.
+    shared.writer.start([this, &shared, upTo, context = QPointer<QObject>(context), then = std::move(then)] {
+        const bool ok = shared.allWritten(upTo);
+        QMetaObject::invokeMethod(
+            this,
+            [context, then, ok] {
+                if (context)
+                    then(ok);
+            },
+            Qt::QueuedConnection);
     });
 }
 
-void SettingsStore::WaitForWrites()
+bool SettingsStore::WaitForWrites()
 {
-    m_shared->writer.waitForDone();
+    Shared &shared = *m_shared;
+    const auto finishedWrites = [&shared] {
+        std::lock_guard lock(shared.mutex);
+        return shared.finished;
+    };
+    const quint64 before = finishedWrites();
+    shared.schedule(false);
+    shared.writer.waitForDone();
+    // Values left by a write that failed before this call are tried once more; values a write since
+    // then has failed on are not, as that was their try.
+    if (finishedWrites() == before) {
+        shared.schedule(true);
+        shared.writer.waitForDone();
+    }
+    std::lock_guard lock(shared.mutex);
+    return shared.unwritten.isEmpty();
 }
 
 QStringList SettingsStore::keys() const

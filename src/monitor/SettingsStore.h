@@ -5,45 +5,53 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
 
+class QTimer;
+
 /// The per-user settings area: text values under the product name, section "Settings", in
 /// `<config>/<application>/<application>.conf`.
-/// Every write reaches the disk before it returns, so a crash loses nothing; SaveSettingsInBackground
-/// alone returns first and leaves the disk to a worker thread. A save that fails leaves the file as
-/// it was and keeps its values here: GetSetting answers them, and the next save writes them again.
+/// A save returns at once and GetSetting of every store of the file answers the new values from then
+/// on; a worker thread writes the file, so the window that saves never waits for the disk. Saves reach
+/// the file in the order made, each as a whole (the file holds all of a save or none of it, also after
+/// a crash), and saves made while one is written go out together in the next write. A save that fails
+/// leaves the file as it was and keeps its values here: GetSetting answers them, and the next save
+/// writes them again. Pending saves are finished by WaitForWrites, when the application's event loop
+/// ends, and when the last store of the file goes away.
 class SettingsStore : public QObject {
     Q_OBJECT
 public:
+    /// How long a value being typed waits for the next key before it is written.
+    static constexpr int TypingPauseMs = 500;
+
     /// Opens the store of the given application (the product name) in the user's config folder.
     explicit SettingsStore(const QString &application);
-    /// Waits for the background saves when it is the last store of its file.
+    /// Waits for the pending saves.
     ~SettingsStore() override;
     SettingsStore(const SettingsStore &) = delete;
     SettingsStore &operator=(const SettingsStore &) = delete;
 
     QString GetSetting(const QString &key, const QString &defaultValue) const;
     QString GetSetting(const SettingKeys::Key &key) const { return GetSetting(key.name, key.defaultValue); }
-    /// Writes one value, unless the file already holds it. False when the file could not be written.
-    bool SaveSetting(const QString &key, const QString &value);
-    bool SaveSetting(const SettingKeys::Key &key, const QString &value)
-    {
-        return SaveSetting(key.name, value);
-    }
-    /// Writes the values in the order given and reaches the disk once for all of them. The file is
-    /// replaced as a whole, so after a crash it holds either every new value or none. When the file
-    /// already holds every value, nothing is written. False when the file could not be written.
-    bool SaveSettings(const QList<std::pair<SettingKeys::Key, QString>> &values);
-    /// SaveSettings on a worker thread: returns at once, and GetSetting of every store of the file
-    /// answers with the new values from then on. Saves reach the file in the order made, each as a
-    /// whole (the file holds all of a save or none of it, also after a crash). Pending saves are
-    /// finished by WaitForWrites, by every other save, when the application's event loop ends, and
-    /// when the last store of the file goes away.
-    void SaveSettingsInBackground(const QList<std::pair<SettingKeys::Key, QString>> &values);
-    /// Returns once every background save to the file is on the disk (or has failed).
-    void WaitForWrites();
+    /// Saves one value; nothing is written when the file already holds it.
+    void SaveSetting(const QString &key, const QString &value);
+    void SaveSetting(const SettingKeys::Key &key, const QString &value) { SaveSetting(key.name, value); }
+    /// Saves the values in the order given, in one write: after a crash the file holds every new value
+    /// or none. When the file already holds every value, nothing is written.
+    void SaveSettings(const QList<std::pair<SettingKeys::Key, QString>> &values);
+    /// Saves a value the user is typing: read back at once like any save, but written only after
+    /// TypingPauseMs without a further typed save (or with the next other save), so that a word typed
+    /// costs one write instead of one per key. Needs the event loop of this store's thread.
+    void SaveTypedSetting(const SettingKeys::Key &key, const QString &value);
+    /// Runs then(ok) on this store's thread once every save made so far has been written, or has
+    /// failed (ok false); not at all when context is gone by then.
+    void WhenWritten(QObject *context, std::function<void(bool ok)> then);
+    /// Writes every pending save, and tries again those that failed; returns once they are on the disk
+    /// or have failed. True when the file holds every value saved.
+    bool WaitForWrites();
 
     /// Keys present in the section, for tests and diagnostics.
     QStringList keys() const;
@@ -53,9 +61,11 @@ public:
     static std::optional<int> toWholeNumber(const QString &text);
 
 signals:
-    /// A save to the file failed, for a status line: "Settings not saved: " and the cause. Every
-    /// store of the file hears it, from the thread that saved (a worker's for background saves).
+    /// A write of the file failed, for a status line: "Settings not saved: " and the cause. Every
+    /// store of the file hears it, from the worker thread.
     void saveFailed(const QString &reason);
+    /// A write of the file succeeded, after an earlier one may have failed; from the worker thread.
+    void saved();
 
 private:
     struct Shared;
@@ -63,4 +73,5 @@ private:
     // What the file holds and what is not on it yet, shared by every store of the same file in the
     // process, so that each of them reads the values as soon as they are saved.
     std::shared_ptr<Shared> m_shared;
+    QTimer *m_typing; // the pause after a typed save
 };

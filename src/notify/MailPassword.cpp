@@ -1,9 +1,17 @@
 #include "MailPassword.h"
 
+#include "MailLog.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <qt6keychain/keychain.h>
 
 namespace {
 const QString Key = QStringLiteral("mail server password");
+// The end of the program waits this long for the keyring to take a password typed just before.
+constexpr int QuitWaitMs = 3000;
 
 bool MeansNoKeyring(QKeychain::Error error)
 {
@@ -11,8 +19,14 @@ bool MeansNoKeyring(QKeychain::Error error)
 }
 } // namespace
 
-MailPassword::MailPassword(QString service, QObject *parent) : QObject(parent), m_service(std::move(service))
+MailPassword::MailPassword(QString service, QObject *parent)
+    : QObject(parent), m_service(std::move(service)), m_pause(new QTimer(this))
 {
+    m_pause->setSingleShot(true);
+    m_pause->setInterval(TypingPauseMs);
+    connect(m_pause, &QTimer::timeout, this, &MailPassword::Write);
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { FinishWrites(QuitWaitMs); });
 }
 
 void MailPassword::Load()
@@ -24,11 +38,14 @@ void MailPassword::Load()
     // owner's destruction would have deleted it. They delete themselves once finished.
     auto *job = new QKeychain::ReadPasswordJob(m_service);
     job->setKey(Key);
-    const int writesBefore = m_writes;
-    connect(job, &QKeychain::Job::finished, this, [this, job, writesBefore] {
+    const int savesBefore = m_saves;
+    connect(job, &QKeychain::Job::finished, this, [this, job, savesBefore] {
+        if (MeansNoKeyring(job->error()))
+            qCWarning(lcMail).noquote()
+                << "Cannot read the mail password from the keyring:" << job->errorString();
         setKeyringAvailable(!MeansNoKeyring(job->error()));
         // A password typed while the keyring was being read is newer than what it held.
-        if (m_writes == writesBefore && job->error() == QKeychain::NoError)
+        if (m_saves == savesBefore && job->error() == QKeychain::NoError)
             m_value = job->textData();
         m_state = State::Loaded;
         emit loaded(m_value);
@@ -41,19 +58,68 @@ void MailPassword::Save(const QString &password)
     m_value = password;
     if (m_state == State::NotLoaded)
         m_state = State::Loaded;
-    ++m_writes;
+    ++m_saves;
+    m_unwritten = true;
+    m_pause->start();
+}
+
+void MailPassword::Flush()
+{
+    if (m_unwritten)
+        Write();
+}
+
+void MailPassword::Write()
+{
+    m_pause->stop();
+    m_unwritten = false;
     QKeychain::Job *job = nullptr;
-    if (password.isEmpty()) {
+    if (m_value.isEmpty()) {
         job = new QKeychain::DeletePasswordJob(m_service);
     } else {
         auto *write = new QKeychain::WritePasswordJob(m_service);
-        write->setTextData(password);
+        write->setTextData(m_value);
         job = write;
     }
     job->setKey(Key);
-    connect(job, &QKeychain::Job::finished, this,
-            [this, job] { setKeyringAvailable(!MeansNoKeyring(job->error())); });
+    ++m_writing;
+    const int savesBefore = m_saves;
+    // The keyring runs its jobs one after another in the order started, so the last one wins.
+    connect(job, &QKeychain::Job::finished, this, [this, job, savesBefore] {
+        --m_writing;
+        // Removing what the keyring does not hold has done its work.
+        const bool ok = job->error() == QKeychain::NoError || job->error() == QKeychain::EntryNotFound;
+        if (!ok) {
+            qCWarning(lcMail).noquote()
+                << "Cannot write the mail password to the keyring:" << job->errorString();
+            // Kept for the next Flush, unless a newer password is already on its way.
+            if (m_saves == savesBefore)
+                m_unwritten = true;
+        }
+        setKeyringAvailable(!MeansNoKeyring(job->error()));
+        emit written(ok);
+    });
     job->start();
+}
+
+bool MailPassword::FinishWrites(int timeoutMs)
+{
+    Flush();
+    const QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    const QMetaObject::Connection done = connect(this, &MailPassword::written, &loop, [this, &loop] {
+        if (m_writing == 0)
+            loop.quit();
+    });
+    if (m_writing > 0) {
+        QTimer::singleShot(deadline.remainingTime(), &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    disconnect(done);
+    if (m_writing > 0)
+        qCWarning(lcMail) << "The keyring did not answer within" << timeoutMs
+                          << "ms; the mail password may not be saved";
+    return m_writing == 0 && !m_unwritten;
 }
 
 void MailPassword::setKeyringAvailable(bool available)

@@ -1,5 +1,6 @@
 #include "NotificationBacklog.h"
 
+#include "MailLog.h"
 #include "SettingsStore.h"
 #include "SmtpSession.h"
 
@@ -20,17 +21,27 @@ void NotificationBacklog::LookupCompleted(bool changed)
     if (!changed && !pending())
         return;
     MarkPending(true);
+    // The one save that waits for the disk, and only when a notice is due: the session must start
+    // here, before the lookup reports its end (whose status has the last word), yet the mark has to
+    // be on the disk first, or a crash during the session would forget the change just saved.
+    if (!m_store.WaitForWrites())
+        qCWarning(lcMail) << "The address-change notification is sent without its unsent mark on the disk";
     const bool wasIdle = m_session->state() == SmtpSession::State::Idle;
     m_send();
     // A send refused because another session runs leaves the mark for the next lookup.
     if (wasIdle && m_session->state() != SmtpSession::State::Idle)
         m_ownsSession = true;
+    else
+        qCInfo(lcMail) << "The address-change notification was not started; it is kept for the next lookup";
 }
 
 void NotificationBacklog::SessionFinished(bool sent)
 {
     if (m_ownsSession && sent)
         MarkPending(false);
+    else if (m_ownsSession)
+        qCWarning(lcMail)
+            << "The address-change notification was not delivered; it is kept for the next lookup";
     m_ownsSession = false;
 }
 

@@ -7,10 +7,10 @@ class SettingsStore;
 class SmtpSession;
 
 /// Keeps an address-change notification that could not be delivered from being forgotten. Before a
-/// notification goes out it is marked unsent in the store (written at once, so a failure, a crash or
-/// a restart keeps it), and the mark is cleared only when that session shows "Message Sent". While
-/// marked, the next successful lookup sends again with the addresses of that moment. Sessions this
-/// class did not start (a test message) leave the mark alone.
+/// notification goes out it is marked unsent in the store (on the disk before the session starts, so a
+/// failure, a crash or a restart keeps it), and the mark is cleared only when that session shows "Message
+/// Sent". While marked, the next successful lookup sends again with the addresses of that moment. Sessions
+/// this class did not start (a test message) leave the mark alone.
 class NotificationBacklog : public QObject {
     Q_OBJECT
 public:

@@ -1,11 +1,13 @@
 #include "SmtpSession.h"
 
+#include "MailLog.h"
 #include "MailPassword.h"
 #include "SmtpMessage.h"
 #include "SmtpReply.h"
 #include "Winsock.h"
 
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 const QString CrLf = QStringLiteral("\r\n");
@@ -33,6 +35,55 @@ QString Base64(const QString &text)
     return QString::fromLatin1(text.toUtf8().toBase64());
 }
 
+// A server's or a user's text for a log line: short, on one line, its control characters escaped.
+QString Brief(const QString &text)
+{
+    constexpr qsizetype Shown = 300;
+    QString shown;
+    for (const QChar c : QStringView(text).first(std::min(text.size(), Shown))) {
+        if (c == u'\r')
+            shown += QLatin1String("\\r");
+        else if (c == u'\n')
+            shown += QLatin1String("\\n");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return text.size() <= Shown ? shown : shown + QStringLiteral("...");
+}
+
+QString Step(SmtpSession::State state)
+{
+    switch (state) {
+    case SmtpSession::State::Idle:
+    case SmtpSession::State::Connecting:
+        return QStringLiteral("connecting");
+    case SmtpSession::State::AwaitGreeting:
+        return QStringLiteral("waiting for the greeting");
+    case SmtpSession::State::AwaitHelo:
+    case SmtpSession::State::AwaitEhlo:
+        return QStringLiteral("introducing itself");
+    case SmtpSession::State::AwaitStartTls:
+    case SmtpSession::State::Securing:
+        return QStringLiteral("securing the connection");
+    case SmtpSession::State::AwaitPassword:
+        return QStringLiteral("reading the password from the keyring");
+    case SmtpSession::State::AwaitLoginReady:
+    case SmtpSession::State::AwaitUserTaken:
+    case SmtpSession::State::AwaitLoggedIn:
+        return QStringLiteral("logging in");
+    case SmtpSession::State::AwaitMailFrom:
+        return QStringLiteral("naming the sender");
+    case SmtpSession::State::AwaitRcptTo:
+        return QStringLiteral("naming the recipient");
+    case SmtpSession::State::AwaitDataGo:
+    case SmtpSession::State::AwaitAccepted:
+        return QStringLiteral("sending the message");
+    }
+    return {};
+}
+
 QString SenderProblem()
 {
     return QStringLiteral("Error: The sender address contains a line break or control character.");
@@ -54,6 +105,23 @@ SmtpSession::SmtpSession(Winsock *socket, const MailSettings &settings,
     connect(m_socket, &Winsock::DataArrival, this, &SmtpSession::Winsock2_DataArrival);
     connect(m_socket, &Winsock::Secured, this, &SmtpSession::Winsock2_Secured);
     connect(m_socket, &Winsock::SecureFailed, this, &SmtpSession::Winsock2_SecureFailed);
+    // The status waits for the time-out whatever the cause; the log says what the cause was.
+    connect(m_socket, &Winsock::SocketError, this, [this](const QString &text) {
+        if (m_state != State::Idle)
+            qCWarning(lcMail).noquote().nospace()
+                << "Mail server " << Server() << ", while " << Step(m_state) << ": socket error: " << text;
+    });
+}
+
+QString SmtpSession::Server() const
+{
+    return Brief(m_settings.strServer + u':' + m_settings.strPort);
+}
+
+void SmtpSession::Refuse(const QString &status)
+{
+    SetStatus(status);
+    qCWarning(lcMail).noquote() << "Mail not sent:" << status;
 }
 
 SmtpSession::Security SmtpSession::ParseSecurity(const QString &text)
@@ -90,41 +158,34 @@ bool SmtpSession::timerActive() const
 void SmtpSession::Send()
 {
     if (m_settings.strServer.isEmpty()) {
-        SetStatus(QStringLiteral("Error: Please Choose a Server First"));
-        return;
+        return Refuse(QStringLiteral("Error: Please Choose a Server First"));
     }
     if (m_settings.strPort.isEmpty()) {
-        SetStatus(QStringLiteral("Error: Please enter an Server Port (Default: 25)"));
-        return;
+        return Refuse(QStringLiteral("Error: Please enter an Server Port (Default: 25)"));
     }
     if (m_settings.strEmailTo.isEmpty()) {
-        SetStatus(QStringLiteral("Error: Please enter an Email Address"));
-        return;
+        return Refuse(QStringLiteral("Error: Please enter an Email Address"));
     }
     // Addresses go into command lines verbatim; a line break in one would let it issue commands of its own.
     if (SmtpMessage::HasControlCharacter(m_settings.strEmailTo)) {
-        SetStatus(RecipientProblem());
-        return;
+        return Refuse(RecipientProblem());
     }
     if (SmtpMessage::HasControlCharacter(m_settings.strEmailFrom)) {
-        SetStatus(SenderProblem());
-        return;
+        return Refuse(SenderProblem());
     }
 
     const Security security = ParseSecurity(m_settings.strSecurity);
     if (security == Security::Unknown) {
-        SetStatus(QStringLiteral("Error: Please choose the connection security: None, STARTTLS or SSL/TLS."));
-        return;
+        return Refuse(
+            QStringLiteral("Error: Please choose the connection security: None, STARTTLS or SSL/TLS."));
     }
     // A login over a plain connection would hand the password to anyone on the way.
     if (security == Security::None && !m_settings.strUser.isEmpty()) {
-        SetStatus(QStringLiteral(
+        return Refuse(QStringLiteral(
             "Error: A user name is set, so the connection must be secured: choose STARTTLS or SSL/TLS."));
-        return;
     }
     if (security != Security::None && !Winsock::CanEncrypt()) {
-        SetStatus(QStringLiteral("Error: Secure connections are not available on this computer."));
-        return;
+        return Refuse(QStringLiteral("Error: Secure connections are not available on this computer."));
     }
 
     SetStatus(QStringLiteral("Connecting..."));
@@ -136,6 +197,9 @@ void SmtpSession::Send()
                                                               : Winsock::Tls::None;
     if (m_socketInUse || !m_socket->Connect(m_settings.strServer, port, tls)) {
         SetStatus(QStringLiteral("Error: Server or connection not available."));
+        qCWarning(lcMail).noquote() << "Mail server" << Server()
+                                    << (m_socketInUse ? "not tried: a session still holds the connection"
+                                                      : "not tried: no host, or a port outside 1-65535");
         // A running session carries on; otherwise the timer still closes this attempt.
         if (m_state == State::Idle)
             SetState(State::Connecting);
@@ -192,7 +256,8 @@ void SmtpSession::Winsock2_SecureFailed(const QString &reason)
     if (m_state == State::Idle)
         return;
     m_timer->stop();
-    Fail(QLatin1String("Error: Could not secure the connection: ") + reason);
+    Fail(QLatin1String("Error: Could not secure the connection: ") + reason,
+         QLatin1String("TLS failed: ") + Brief(reason));
 }
 
 void SmtpSession::Timer1_Timer()
@@ -200,6 +265,9 @@ void SmtpSession::Timer1_Timer()
     SetStatus(QStringLiteral("Connecting... (%1)").arg(m_lngTicks));
     ++m_lngTicks;
     if (m_lngTicks == TimeoutTicks) {
+        qCWarning(lcMail).noquote()
+            << "Mail server" << Server() << "timed out while" << Step(m_state)
+            << QStringLiteral("(%1 ticks of %2 ms)").arg(TimeoutTicks).arg(m_timer->interval());
         EndMailSession();
         SetStatus(QLatin1String("Error: Could not connect to ") + m_settings.strServer +
                   QLatin1String(" - timed out"));
@@ -219,7 +287,9 @@ void SmtpSession::TakeReply()
 void SmtpSession::Advance(const QString &reply)
 {
     if (SmtpReply::Code(reply) != ExpectedCode(m_state)) {
-        Fail(QLatin1String("Error: ") + reply);
+        const bool login = m_state >= State::AwaitLoginReady && m_state <= State::AwaitLoggedIn;
+        Fail(QLatin1String("Error: ") + reply,
+             (login ? QLatin1String("login refused: ") : QLatin1String("refused: ")) + Brief(reply));
         return;
     }
     switch (m_state) {
@@ -345,8 +415,10 @@ void SmtpSession::SendCommand(const QString &line, State next)
     SetState(next);
 }
 
-void SmtpSession::Fail(const QString &status)
+void SmtpSession::Fail(const QString &status, const QString &cause)
 {
+    qCWarning(lcMail).noquote() << "Mail server" << Server() << "- failed while" << Step(m_state) << "-"
+                                << (cause.isEmpty() ? status : cause);
     SetStatus(status);
     EndMailSession();
 }

@@ -95,7 +95,12 @@ private:
     void SendCommand(const QString &line, State next);
     void SendMailFrom();
     void LogIn();
-    void Fail(const QString &status);
+    /// Shows the status, logs it (or the cause given) and ends the session.
+    void Fail(const QString &status, const QString &cause = {});
+    /// A send refused before connecting: shown and logged.
+    void Refuse(const QString &status);
+    /// The server and port as the log names them.
+    QString Server() const;
     void EndMailSession(bool sent = false);
 
     void StartTimer();

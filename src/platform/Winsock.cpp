@@ -33,6 +33,11 @@ void Winsock::attachSocket(Tls tls)
     m_socket = ssl ? ssl : new QTcpSocket(this);
     connect(m_socket, &QTcpSocket::readyRead, this, [this] { emit DataArrival(m_socket->bytesAvailable()); });
     connect(m_socket, &QTcpSocket::disconnected, this, &Winsock::Closed);
+    // Before the TLS handler below, which ends the handshake that makes this a SecureFailed instead.
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, [this, socket = m_socket] {
+        if (!m_handshaking && socket == m_socket)
+            emit SocketError(socket->errorString());
+    });
     connect(m_socket, &QTcpSocket::connected, this, [this] {
         // Commands are short and each waits for its reply; Nagle's algorithm would hold a command
         // written while the one before is still unacknowledged (the message's terminator).

@@ -53,6 +53,9 @@ signals:
     void Secured();
     /// A handshake failed, for the reason given (an untrusted certificate, say); the socket is closing.
     void SecureFailed(const QString &reason);
+    /// The connection failed or broke outside a handshake (refused, reset, host not found), with the
+    /// system's text; a session uses it to say why it timed out.
+    void SocketError(const QString &text);
 
 private:
     void attachSocket(Tls tls = Tls::None);

@@ -9,6 +9,7 @@
 #include "modSkin.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -35,6 +36,17 @@ frmConfigure::frmConfigure(SettingsStore &store, MailSettings &settings, MailPas
     setFixedSize(Twips::toPixels(WidthTwips), Twips::toPixels(HeightTwips));
     buildControls();
     Form_Load();
+    // Saves reach the disk on a worker thread; a failure shows here too, as the main window may be
+    // hidden behind this one. The store's values stay and go out with the next save.
+    connect(&m_store, &SettingsStore::saveFailed, this, &frmConfigure::ShowSaveFailure);
+    connect(&m_store, &SettingsStore::saved, this, [this] { ShowSaveFailure(QString()); });
+}
+
+frmConfigure::~frmConfigure()
+{
+    // A password typed just before closing goes to the keyring now rather than after the pause.
+    if (m_password)
+        m_password->Flush();
 }
 
 void frmConfigure::buildControls()
@@ -161,25 +173,25 @@ void frmConfigure::cmdSend_Click()
 
 void frmConfigure::txtServer_Change()
 {
-    m_store.SaveSetting(SettingKeys::Server, txtServer->text());
+    m_store.SaveTypedSetting(SettingKeys::Server, txtServer->text());
     m_settings.strServer = txtServer->text();
 }
 
 void frmConfigure::txtPort_Change()
 {
-    m_store.SaveSetting(SettingKeys::Port, txtPort->text());
+    m_store.SaveTypedSetting(SettingKeys::Port, txtPort->text());
     m_settings.strPort = txtPort->text();
 }
 
 void frmConfigure::txtEmailTo_Change()
 {
-    m_store.SaveSetting(SettingKeys::EmailTo, txtEmailTo->text());
+    m_store.SaveTypedSetting(SettingKeys::EmailTo, txtEmailTo->text());
     m_settings.strEmailTo = txtEmailTo->text();
 }
 
 void frmConfigure::txtEmailFrom_Change()
 {
-    m_store.SaveSetting(SettingKeys::EmailFrom, txtEmailFrom->text());
+    m_store.SaveTypedSetting(SettingKeys::EmailFrom, txtEmailFrom->text());
     m_settings.strEmailFrom = txtEmailFrom->text();
 }
 
@@ -191,7 +203,7 @@ void frmConfigure::cmbSecurity_Click()
 
 void frmConfigure::txtUser_Change()
 {
-    m_store.SaveSetting(SettingKeys::User, txtUser->text());
+    m_store.SaveTypedSetting(SettingKeys::User, txtUser->text());
     m_settings.strUser = txtUser->text();
 }
 
@@ -202,9 +214,40 @@ void frmConfigure::txtPassword_Change()
         m_password->Save(txtPassword->text());
 }
 
+void frmConfigure::ShowSaveFailure(const QString &reason)
+{
+    if (reason.isEmpty() && !lblSaveFailure)
+        return;
+    // Made on first need, as the keyring note is, and shown in its place: the failure matters more.
+    if (!lblSaveFailure) {
+        lblSaveFailure = new QLabel(this);
+        lblSaveFailure->setObjectName(QStringLiteral("lblSaveFailure"));
+        lblSaveFailure->setWordWrap(true);
+        lblSaveFailure->setFocusPolicy(Qt::NoFocus);
+        lblSaveFailure->setTextFormat(Qt::PlainText);
+        place(lblSaveFailure, 120, 3420, 3030, 480);
+    }
+    // The cause may be long (a folder's name): what does not fit the label's lines ends in an ellipsis,
+    // and the tool tip holds all of it.
+    const QString text = reason.isEmpty() ? QString() : QStringLiteral("Error: ") + reason;
+    const QFontMetrics metrics(lblSaveFailure->font());
+    const QRect room(0, 0, lblSaveFailure->width(), 0);
+    QString shown = text;
+    while (shown.size() > 1 &&
+           metrics.boundingRect(room, Qt::TextWordWrap, shown).height() > lblSaveFailure->height()) {
+        const qsizetype cut = shown.lastIndexOf(u' ', shown.size() - 3);
+        shown = (cut > 0 ? shown.first(cut) : shown.chopped(2)) + QChar(0x2026);
+    }
+    lblSaveFailure->setText(shown);
+    lblSaveFailure->setToolTip(text);
+    lblSaveFailure->setVisible(!reason.isEmpty());
+    ShowKeyring();
+}
+
 void frmConfigure::ShowKeyring()
 {
-    const bool missing = !m_password || !m_password->keyringAvailable();
+    const bool missing =
+        (!m_password || !m_password->keyringAvailable()) && !(lblSaveFailure && !lblSaveFailure->isHidden());
     // Made on first need, after the skin step: the skin's label copies cannot follow a wrapped text that
     // comes and goes.
     if (missing && !lblKeyring) {

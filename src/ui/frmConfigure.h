@@ -15,7 +15,8 @@ struct MailSettings;
 
 /// The mail server configuration window. Every edit is stored at once, in the store and in the
 /// in-memory settings the notification reads; there is no OK or Cancel. Closing it destroys it.
-/// The password goes to the keyring instead of the store.
+/// Typed text reaches the disk once typing pauses. The password goes to the keyring instead of the
+/// store.
 class frmConfigure : public QDialog {
     Q_OBJECT
 public:
@@ -27,6 +28,7 @@ public:
     /// keyring object the password is kept in memory only.
     frmConfigure(SettingsStore &store, MailSettings &settings, MailPassword *password,
                  std::function<void()> sendTest, QWidget *parent = nullptr);
+    ~frmConfigure() override;
 
     /// Fills the boxes from the in-memory settings (server, port, recipient, sender), then skins the window.
     void Form_Load();
@@ -35,7 +37,8 @@ public:
     QLabel *lblServer, *lblPort, *lblEmailTo, *lblEmailFrom, *lblSecurity, *lblUser, *lblPassword;
     QLineEdit *txtServer, *txtPort, *txtEmailTo, *txtEmailFrom, *txtUser, *txtPassword;
     QComboBox *cmbSecurity;
-    QLabel *lblKeyring = nullptr; // made and shown while no keyring keeps the password
+    QLabel *lblKeyring = nullptr;     // made and shown while no keyring keeps the password
+    QLabel *lblSaveFailure = nullptr; // made and shown while the settings file cannot be written
     QPushButton *cmdSend;
     SkinLabelArray SkinLabel1; // the skin's copies of the captions, from an invisible template
 
@@ -49,6 +52,7 @@ private:
     void txtUser_Change();
     void txtPassword_Change();
     void ShowKeyring();
+    void ShowSaveFailure(const QString &reason);
 
     SettingsStore &m_store;
     MailSettings &m_settings;

@@ -97,11 +97,12 @@ private slots:
         const QString file = rig.temp.path() + QStringLiteral("/Netquill/Netquill.conf");
         QVERIFY(QDir().mkpath(file));
         Form1 &w = rig.load();
-        QVERIFY(rig.lookupFinished());
+        // Every save is written behind the window, the restored options' during the lookup, so the
+        // status line may tell of a failure before the lookup ends.
+        QTRY_COMPARE_WITH_TIMEOUT(w.Label1->text(), QStringLiteral("203.0.113.7"), 5000);
         // The addresses are saved behind the lookup's status; their failure follows it.
         QTRY_VERIFY2(w.txtStatus->text().startsWith(QStringLiteral("Error: Settings not saved: ")),
                      qPrintable(w.txtStatus->text()));
-        QCOMPARE(w.Label1->text(), QStringLiteral("203.0.113.7"));
         QCOMPARE(w.store().GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
         QVERIFY(QFileInfo(file).isDir());
     }

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 /// Puts a settings file in place in the given config folder, as a user or an earlier build left it.
@@ -94,6 +95,7 @@ private slots:
         TempSettings temp;
         SettingsStore store(QStringLiteral("Netquill"));
         store.SaveSetting(SettingKeys::OldExternal, value);
+        QVERIFY(store.WaitForWrites());
         QCOMPARE(store.GetSetting(SettingKeys::OldExternal), value);
         QCOMPARE(store.keys(), QStringList{QStringLiteral("OldExternal")});
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), value);
@@ -137,6 +139,7 @@ private slots:
         SettingsStore store(QStringLiteral("Netquill"));
         QCOMPARE(store.GetSetting(SettingKeys::EmailFrom), expected);
         store.SaveSetting(SettingKeys::Refresh, QStringLiteral("1")); // rewrites the whole file
+        QVERIFY(store.WaitForWrites());
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::EmailFrom), expected);
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::Refresh), QStringLiteral("1"));
     }
@@ -211,8 +214,9 @@ private slots:
         QVERIFY(placeStoreFile(temp.path(), file));
         SettingsStore store(QStringLiteral("Netquill"));
         QSignalSpy failed(&store, &SettingsStore::saveFailed);
-        QCOMPARE(store.SaveSetting(SettingKeys::Refresh, QStringLiteral("1")), saved);
-        QCOMPARE(failed.count(), saved ? 0 : 1);
+        store.SaveSetting(SettingKeys::Refresh, QStringLiteral("1"));
+        QCOMPARE(store.WaitForWrites(), saved);
+        QCOMPARE(failed.count() > 0, !saved);
         QCOMPARE(store.GetSetting(SettingKeys::Refresh), QStringLiteral("1"));
         if (!saved) {
             QCOMPARE(contents(store.fileName()), file);
@@ -254,6 +258,7 @@ private slots:
         TempSettings temp;
         SettingsStore store(QStringLiteral("Netquill"));
         store.SaveSetting(SettingKeys::Refresh, QStringLiteral("1"));
+        QVERIFY(store.WaitForWrites());
         QCOMPARE(store.fileName(), temp.path() + QStringLiteral("/Netquill/Netquill.conf"));
         QVERIFY(QFile::exists(store.fileName()));
     }
@@ -277,6 +282,7 @@ private slots:
         SettingsStore store(QStringLiteral("Netquill"));
         store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("198.51.100.1")},
                             {SettingKeys::OldInternal, QStringLiteral("192.168.1.20")}});
+        QVERIFY(store.WaitForWrites());
         // A reader that opened the file before the save must still see the whole old file: the new
         // one is written beside it and renamed over it, never rewritten in place where a crash could
         // leave one new address beside one old one.
@@ -285,6 +291,7 @@ private slots:
         FileReplacements replacements(store.fileName());
         store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
                             {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
+        QVERIFY(store.WaitForWrites());
         if (replacements.supported()) {
             // One new file for both values: no moment where the file held one new and one old.
             QCOMPARE(replacements.renamedOver(), 1);
@@ -306,18 +313,22 @@ private slots:
         SettingsStore store(QStringLiteral("Netquill"));
         store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
                             {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
+        QVERIFY(store.WaitForWrites());
         FileReplacements replacements(store.fileName());
         if (!replacements.supported())
             QSKIP("needs inotify");
         store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
                             {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
         store.SaveSetting(SettingKeys::OldInternal, QStringLiteral("10.0.0.5"));
+        QVERIFY(store.WaitForWrites());
         QCOMPARE(replacements.renamedOver(), 0);
         // One value differing is enough for a write, and an empty value differs from a missing key.
         store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
                             {SettingKeys::OldInternal, QStringLiteral("10.0.0.6")}});
+        QVERIFY(store.WaitForWrites());
         QCOMPARE(replacements.renamedOver(), 1);
         store.SaveSettings({{SettingKeys::EmailTo, QString()}});
+        QVERIFY(store.WaitForWrites());
         QCOMPARE(replacements.renamedOver(), 2);
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldInternal), QStringLiteral("10.0.0.6"));
         QVERIFY(store.keys().contains(QStringLiteral("strEmailTo")));
@@ -328,6 +339,7 @@ private slots:
         TempSettings temp;
         SettingsStore store(QStringLiteral("Netquill"));
         store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")}});
+        QVERIFY(store.WaitForWrites());
         // Another program (or the user) changes the file behind the store's back.
         QVERIFY(placeStoreFile(temp.path(), "[Settings]\nOldExternal=198.51.100.99\n"));
         QFile edited(store.fileName());
@@ -336,6 +348,7 @@ private slots:
             edited.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
         edited.close();
         store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")}});
+        QVERIFY(store.WaitForWrites());
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
     }
 
@@ -354,24 +367,38 @@ private slots:
         QCOMPARE(store.GetSetting(SettingKeys::OldInternal), QStringLiteral("10.0.0.5"));
     }
 
-    void backgroundSaveIsReadAtOnceAndKeepsOrder()
+    void saveReturnsBeforeTheDiskAndIsReadAtOnce()
     {
         TempSettings temp;
         SettingsStore store(QStringLiteral("Netquill"));
-        store.SaveSettingsInBackground({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
-                                        {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
-        QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
-        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::OldInternal),
-                 QStringLiteral("10.0.0.5")); // any store of the file
-        QVERIFY(store.keys().contains(QStringLiteral("OldInternal")));
-        // A later save of the same key wins, whichever thread reaches the disk first.
+        store.SaveSetting(SettingKeys::Refresh, QStringLiteral("0"));
+        QVERIFY(store.WaitForWrites());
+        // A pipe in place of the file: the writer's read of it waits until the other end is opened
+        // below, so a save that went to the disk before returning would never return.
+        QVERIFY(QFile::remove(store.fileName()));
+        QCOMPARE(::mkfifo(QFile::encodeName(store.fileName()).constData(), 0600), 0);
+        store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
+                            {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
         store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("198.51.100.1"));
-        store.SaveSettingsInBackground({{SettingKeys::OldInternal, QStringLiteral("10.0.0.6")}});
-        store.WaitForWrites();
-        QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("198.51.100.1"));
-        QCOMPARE(store.GetSetting(SettingKeys::OldInternal), QStringLiteral("10.0.0.6"));
-        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), QStringLiteral("198.51.100.1"));
-        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldInternal), QStringLiteral("10.0.0.6"));
+        store.SaveTypedSetting(SettingKeys::EmailTo, QStringLiteral("me@example.org"));
+        const QStringList readAtOnce{store.GetSetting(SettingKeys::OldExternal),
+                                     store.GetSetting(SettingKeys::OldInternal),
+                                     store.GetSetting(SettingKeys::EmailTo)};
+        QFile pipe(store.fileName());
+        QVERIFY(pipe.open(QIODevice::WriteOnly)); // waits for the writer to open its end
+        pipe.write("[Settings]\nrefresh=1\n");
+        pipe.close();
+
+        const QStringList expected{QStringLiteral("198.51.100.1"), QStringLiteral("10.0.0.5"),
+                                   QStringLiteral("me@example.org")};
+        QCOMPARE(readAtOnce, expected);
+        // In the order saved, the typed value with them, over what the file held.
+        QVERIFY(store.WaitForWrites());
+        QCOMPARE((QStringList{readFromCopy(store.fileName(), SettingKeys::OldExternal),
+                              readFromCopy(store.fileName(), SettingKeys::OldInternal),
+                              readFromCopy(store.fileName(), SettingKeys::EmailTo)}),
+                 expected);
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::Refresh), QStringLiteral("1"));
     }
 
     void backgroundSaveIsWrittenWhenTheEventLoopEnds()

@@ -1,5 +1,5 @@
-// Writes one setting (or, after --both, the two previous addresses in one save) and is killed at
-// once, to show that a write is on disk when the save returns.
+// Writes one setting (or, after --both, the two previous addresses in one save) and is killed as soon
+// as WaitForWrites returns, to show that the save is on the disk by then.
 // --background-quit <external> <internal>: saves the pair in the background and ends the event loop
 // at once; the store is never deleted (as the main window's is not), then the process is killed.
 // --background-loop: saves the pair 0 (203.0.113.0, 10.0.0.0), prints "ready", then saves pair after
@@ -32,7 +32,7 @@ int main(int argc, char **argv)
     if (argc == 4 && mode == "--background-quit") {
         auto *store = new SettingsStore(QStringLiteral("Netquill"));
         QTimer::singleShot(0, &app, [&] {
-            store->SaveSettingsInBackground(pair(QString::fromUtf8(argv[2]), QString::fromUtf8(argv[3])));
+            store->SaveSettings(pair(QString::fromUtf8(argv[2]), QString::fromUtf8(argv[3])));
             app.quit();
         });
         app.exec();
@@ -42,12 +42,12 @@ int main(int argc, char **argv)
     SettingsStore store(QStringLiteral("Netquill"));
     if (argc == 2 && mode == "--background-loop") {
         store.SaveSettings(pair(QStringLiteral("203.0.113.0"), QStringLiteral("10.0.0.0")));
+        store.WaitForWrites();
         std::puts("ready");
         std::fflush(stdout);
         for (int i = 1;; ++i) {
             const QString n = QString::number(i % 250);
-            store.SaveSettingsInBackground(
-                pair(QStringLiteral("203.0.113.") + n, QStringLiteral("10.0.0.") + n));
+            store.SaveSettings(pair(QStringLiteral("203.0.113.") + n, QStringLiteral("10.0.0.") + n));
             QThread::msleep(1);
         }
     }
@@ -62,13 +62,15 @@ int main(int argc, char **argv)
         QString reason;
         QObject::connect(&store, &SettingsStore::saveFailed, [&](const QString &text) { reason = text; });
         const QString key = QString::fromUtf8(argv[3]);
-        const bool saved = store.SaveSetting(key, QString::fromUtf8(argv[4]));
+        store.SaveSetting(key, QString::fromUtf8(argv[4]));
+        const bool saved = store.WaitForWrites();
         std::cout << (saved ? "saved|" : "failed|") << store.GetSetting(key, QString()).toStdString() << '|'
                   << reason.toStdString() << std::endl;
         std::string line;
         std::getline(std::cin, line);
         setrlimit(RLIMIT_FSIZE, &unlimited);
-        return store.SaveSetting(QStringLiteral("refresh"), QStringLiteral("1")) ? 0 : 3;
+        store.SaveSetting(QStringLiteral("refresh"), QStringLiteral("1"));
+        return store.WaitForWrites() ? 0 : 3;
     }
     if (argc == 4 && mode == "--both")
         store.SaveSettings(pair(QString::fromUtf8(argv[2]), QString::fromUtf8(argv[3])));
@@ -76,6 +78,7 @@ int main(int argc, char **argv)
         store.SaveSetting(QString::fromUtf8(argv[1]), QString::fromUtf8(argv[2]));
     else
         return 2;
+    store.WaitForWrites();
     std::raise(SIGKILL);
     return 1;
 }

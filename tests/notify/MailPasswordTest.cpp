@@ -8,6 +8,8 @@
 #include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -47,23 +49,33 @@ void MailPasswordTest::typedPassword()
     SettingsStore store(QStringLiteral("Netquill"));
     MailSettings settings;
     MailPassword keeper(Service);
-    frmConfigure window(store, settings, &keeper, {});
+    QPointer<frmConfigure> window = new frmConfigure(store, settings, &keeper, {});
     QTRY_COMPARE_WITH_TIMEOUT(keeper.state(), MailPassword::State::Loaded, 10000);
     QCOMPARE(keeper.keyringAvailable(), keyring);
-    QCOMPARE(window.lblKeyring && !window.lblKeyring->isHidden(), !keyring);
+    QCOMPARE(window->lblKeyring && !window->lblKeyring->isHidden(), !keyring);
 
-    window.txtUser->setText(QStringLiteral("alice"));
-    QTest::keyClicks(window.txtPassword, QStringLiteral("hunter2-x"));
+    QSignalSpy written(&keeper, &MailPassword::written);
+    window->txtUser->setText(QStringLiteral("alice"));
+    QTest::keyClicks(window->txtPassword, QStringLiteral("hunter2-x"));
     QCOMPARE(settings.strPassword, QStringLiteral("hunter2-x"));
     QCOMPARE(store.GetSetting(SettingKeys::User), QStringLiteral("alice"));
-    QVERIFY(!anyFileHolds(temp.path(), "hunter2"));
+    // One keyring write for the whole word, once typing pauses.
+    QCOMPARE(written.count(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(written.count(), 1, 10000);
+    QCOMPARE(written.at(0).at(0).toBool(), keyring);
     QCOMPARE(readBack(), keyring ? QStringLiteral("hunter2-x") : QString());
+    QCOMPARE(written.count(), 1); // the read above came after every write
+    QVERIFY(store.WaitForWrites());
+    QVERIFY(!anyFileHolds(temp.path(), "hunter2"));
 
-    // Cleared, it leaves the keyring too.
-    window.txtPassword->selectAll();
-    QTest::keyClick(window.txtPassword, Qt::Key_Delete);
+    // Cleared and the window closed at once, it leaves the keyring too.
+    window->txtPassword->selectAll();
+    QTest::keyClick(window->txtPassword, Qt::Key_Delete);
     QCOMPARE(settings.strPassword, QString());
-    QTRY_COMPARE_WITH_TIMEOUT(readBack(), QString(), 10000);
+    window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(written.count(), 2, 10000);
+    QCOMPARE(readBack(), QString());
 }
 
 NETQUILL_TEST(MailPasswordTest)

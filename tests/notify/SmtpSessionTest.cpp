@@ -6,6 +6,7 @@
 #include "Winsock.h"
 
 #include <QDeadlineTimer>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -73,6 +74,8 @@ private slots:
     void multiLineReply_data();
     void multiLineReply();
     void neverAnswers();
+    void failureIsLoggedWithItsCause_data();
+    void failureIsLoggedWithItsCause();
     void portText_data();
     void portText();
     void secondSendWhileRunning();
@@ -310,6 +313,43 @@ void SmtpSessionTest::neverAnswers()
     const qsizetype count = rig.statuses.size();
     QTest::qWait(10 * FastTick);
     QCOMPARE(rig.statuses.size(), count);
+}
+
+void SmtpSessionTest::failureIsLoggedWithItsCause_data()
+{
+    QTest::addColumn<QByteArray>("key"); // empty: nothing listens on the port
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QStringList>("logged"); // patterns, in order
+    QTest::newRow("connection refused")
+        << QByteArray() << QByteArray()
+        << QStringList{"while connecting: socket error: Connection refused$", "timed out while connecting"};
+    QTest::newRow("server's error reply")
+        << QByteArray("RCPT") << QByteArray("550 5.1.1 no such user\r\n")
+        << QStringList{"failed while naming the recipient - refused: 550 5\\.1\\.1 no such user\\\\r\\\\n$"};
+    QTest::newRow("no answer") << ScriptedSmtpServer::Greeting << QByteArray()
+                               << QStringList{
+                                      "timed out while waiting for the greeting \\(30 ticks of 10 ms\\)$"};
+}
+
+void SmtpSessionTest::failureIsLoggedWithItsCause()
+{
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, reply);
+    QFETCH(QStringList, logged);
+    ScriptedSmtpServer smtp;
+    quint16 port = smtp.port();
+    if (key.isEmpty()) {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        port = closed.serverPort();
+    } else {
+        smtp.setReply(key, reply);
+    }
+    for (const QString &pattern : std::as_const(logged))
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(pattern));
+    Rig rig(port, FastTick);
+    rig.session.Send();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.last().startsWith("Error: "), 5000);
 }
 
 void SmtpSessionTest::portText_data()

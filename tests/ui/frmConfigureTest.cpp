@@ -1,4 +1,5 @@
 #include "frmConfigure.h"
+#include "FileReplacements.h"
 #include "MailSettings.h"
 #include "SettingsStore.h"
 #include "SmtpSession.h"
@@ -7,6 +8,10 @@
 #include "Winsock.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -28,6 +33,8 @@ private slots:
     void loadFillsAndWritesBackChangedBoxes();
     void typingStoresAtOnce_data();
     void typingStoresAtOnce();
+    void typingIsWrittenOnceItPauses();
+    void failedSaveShowsInTheWindow();
     void tabOrder();
     void sendTestRunsTheSendOperation();
     void clearedServerReportsMissingServer();
@@ -128,6 +135,59 @@ void frmConfigureTest::typingStoresAtOnce()
     QCOMPARE(SettingsStore("Netquill").GetSetting(key, "<none>"), QString());
     QCOMPARE(field(), QString());
     QCOMPARE(store.keys(), QStringList{key});
+}
+
+void frmConfigureTest::typingIsWrittenOnceItPauses()
+{
+    TempSettings temp;
+    SettingsStore store("Netquill");
+    store.SaveSetting(SettingKeys::Refresh, "0"); // the folder to watch
+    QVERIFY(store.WaitForWrites());
+    FileReplacements replacements(store.fileName());
+    if (!replacements.supported())
+        QSKIP("needs inotify");
+    MailSettings settings = defaults();
+    frmConfigure window(store, settings, nullptr, {});
+    window.txtServer->clear();
+    // Keys at a brisk typist's pace: far enough apart for a write after each.
+    QTest::keyClicks(window.txtServer, "smtp.example.org", Qt::NoModifier, 30);
+    QCOMPARE(replacements.renamedOver(), 0); // a save per key, but no write yet
+    const auto fileHolds = [&](const QByteArray &line) {
+        QFile file(store.fileName());
+        return file.open(QIODevice::ReadOnly) && file.readAll().contains(line);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(fileHolds("strServer=" + window.txtServer->text().toUtf8() + "\n"), 5000);
+    QCOMPARE(replacements.renamedOver(), 1);
+}
+
+void frmConfigureTest::failedSaveShowsInTheWindow()
+{
+    TempSettings temp;
+    SettingsStore store("Netquill");
+    MailSettings settings = defaults();
+    frmConfigure window(store, settings, nullptr, {});
+    window.show();
+    // A settings file too large to be read whole is never rewritten.
+    {
+        QFile file(store.fileName());
+        QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(17 << 20));
+    }
+    QTest::keyClicks(window.txtPort, "7");
+    QVERIFY(!store.WaitForWrites());
+    QTRY_VERIFY_WITH_TIMEOUT(window.lblSaveFailure && window.lblSaveFailure->isVisible(), 2000);
+    QCOMPARE(window.lblSaveFailure->toolTip(),
+             QStringLiteral("Error: Settings not saved: Netquill.conf is larger than 16 MiB"));
+    QCOMPARE(store.GetSetting(SettingKeys::Port), QStringLiteral("257")); // kept for the next save
+
+    // Once a save gets through, the kept value with it, the line goes.
+    QVERIFY(QFile::remove(store.fileName()));
+    QTest::keyClicks(window.txtPort, "8");
+    QVERIFY(store.WaitForWrites());
+    QTRY_VERIFY_WITH_TIMEOUT(window.lblSaveFailure->isHidden(), 2000);
+    QFile file(store.fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("strPort=2578\n"));
 }
 
 void frmConfigureTest::tabOrder()
