@@ -604,6 +604,54 @@ def bench_browser(rows, mapped_idle):
 
 # ---------------------------------------------------------------------------------------------- main
 
+def maps_graphics(pid):
+    """Graphics libraries (Qt Gui, Widgets, X11, OpenGL) mapped into the process."""
+    with open(f"/proc/{pid}/maps") as f:
+        names = {line.split()[-1] for line in f if "/" in line}
+    return sorted(n for n in names if any(g in os.path.basename(n) for g in
+                                          ("Qt6Gui", "Qt6Widgets", "libX11", "libxcb", "libGL", "libEGL")))
+
+
+def bench_service(nginx, rows):
+    rounds = 1 if QUICK else 3
+    host = f"127.0.0.1:{nginx.port}"
+    rss_s, rss_b, ratios, mapped = [], [], [], []
+    for i in range(rounds):
+        config = fresh_config(f"service{i}")
+        env = dict(os.environ, XDG_CONFIG_HOME=config, NETQUILL_IP_HOST=host)
+        env.pop("DISPLAY", None)
+        service = start_idle([f"{BIN}/netquill-monitor"], env)
+        bare = start_idle([f"{BIN}/bench_barecore", nginx.url], env)
+        time.sleep(10)
+        rss_s.append(rss_kb(service.pid) / 1024)
+        rss_b.append(rss_kb(bare.pid) / 1024)
+        ratios.append(rss_s[-1] / rss_b[-1])
+        mapped += maps_graphics(service.pid)
+        stop(service)
+        stop(bare)
+    rows.append(("8. Service: idle RSS 10 s after start", fmt(rss_s, "MiB"),
+                 "bare QCoreApplication, fetch once a minute: " + fmt(rss_b, "MiB"), ratios, "≤ 1.2x"))
+    rows.append(("8. Service: graphics libraries mapped", ", ".join(sorted(set(mapped))) or "none", "—", [], "none"))
+    # A lookup from the command line: the whole process, beside curl's whole process.
+    count = 10 if QUICK else 30
+    config = fresh_config("service-print")
+    env = dict(os.environ, XDG_CONFIG_HOME=config, NETQUILL_IP_HOST=host)
+    prints, curls, ratio = [], [], []
+    for _ in range(3 if QUICK else 5):
+        p = []
+        for _ in range(count // 5 or 1):
+            t0 = time.perf_counter()
+            subprocess.run([f"{BIN}/netquill-monitor", "--print"], env=env, check=True, capture_output=True)
+            p.append((time.perf_counter() - t0) * 1e3)
+        c = run_curls(nginx.url, len(p))
+        prints += p
+        curls += c
+        ratio.append(statistics.median(p) / statistics.median(c))
+    rows.append((f"8. Service: `netquill-monitor --print`, process start to exit ({len(prints)} runs)",
+                 fmt(prints, "ms", 1), f"curl process, same page ({len(curls)} runs): " + fmt(curls, "ms", 1), ratio,
+                 "—"))
+
+
 def ratio_text(ratios):
     if not ratios:
         return "—"
@@ -627,6 +675,7 @@ def main():
                            ("memory", lambda: rows.append(("mapped", bench_memory(xvfb, nginx, rows)))),
                            ("cpu", lambda: bench_cpu(xvfb, nginx, rows)),
                            ("growth", lambda: bench_growth(nginx, smtp, rows)),
+                           ("service", lambda: bench_service(nginx, rows)),
                            ("browser", None)]:
             if ONLY and name not in ONLY:
                 continue
