@@ -1,5 +1,7 @@
 #include "PortableRegistry.h"
 
+#include "PlatformLog.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -84,13 +86,25 @@ QString ensureKey(QJsonObject &store, RootKey root, const QStringList &parts)
 
 bool writeAtomically(const QString &fileName, const QByteArray &content)
 {
+    const auto failed = [&](const QString &cause) {
+        qCWarning(lcPlatform).noquote() << "cannot write" << fileName << "-" << cause;
+        return false;
+    };
     if (!QDir().mkpath(QFileInfo(fileName).absolutePath()))
-        return false;
+        return failed(QStringLiteral("cannot create its folder"));
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(content);
-    return file.commit();
+    // Unbuffered, so that a write the disk refuses fails here: a buffered one fails only in the final
+    // flush, which QSaveFile::commit does not check before it replaces the old file.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return failed(file.errorString());
+    if (file.write(content) != content.size()) {
+        const QString cause = file.errorString();
+        file.cancelWriting();
+        return failed(cause);
+    }
+    if (!file.commit())
+        return failed(file.errorString());
+    return true;
 }
 
 // Desktop entry files: string escapes first, then the quoting rules of the Exec key.

@@ -1,6 +1,7 @@
 #include "TerminationSignals.h"
 
-#include <QLoggingCategory>
+#include "PlatformLog.h"
+
 #include <QSocketNotifier>
 
 #ifdef Q_OS_UNIX
@@ -10,8 +11,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
-
-Q_LOGGING_CATEGORY(lcSignals, "netquill.platform")
 
 #ifdef Q_OS_UNIX
 
@@ -31,8 +30,8 @@ void onSignal(int signal)
 TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pipeEnds) != 0) {
-        qCWarning(lcSignals) << "SIGTERM and SIGINT keep their default action: no socket pair:"
-                             << std::strerror(errno);
+        qCWarning(lcPlatform) << "SIGTERM and SIGINT keep their default action: no socket pair:"
+                              << std::strerror(errno);
         return;
     }
     m_notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);

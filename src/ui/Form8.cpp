@@ -4,6 +4,7 @@
 #include "ScreenCentre.h"
 #include "SettingsStore.h"
 #include "Twips.h"
+#include "UiLog.h"
 #include "modIdentity.h"
 #include "modOnTop.h"
 #include "modSkin.h"
@@ -58,10 +59,16 @@ void Form8::Form_Load()
         const auto name = std::find_if(names.cbegin(), names.cend(), [](const QString &candidate) {
             return candidate.compare(QLatin1String("Help.rtf"), Qt::CaseInsensitive) == 0;
         });
-        if (name == names.cend())
+        if (name == names.cend()) {
+            qCWarning(lcUi) << "no Help.rtf in" << m_folder;
             return;
+        }
         QFile file(QDir(m_folder).filePath(*name));
-        if (file.open(QIODevice::ReadOnly) && file.size() <= MaxHelpBytes)
+        if (!file.open(QIODevice::ReadOnly))
+            qCWarning(lcUi).noquote() << "cannot read" << file.fileName() << "-" << file.errorString();
+        else if (file.size() > MaxHelpBytes)
+            qCWarning(lcUi).noquote() << file.fileName() << "is larger than" << MaxHelpBytes << "bytes";
+        else
             RtfReader::read(file.read(MaxHelpBytes), *rtf1->document());
         rtf1->moveCursor(QTextCursor::Start); // open at the top, not where the reader stopped
     });

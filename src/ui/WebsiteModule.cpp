@@ -2,6 +2,7 @@
 
 #include "SkinEngine.h"
 #include "SkinLabelArray.h"
+#include "UiLog.h"
 #include "modIdentity.h"
 #include "modOnTop.h"
 #include "modSkin.h"
@@ -66,5 +67,9 @@ QWidget *WebsiteModule::Create(const QString &folder, const WebsiteHost &host)
     // Never unloaded: the window's code must stay mapped while any window made from it exists.
     QLibrary library(QDir(folder).filePath(QString::fromLatin1(WebsiteLibraryName)));
     const auto create = reinterpret_cast<CreateWebsiteFunction>(library.resolve(CreateWebsiteSymbol));
-    return create ? create(&host) : nullptr;
+    if (!create) {
+        qCWarning(lcUi).noquote() << "no browser window:" << library.errorString();
+        return nullptr;
+    }
+    return create(&host);
 }

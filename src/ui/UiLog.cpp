@@ -1,0 +1,3 @@
+#include "UiLog.h"
+
+Q_LOGGING_CATEGORY(lcUi, "netquill.ui")
