@@ -1,0 +1,181 @@
+#include "AddressMonitor.h"
+#include "ExpectedNotification.h"
+#include "FileSnapshot.h"
+#include "FreePort.h"
+#include "LookupCycle.h"
+#include "MonitorRun.h"
+#include "NginxServer.h"
+#include "ProcessStop.h"
+#include "RealSmtpServer.h"
+#include "SettingsStore.h"
+#include "SmtpSession.h"
+#include "TempSettings.h"
+#include "TestMain.h"
+#include "Winsock.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+QString snippet()
+{
+    return QStringLiteral(NETQUILL_SOURCE_DIR "/deploy/netquill-external-ip.conf");
+}
+
+/// A change from the address stored before, mailed when it is seen.
+void storeChangeToMail(quint16 smtpPort)
+{
+    SettingsStore store(QStringLiteral("Netquill"));
+    store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("198.51.100.1"));
+    store.SaveSetting(SettingKeys::OldInternal, Winsock::LocalIP());
+    store.SaveSetting(SettingKeys::EmailNotify, QStringLiteral("1"));
+    store.SaveSetting(SettingKeys::Server, QStringLiteral("127.0.0.1"));
+    store.SaveSetting(SettingKeys::Port, QString::number(smtpPort));
+    store.SaveSetting(SettingKeys::EmailTo, QStringLiteral("owner@example.com"));
+    store.SaveSetting(SettingKeys::EmailFrom, QStringLiteral("netquill@example.com"));
+}
+
+QByteArray expectedMessage()
+{
+    return expectedNotification("netquill@example.com", "owner@example.com", "127.0.0.1",
+                                Winsock::LocalIP().toLatin1()) +
+           "\r\n";
+}
+} // namespace
+
+/// netquill-monitor started as a process against a real nginx page and a real SMTP server.
+class ServiceTest : public QObject {
+    Q_OBJECT
+private slots:
+    void changeIsMailedOnceAndSigtermLosesNothing()
+    {
+        NETQUILL_REQUIRE(NginxServer::missing());
+        NETQUILL_REQUIRE(RealSmtpServer::missing());
+        TempSettings temp;
+        NginxServer nginx;
+        QVERIFY2(nginx.start(snippet()), qPrintable(nginx.error()));
+        RealSmtpServer smtp;
+        QString error;
+        QVERIFY2(smtp.start(&error), qPrintable(error));
+        storeChangeToMail(smtp.port());
+
+        // The desktop program's model, with the same settings, sees the same change a moment later.
+        qputenv("NETQUILL_IP_HOST", nginx.hostPort().toLatin1());
+        const auto restore = qScopeGuard([] { qunsetenv("NETQUILL_IP_HOST"); });
+        SettingsStore store(QStringLiteral("Netquill"));
+        AddressMonitor desktop(store);
+        desktop.Load();
+
+        QProcess service;
+        const auto stop = qScopeGuard([&] { stopProcess(service); });
+        service.setProcessEnvironment(monitorEnvironment(temp.path(), nginx.hostPort()));
+        service.start(monitorProgram(), {});
+        QVERIFY(service.waitForStarted(5000));
+        QVERIFY(smtp.waitForMessages(1, 30000));
+        QCOMPARE(smtp.message(1).data, expectedMessage());
+
+        QSignalSpy completed(&desktop, &AddressMonitor::lookupCompleted);
+        desktop.Refresh();
+        QVERIFY(completed.wait(15000));
+        QCOMPARE(completed.first().at(1).toBool(), true);
+        // The service holds the notifier lock, so the desktop leaves this change to it.
+        QTest::qWait(1000);
+        QCOMPARE(smtp.messageCount(), 1);
+        QCOMPARE(desktop.session()->state(), SmtpSession::State::Idle);
+
+        // SIGTERM right after the lookup and its mail: a clean end, and nothing lost.
+        service.terminate();
+        QVERIFY(service.waitForFinished(15000));
+        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.exitCode(), 0);
+        const QByteArray log = service.readAllStandardError();
+        for (const char *line :
+             {"netquill.service: Looking up your IPs...\n", "netquill.service: Finished looking up IPs\n",
+              "netquill.service: Message Sent\n"})
+            QVERIFY2(log.contains(line), log.constData());
+        QVERIFY2(!log.contains("\x1b"), log.constData());
+        SettingsStore after(QStringLiteral("Netquill"));
+        QCOMPARE(after.GetSetting(SettingKeys::OldExternal), QStringLiteral("127.0.0.1"));
+        QCOMPARE(after.GetSetting(SettingKeys::NotifyPending), QStringLiteral("0"));
+        QVERIFY(!QFile::exists(temp.path() + QStringLiteral("/Netquill/notifier.lock")));
+    }
+
+    void singleRuns_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("pageUp"); // false: nothing listens at the page's port
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out"); // %1 stands for this machine's address
+        QTest::addColumn<QByteArray>("err");
+        QTest::addColumn<int>("messages");
+        QTest::addColumn<bool>("stored"); // the addresses found replaced those stored before
+
+        QTest::newRow("--once") << QStringList{"--once"} << true << 0 << QString()
+                                << QByteArray("Message Sent") << 1 << true;
+        QTest::newRow("--print") << QStringList{"--print"} << true << 0
+                                 << QStringLiteral("Internal: %1\nExternal: 127.0.0.1\n") << QByteArray() << 0
+                                 << false;
+        QTest::newRow("--print --json") << QStringList{"--print", "--json"} << true << 0
+                                        << QStringLiteral("json") << QByteArray() << 0 << false;
+        const QByteArray failed = "Error: Connection not available.\n";
+        QTest::newRow("--once, page down")
+            << QStringList{"--once"} << false << 1 << QString() << failed << 0 << false;
+        QTest::newRow("--print, page down")
+            << QStringList{"--print"} << false << 1 << QString() << failed << 0 << false;
+    }
+
+    void singleRuns()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, pageUp);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QByteArray, err);
+        QFETCH(int, messages);
+        QFETCH(bool, stored);
+        NETQUILL_REQUIRE(NginxServer::missing());
+        NETQUILL_REQUIRE(RealSmtpServer::missing());
+        TempSettings temp;
+        NginxServer nginx;
+        if (pageUp)
+            QVERIFY2(nginx.start(snippet()), qPrintable(nginx.error()));
+        const QString host = pageUp ? nginx.hostPort() : QStringLiteral("127.0.0.1:%1").arg(FreePort::pick());
+        RealSmtpServer smtp;
+        QString error;
+        QVERIFY2(smtp.start(&error), qPrintable(error));
+        storeChangeToMail(smtp.port());
+        const auto before = FileSnapshot::snapshot(temp.path());
+
+        const MonitorRun run = runMonitor(arguments, monitorEnvironment(temp.path(), host));
+        QCOMPARE(run.exitCode, exitCode);
+        if (out == QLatin1String("json")) {
+            const QJsonObject object = QJsonDocument::fromJson(run.out).object();
+            QCOMPARE(object.value(QLatin1String("internal")).toString(), Winsock::LocalIP());
+            QCOMPARE(object.value(QLatin1String("external")).toString(), QStringLiteral("127.0.0.1"));
+            QCOMPARE(object.value(QLatin1String("source")).toString(),
+                     QStringLiteral("Netquill page at ") + host);
+            QVERIFY(run.out.endsWith("}\n"));
+        } else {
+            QCOMPARE(QString::fromUtf8(run.out), out.isEmpty() ? out : out.arg(Winsock::LocalIP()));
+        }
+        QVERIFY2(run.err.contains(err), run.err.constData());
+
+        QTest::qWait(messages ? 0 : 500);
+        QCOMPARE(smtp.messageCount(), messages);
+        if (messages)
+            QCOMPARE(smtp.message(1).data, expectedMessage());
+        if (!stored) {
+            QCOMPARE(FileSnapshot::snapshot(temp.path()), before);
+            return;
+        }
+        SettingsStore after(QStringLiteral("Netquill"));
+        QCOMPARE(after.GetSetting(SettingKeys::OldExternal), QStringLiteral("127.0.0.1"));
+        QCOMPARE(after.GetSetting(SettingKeys::NotifyPending), QStringLiteral("0"));
+    }
+};
+
+NETQUILL_TEST(ServiceTest)
+#include "ServiceTest.moc"
