@@ -17,6 +17,9 @@
 #include <QJsonObject>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -36,6 +39,47 @@ void storeChangeToMail(quint16 smtpPort)
     store.SaveSetting(SettingKeys::Port, QString::number(smtpPort));
     store.SaveSetting(SettingKeys::EmailTo, QStringLiteral("owner@example.com"));
     store.SaveSetting(SettingKeys::EmailFrom, QStringLiteral("netquill@example.com"));
+}
+
+void writeFile(const QString &fileName, const QByteArray &text, int mode)
+{
+    QFile file(fileName);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+    file.close();
+    QVERIFY(file.setPermissions(
+        QFile::Permissions::fromInt(((mode & 0700) << 6) | ((mode & 070) << 1) | (mode & 07))));
+}
+
+QString tlsFolder()
+{
+    return QStringLiteral(NETQUILL_SOURCE_DIR "/tests/notify/tls/");
+}
+
+/// STARTTLS with the test authority's certificate, and one user: alice, password s3cret.
+RealSmtpServer::Options loginServer()
+{
+    RealSmtpServer::Options options;
+    options.tls = RealSmtpServer::Options::Tls::StartTls;
+    options.certificate = tlsFolder() + QStringLiteral("server.pem");
+    options.key = tlsFolder() + QStringLiteral("server.key");
+    options.users = {{QStringLiteral("alice"), QStringLiteral("s3cret")}};
+    return options;
+}
+
+/// The login as alice; the password in the credentials folder and the password file, where given.
+void storeLogin(const QString &configHome, const QString &credentialsFolder, const QByteArray &credential,
+                const QByteArray &file, int mode)
+{
+    SettingsStore store(QStringLiteral("Netquill"));
+    store.SaveSetting(SettingKeys::Security, QStringLiteral("STARTTLS"));
+    store.SaveSetting(SettingKeys::User, QStringLiteral("alice"));
+    if (!file.isEmpty()) {
+        store.SaveSetting(SettingKeys::PasswordFile, QStringLiteral("mail-password"));
+        writeFile(configHome + QStringLiteral("/Netquill/mail-password"), file, mode);
+    }
+    if (!credential.isEmpty())
+        writeFile(credentialsFolder + QStringLiteral("/mail-password"), credential, 0400);
 }
 
 QByteArray expectedMessage()
@@ -174,6 +218,106 @@ private slots:
         SettingsStore after(QStringLiteral("Netquill"));
         QCOMPARE(after.GetSetting(SettingKeys::OldExternal), QStringLiteral("127.0.0.1"));
         QCOMPARE(after.GetSetting(SettingKeys::NotifyPending), QStringLiteral("0"));
+    }
+
+    /// What keeps the notice from going out without a keyring; the password's way in is below.
+    void loginWithoutKeyring_data()
+    {
+        QTest::addColumn<QByteArray>("credential"); // empty: none
+        QTest::addColumn<QByteArray>("file");       // the password file's text; empty: none named
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("status"); // the notice's last status
+
+        QTest::newRow("password file others may read")
+            << QByteArray() << QByteArray("s3cret\n") << 0644
+            << QByteArray("Error: The mail password file may be read by others");
+        // No bus: the keyring gives nothing, and the server says no to an empty password.
+        QTest::newRow("keyring without a session bus")
+            << QByteArray() << QByteArray() << 0600 << QByteArray("Error: ");
+    }
+
+    void loginWithoutKeyring()
+    {
+        QFETCH(QByteArray, credential);
+        QFETCH(QByteArray, file);
+        QFETCH(int, mode);
+        QFETCH(QByteArray, status);
+        NETQUILL_REQUIRE(NginxServer::missing());
+        NETQUILL_REQUIRE(RealSmtpServer::missing());
+        TempSettings temp;
+        NginxServer nginx;
+        QVERIFY2(nginx.start(snippet()), qPrintable(nginx.error()));
+        RealSmtpServer smtp(loginServer());
+        QString error;
+        QVERIFY2(smtp.start(&error), qPrintable(error));
+        storeChangeToMail(smtp.port());
+        QTemporaryDir credentials;
+        storeLogin(temp.path(), credentials.path(), credential, file, mode);
+        QProcessEnvironment env = monitorEnvironment(temp.path(), nginx.hostPort());
+        if (!credential.isEmpty())
+            env.insert(QStringLiteral("CREDENTIALS_DIRECTORY"), credentials.path());
+
+        const MonitorRun run = runMonitor({QStringLiteral("--once")}, env);
+        const bool sent = status == "Message Sent";
+        QVERIFY2(run.err.contains("netquill.service: " + status), run.err.constData());
+        QCOMPARE(run.exitCode, sent ? 0 : 1);
+        QCOMPARE(smtp.messageCount(), sent ? 1 : 0);
+        if (sent)
+            QCOMPARE(smtp.message(1).login, QStringLiteral("alice"));
+        // A notice not sent is sent after the next lookup.
+        SettingsStore after(QStringLiteral("Netquill"));
+        QCOMPARE(after.GetSetting(SettingKeys::NotifyPending),
+                 sent ? QStringLiteral("0") : QStringLiteral("1"));
+    }
+
+    /// The model as the service runs it, in this process: here the test authority can be trusted, as
+    /// a separate program trusts only the system's.
+    void serverPasswordLogsIn_data()
+    {
+        QTest::addColumn<QByteArray>("credential");
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("owner-only password file") << QByteArray() << QByteArray("s3cret\n");
+        QTest::newRow("systemd credential first") << QByteArray("s3cret") << QByteArray("wrong\n");
+    }
+
+    void serverPasswordLogsIn()
+    {
+        QFETCH(QByteArray, credential);
+        QFETCH(QByteArray, file);
+        NETQUILL_REQUIRE(RealSmtpServer::missing());
+        TempSettings temp;
+        RealSmtpServer smtp(loginServer());
+        QString error;
+        QVERIFY2(smtp.start(&error), qPrintable(error));
+        storeChangeToMail(smtp.port());
+        QTemporaryDir credentials;
+        storeLogin(temp.path(), credentials.path(), credential, file, 0600);
+        const QByteArray oldCredentials = qgetenv("CREDENTIALS_DIRECTORY");
+        const QSslConfiguration oldConfig = QSslConfiguration::defaultConfiguration();
+        const auto restore = qScopeGuard([&] {
+            qputenv("CREDENTIALS_DIRECTORY", oldCredentials);
+            QSslConfiguration::setDefaultConfiguration(oldConfig);
+        });
+        qputenv("CREDENTIALS_DIRECTORY",
+                credential.isEmpty() ? QByteArray() : credentials.path().toLocal8Bit());
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.addCaCertificates(QSslCertificate::fromPath(tlsFolder() + QStringLiteral("ca.pem")));
+        QSslConfiguration::setDefaultConfiguration(config);
+
+        SettingsStore store(QStringLiteral("Netquill"));
+        AddressMonitor monitor(store);
+        monitor.useServerPassword(true);
+        monitor.Load();
+        QStringList statuses;
+        connect(&monitor, &AddressMonitor::statusChanged,
+                [&](const QString &text) { statuses.append(text); });
+        monitor.SendMail();
+        QTRY_VERIFY_WITH_TIMEOUT(monitor.session()->state() == SmtpSession::State::Idle, 15000);
+        QCOMPARE(statuses.last(), QStringLiteral("Message Sent"));
+        QVERIFY(smtp.waitForMessages(1));
+        QCOMPARE(smtp.message(1).login, QStringLiteral("alice"));
+        // Neither password goes to the settings file.
+        QVERIFY(!FileSnapshot::readFile(store.fileName()).contains(QLatin1String("s3cret")));
     }
 };
 
