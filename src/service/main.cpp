@@ -46,8 +46,14 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Watches the internal and external IP address and mails a change, with the settings of the "
-        "desktop program.\nWithout an option it runs as a service: a lookup at start, then one at the "
-        "stored interval, until SIGTERM or SIGINT. Events go to standard error, one line each."));
+        "desktop program.\n"
+        "Without an option it runs as a service: a lookup at start, then one at the stored interval, "
+        "until SIGTERM or SIGINT. Events go to standard error, one line each.\n"
+        "A change is mailed when the desktop program's e-mail option is on (emailNotify=1). While the "
+        "service runs, the desktop program leaves the mailing to it.\n"
+        "The mail password: $CREDENTIALS_DIRECTORY/mail-password (a systemd credential), else the file "
+        "named by passwordFile in the settings, used only while no one but its owner can read it, else "
+        "the keyring."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption once(QStringLiteral("once"),
