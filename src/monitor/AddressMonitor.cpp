@@ -3,10 +3,12 @@
 #include "ExternalIpPage.h"
 #include "IpSourceList.h"
 #include "LookupCycle.h"
+#include "MailLog.h"
 #include "MailPassword.h"
 #include "Module6464.h"
 #include "NotificationBacklog.h"
 #include "PageFetcher.h"
+#include "ServerPassword.h"
 #include "SettingsStore.h"
 #include "SmtpMessage.h"
 #include "SmtpSession.h"
@@ -15,6 +17,7 @@
 
 #include <netquill/BuildIdentity.h>
 
+#include <QFileInfo>
 #include <QTimer>
 
 AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
@@ -22,7 +25,7 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
       m_lookup(new LookupCycle(store, m_fetcher, ExternalIpPage::url(), &Winsock::LocalIP, this)),
       m_clock(new QTimer(this)),
       m_password(new MailPassword(QString::fromUtf8(BuildIdentity::ProductName), this)),
-      m_mailSocket(new Winsock(this))
+      m_mailSocket(new Winsock(this)), m_notifierLock(QFileInfo(store.fileName()).absolutePath())
 {
     m_clock->setInterval(1000);
     connect(m_clock, &QTimer::timeout, this, &AddressMonitor::Tick);
@@ -45,10 +48,12 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
         },
         this);
     connect(m_session, &SmtpSession::statusChanged, this, &AddressMonitor::statusChanged);
-    // Connected before the session's own handler, which logs in with what this has copied.
-    connect(m_password, &MailPassword::loaded, this,
-            [this](const QString &password) { m_mail.strPassword = password; });
-    m_session->setPasswordKeeper(m_password);
+    // Connected before the session's own handler, which logs in with what this has copied. The
+    // session is given the keyring when a login first needs it (PreparePassword).
+    connect(m_password, &MailPassword::loaded, this, [this](const QString &password) {
+        if (!m_passwordFixed)
+            m_mail.strPassword = password;
+    });
     m_backlog = new NotificationBacklog(
         m_store, m_session, [this] { SendMail(); }, this);
 }
@@ -65,8 +70,12 @@ void AddressMonitor::Load()
 {
     modIdentity::LoadProductIdentity();
     Module6464::LoadMailSettings(m_store, m_mail);
-    // Read ahead, so that the first notification does not wait for the keyring.
-    if (!m_mail.strUser.isEmpty())
+    // Read ahead, so that the first notification does not wait for the keyring; not where the
+    // password comes from elsewhere, which may be a machine with no keyring at all.
+    if (!m_mail.strUser.isEmpty() &&
+        (!m_serverPassword ||
+         ServerPassword::find(m_store.GetSetting(SettingKeys::PasswordFile), settingsFolder()).outcome ==
+             ServerPassword::Outcome::None))
         m_password->Load();
     // Only 0 and 1 are states the program writes; anything else is read as the default, off, and
     // left in the file as it is.
@@ -84,10 +93,22 @@ void AddressMonitor::Load()
 
     m_schedule.resetCount();
     m_schedule.applyInterval(m_refreshPosition);
-    if (m_autoRefresh)
+    m_schedule.applyMinutes(m_repeatMinutes);
+    if (m_repeat == Repeat::Always || (m_repeat == Repeat::AsStored && m_autoRefresh))
         m_clock->start();
     else
         m_clock->stop();
+}
+
+void AddressMonitor::setRepeat(Repeat repeat, int minutes)
+{
+    m_repeat = repeat;
+    m_repeatMinutes = minutes;
+}
+
+QString AddressMonitor::settingsFolder() const
+{
+    return QFileInfo(m_store.fileName()).absolutePath();
 }
 
 void AddressMonitor::Refresh()
@@ -160,7 +181,40 @@ IpSnapshot AddressMonitor::previous() const
 
 void AddressMonitor::SendMail()
 {
-    m_session->Send();
+    if (PreparePassword())
+        m_session->Send();
+}
+
+bool AddressMonitor::PreparePassword()
+{
+    // A running session keeps its password; one that will not log in needs none.
+    if (m_session->state() != SmtpSession::State::Idle || m_mail.strUser.isEmpty())
+        return true;
+    // Looked at for every notice: a password file put right meanwhile counts from the next one.
+    const ServerPassword server =
+        m_serverPassword
+            ? ServerPassword::find(m_store.GetSetting(SettingKeys::PasswordFile), settingsFolder())
+            : ServerPassword{};
+    switch (server.outcome) {
+    case ServerPassword::Outcome::Refused:
+        emit statusChanged(server.problem);
+        return false;
+    case ServerPassword::Outcome::Found:
+        m_passwordFixed = true;
+        m_mail.strPassword = server.password;
+        return true;
+    case ServerPassword::Outcome::None:
+        break;
+    }
+    if (m_passwordFixed) {
+        m_passwordFixed = false;
+        m_mail.strPassword = m_password->value();
+    }
+    if (!m_keeperSet) {
+        m_session->setPasswordKeeper(m_password);
+        m_keeperSet = true;
+    }
+    return true;
 }
 
 void AddressMonitor::OnAddressesShown(const IpSnapshot &current)
@@ -172,6 +226,14 @@ void AddressMonitor::OnAddressesShown(const IpSnapshot &current)
 void AddressMonitor::OnLookupCompleted(const IpSnapshot &current, bool changed)
 {
     emit lookupCompleted(current, changed);
-    if (m_emailNotify)
-        m_backlog->LookupCompleted(changed);
+    if (!m_emailNotify)
+        return;
+    if (m_notifierLock.heldElsewhere()) {
+        // The service sees the same change and mails it; its unsent mark is its own as well.
+        if (changed || m_backlog->pending())
+            qCInfo(lcMail).noquote() << "The address change is left to netquill-monitor, which holds"
+                                     << m_notifierLock.fileName();
+        return;
+    }
+    m_backlog->LookupCompleted(changed);
 }

@@ -3,6 +3,7 @@
 #include "IpSnapshot.h"
 #include "IpSource.h"
 #include "MailSettings.h"
+#include "NotifierLock.h"
 #include "RefreshSchedule.h"
 
 #include <QDateTime>
@@ -35,6 +36,15 @@ public:
 
     explicit AddressMonitor(SettingsStore &store, QObject *parent = nullptr);
     ~AddressMonitor() override;
+
+    /// When lookups repeat after Load: as the stored options say (the desktop program), always (a
+    /// service), or never (a single lookup).
+    enum class Repeat { AsStored, Always, Never };
+    /// Before Load. minutes (1 or more) replaces the stored interval; nothing is saved either way.
+    void setRepeat(Repeat repeat, int minutes = 0);
+    /// Before Load: the mail password comes from a systemd credential or the password file the
+    /// settings name before the keyring (see ServerPassword), for machines without a desktop.
+    void useServerPassword(bool on) { m_serverPassword = on; }
 
     /// Reads the options, the mail settings, the sources and the previous addresses, and starts the
     /// auto-refresh clock when it is on. Nothing is written back.
@@ -72,6 +82,8 @@ public:
     SmtpSession *session() { return m_session; }
     Winsock *mailSocket() { return m_mailSocket; }
     NotificationBacklog *backlog() { return m_backlog; }
+    /// Held by the service; while another process holds it, changes are left to that one to mail.
+    NotifierLock &notifierLock() { return m_notifierLock; }
     /// The send operation of the notification; a test message from the mail dialog too.
     void SendMail();
     /// One tick of the auto-refresh clock: a lookup when the count is due.
@@ -93,6 +105,9 @@ private:
     void OnAddressesShown(const IpSnapshot &current);
     void OnLookupCompleted(const IpSnapshot &current, bool changed);
     void SaveFlag(const char *key, bool on);
+    /// Puts the password of a login in place; false (with the status shown) when it cannot be had.
+    bool PreparePassword();
+    QString settingsFolder() const;
 
     SettingsStore &m_store;
     PageFetcher *m_fetcher;
@@ -104,6 +119,7 @@ private:
     Winsock *m_mailSocket;
     SmtpSession *m_session;
     NotificationBacklog *m_backlog;
+    NotifierLock m_notifierLock;
     Snapshot m_current;
     QString m_answeredBy;
     bool m_autoRefresh = false;
@@ -111,4 +127,9 @@ private:
     bool m_emailNotify = false;
     bool m_desktopNotify = false;
     bool m_runAtStartup = false;
+    Repeat m_repeat = Repeat::AsStored;
+    int m_repeatMinutes = 0;
+    bool m_serverPassword = false;
+    bool m_passwordFixed = false; // m_mail holds a server password, which the keyring must not replace
+    bool m_keeperSet = false;     // the session reads the keyring when it needs the password
 };

@@ -75,11 +75,13 @@ void LookupCycle::DownloadComplete()
     emit answeredBy(source);
     emit addressesShown(current);
     const bool changed = current.changedSince(m_previous);
-    m_previous = current;
-    // One save for both: a crash leaves the old pair or the new pair, never one of each. It goes
-    // to the disk behind the status, which has nothing to wait for.
-    m_store.SaveSettings(
-        {{SettingKeys::OldExternal, current.external}, {SettingKeys::OldInternal, current.internal}});
+    if (m_storing) {
+        m_previous = current;
+        // One save for both: a crash leaves the old pair or the new pair, never one of each. It goes
+        // to the disk behind the status, which has nothing to wait for.
+        m_store.SaveSettings(
+            {{SettingKeys::OldExternal, current.external}, {SettingKeys::OldInternal, current.internal}});
+    }
     emit lookupCompleted(current, changed);
     emit statusChanged(StatusFinished);
 }

@@ -31,6 +31,13 @@ public:
     /// The product's page as given at construction.
     QUrl productPage() const { return m_page; }
 
+    /// Off: a lookup only looks; the addresses it finds are neither stored nor kept as the previous
+    /// ones, and the change it reports is against those stored before. On by default.
+    void setStoring(bool on) { m_storing = on; }
+
+    /// A lookup is waiting for a source's answer.
+    bool pending() const { return m_asking >= 0; }
+
     /// Restores the previous snapshot from the store ("0" when nothing was recorded yet).
     void LoadPrevious();
     IpSnapshot previous() const { return m_previous; }
@@ -62,4 +69,5 @@ private:
     QList<IpSource> m_chain; // the pending lookup's sources, kept apart from later changes
     qsizetype m_asking = -1; // index into m_chain; -1 while no lookup is pending
     bool m_anyFailed = false;
+    bool m_storing = true;
 };

@@ -25,6 +25,12 @@ void RefreshSchedule::applyInterval(int position)
         m_threshold = threshold;
 }
 
+void RefreshSchedule::applyMinutes(int minutes)
+{
+    if (minutes >= 1)
+        m_threshold = minutes * 60;
+}
+
 bool RefreshSchedule::tick()
 {
     ++m_ticks;

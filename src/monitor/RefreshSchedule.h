@@ -12,6 +12,8 @@ public:
 
     void resetCount() { m_ticks = 0; }
     void applyInterval(int position);
+    /// An interval given in minutes (at least one) instead of a position of the list.
+    void applyMinutes(int minutes);
     /// Counts one tick; true when a lookup is due (the count then starts again from 0).
     bool tick();
 

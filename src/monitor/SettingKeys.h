@@ -31,8 +31,11 @@ inline constexpr Key Security{"strSecurity", "None"};
 inline constexpr Key User{"strUser", ""};
 /// "1" while a notification of an address change has not been delivered.
 inline constexpr Key NotifyPending{"notifyPending", "0"};
+/// A file holding the mail password, for netquill-monitor where no keyring answers; empty for none. A
+/// relative name is taken from the settings folder. Used only while no one but its owner can read it.
+inline constexpr Key PasswordFile{"passwordFile", ""};
 
-inline constexpr Key All[] = {Refresh,       RefreshRate, Startup,   EmailNotify,  OldInternal, OldExternal,
-                              ShowHelp,      EmailTo,     EmailFrom, Server,       Port,        IpSources,
-                              NotifyDesktop, Security,    User,      NotifyPending};
+inline constexpr Key All[] = {Refresh,       RefreshRate, Startup,   EmailNotify,   OldInternal, OldExternal,
+                              ShowHelp,      EmailTo,     EmailFrom, Server,        Port,        IpSources,
+                              NotifyDesktop, Security,    User,      NotifyPending, PasswordFile};
 } // namespace SettingKeys

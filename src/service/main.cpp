@@ -1,7 +1,36 @@
+#include "MonitorService.h"
+#include "ServiceLog.h"
+#include "SettingsStore.h"
+
 #include <netquill/BuildIdentity.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace {
+constexpr int ExitUsage = 2;
+
+int usageError(const QString &text)
+{
+    const QByteArray message =
+        "netquill-monitor: " + text.toUtf8() + "\nTry 'netquill-monitor --help' for more information.\n";
+    std::fputs(message.constData(), stderr);
+    return ExitUsage;
+}
+
+/// Why the settings file cannot be read; empty when it can (or is not there yet, which is the defaults).
+QString unreadable(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    if (!info.exists())
+        return {};
+    if (info.isDir())
+        return QStringLiteral("it is a folder");
+    return info.isReadable() ? QString() : QStringLiteral("permission denied");
+}
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -12,10 +41,71 @@ int main(int argc, char **argv)
                                                 .arg(BuildIdentity::VersionMinor)
                                                 .arg(BuildIdentity::VersionPatch)
                                                 .arg(BuildIdentity::VersionTweak));
+    ServiceLog::install();
+
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Watches the internal and external IP address."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.process(app);
-    return 0;
+    parser.setApplicationDescription(QStringLiteral(
+        "Watches the internal and external IP address and mails a change, with the settings of the "
+        "desktop program.\n"
+        "Without an option it runs as a service: a lookup at start, then one at the stored interval, "
+        "until SIGTERM or SIGINT. Events go to standard error, one line each.\n"
+        "A change is mailed when the desktop program's e-mail option is on (emailNotify=1). While the "
+        "service runs, the desktop program leaves the mailing to it.\n"
+        "The mail password: $CREDENTIALS_DIRECTORY/mail-password (a systemd credential), else the file "
+        "named by passwordFile in the settings, used only while no one but its owner can read it, else "
+        "the keyring."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption once(QStringLiteral("once"),
+                                  QStringLiteral("One lookup: store the addresses and mail a change as the "
+                                                 "service does, then exit (1 when it failed)."));
+    const QCommandLineOption print(
+        QStringLiteral("print"),
+        QStringLiteral("Look up and print both addresses; nothing is stored or sent."));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("With --print: one JSON object."));
+    const QCommandLineOption interval(
+        QStringLiteral("interval"),
+        QStringLiteral("Look up every <minutes> (1 to 1440) instead of the stored "
+                       "interval."),
+        QStringLiteral("minutes"));
+    parser.addOptions({once, print, json, interval});
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(helpOption))
+        parser.showHelp(0);
+    if (parser.isSet(versionOption))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(
+            QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first()));
+    if (parser.isSet(once) && parser.isSet(print))
+        return usageError(QStringLiteral("--once and --print exclude each other."));
+    if (parser.isSet(json) && !parser.isSet(print))
+        return usageError(QStringLiteral("--json goes with --print."));
+    int minutes = 0;
+    if (parser.isSet(interval)) {
+        if (parser.isSet(once) || parser.isSet(print))
+            return usageError(QStringLiteral("--interval is for the service, not for --once or --print."));
+        const std::optional<int> value = SettingsStore::toWholeNumber(parser.value(interval));
+        if (!value || *value < 1 || *value > 1440)
+            return usageError(
+                QStringLiteral("--interval takes a whole number of minutes from 1 to 1440, not '%1'.")
+                    .arg(parser.value(interval)));
+        minutes = *value;
+    }
+
+    SettingsStore store(QString::fromUtf8(BuildIdentity::ProductName));
+    if (const QString why = unreadable(store.fileName()); !why.isEmpty()) {
+        qCCritical(lcService).noquote() << "Cannot read the settings file" << store.fileName() << "-" << why;
+        return 1;
+    }
+    MonitorService service(store);
+    if (parser.isSet(print))
+        service.startPrint(parser.isSet(json));
+    else if (parser.isSet(once))
+        service.startOnce();
+    else if (!service.startService(minutes))
+        return 1;
+    return QCoreApplication::exec();
 }

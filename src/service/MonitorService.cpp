@@ -1,0 +1,155 @@
+#include "MonitorService.h"
+
+#include "AddressMonitor.h"
+#include "LookupCycle.h"
+#include "PageFetcher.h"
+#include "ServiceLog.h"
+#include "SettingsStore.h"
+#include "SmtpSession.h"
+#include "TerminationSignals.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+#include <cstdio>
+
+MonitorService::MonitorService(SettingsStore &store, QObject *parent)
+    : QObject(parent), m_store(store), m_monitor(new AddressMonitor(store, this))
+{
+    connect(new TerminationSignals(this), &TerminationSignals::requested, this,
+            &MonitorService::EndForSignal);
+}
+
+MonitorService::~MonitorService() = default;
+
+void MonitorService::LogStatus(const QString &text)
+{
+    qCInfo(lcService).noquote() << text;
+}
+
+bool MonitorService::startService(int minutes)
+{
+    NotifierLock &lock = m_monitor->notifierLock();
+    // A moment's wait: the desktop program takes the lock for an instant when it looks at it.
+    if (!lock.acquire(2000)) {
+        if (lock.error() == QLockFile::LockFailedError)
+            qCCritical(lcService).noquote()
+                << "netquill-monitor runs already for this user: it holds" << lock.fileName();
+        else
+            qCCritical(lcService).noquote()
+                << "Cannot make the lock file" << lock.fileName() << "- error" << lock.error();
+        return false;
+    }
+    connect(m_monitor, &AddressMonitor::statusChanged, this, &MonitorService::LogStatus);
+    connect(m_monitor, &AddressMonitor::lookupCompleted, this,
+            [this](const IpSnapshot &current, bool changed) {
+                qCInfo(lcService).noquote().nospace()
+                    << "Internal: " << current.internal << ", External: " << current.external
+                    << ", answered by " << m_monitor->current().source << (changed ? ", changed" : "");
+            });
+    m_monitor->setRepeat(AddressMonitor::Repeat::Always, minutes);
+    m_monitor->useServerPassword(true);
+    m_monitor->Load();
+    const int seconds = m_monitor->schedule().threshold().value_or(0);
+    qCInfo(lcService).noquote() << QStringLiteral("Looking up every %1 min, mail on change %2")
+                                       .arg(seconds / 60)
+                                       .arg(m_monitor->emailNotify() ? QLatin1String("on")
+                                                                     : QLatin1String("off"));
+    m_monitor->Refresh();
+    return true;
+}
+
+void MonitorService::startOnce()
+{
+    // Held for this lookup if nobody else does: a desktop program meanwhile leaves the mail to this one.
+    m_monitor->notifierLock().acquire();
+    connect(m_monitor, &AddressMonitor::lookupCompleted, this, [this] { m_completed = true; });
+    connect(m_monitor, &AddressMonitor::statusChanged, this, [this](const QString &text) {
+        LogStatus(text);
+        if (text == LookupCycle::StatusFailed) {
+            m_failure = text;
+            return Exit(1);
+        }
+        // A notice refused before it started, or a session that failed.
+        if (m_completed && text.startsWith(QLatin1String("Error")))
+            m_failure = text;
+        if (text == LookupCycle::StatusFinished && m_monitor->session()->state() == SmtpSession::State::Idle)
+            Exit(m_failure.isEmpty() ? 0 : 1);
+    });
+    connect(m_monitor->session(), &SmtpSession::finished, this, [this](bool sent) {
+        if (m_completed)
+            Exit(sent && m_failure.isEmpty() ? 0 : 1);
+    });
+    connect(m_monitor->fetcher(), &PageFetcher::DownloadComplete, this,
+            [this] { EndWithoutAnswer(QStringLiteral("Error: No source gave an address.")); });
+    m_monitor->setRepeat(AddressMonitor::Repeat::Never);
+    m_monitor->useServerPassword(true);
+    m_monitor->Load();
+    m_monitor->Refresh();
+}
+
+void MonitorService::startPrint(bool json)
+{
+    // Only the sources are read, so notification stays off; and the lookup only looks.
+    m_monitor->LoadSources();
+    m_monitor->lookup()->setStoring(false);
+    connect(m_monitor, &AddressMonitor::statusChanged, this, [this](const QString &text) {
+        if (text == LookupCycle::StatusFailed) {
+            LogStatus(text);
+            Exit(1);
+        }
+    });
+    connect(m_monitor, &AddressMonitor::lookupCompleted, this, [this, json](const IpSnapshot &current) {
+        m_completed = true;
+        QByteArray out;
+        if (json)
+            out = QJsonDocument(QJsonObject{{QStringLiteral("internal"), current.internal},
+                                            {QStringLiteral("external"), current.external},
+                                            {QStringLiteral("source"), m_monitor->current().source}})
+                      .toJson(QJsonDocument::Compact) +
+                  '\n';
+        else
+            out =
+                "Internal: " + current.internal.toUtf8() + "\nExternal: " + current.external.toUtf8() + '\n';
+        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+        std::fflush(stdout);
+        Exit(0);
+    });
+    connect(m_monitor->fetcher(), &PageFetcher::DownloadComplete, this,
+            [this] { EndWithoutAnswer(QStringLiteral("Error: No source gave an address.")); });
+    m_monitor->Refresh();
+}
+
+void MonitorService::EndWithoutAnswer(const QString &status)
+{
+    // Connected after the lookup's own handler, which has judged the answer by now.
+    if (m_ending || m_completed || m_monitor->lookup()->pending())
+        return;
+    // Deferred: the lookup may still report its failure from the same answer.
+    QTimer::singleShot(0, this, [this, status] {
+        if (m_ending || m_completed)
+            return;
+        LogStatus(status);
+        Exit(1);
+    });
+}
+
+void MonitorService::EndForSignal(int signal)
+{
+    qCInfo(lcService) << "Ending on signal" << signal;
+    if (m_ending)
+        return;
+    if (m_monitor->session()->state() == SmtpSession::State::Idle)
+        return Exit(0);
+    // The notice is sent or given up within this moment; either way its pending mark is right.
+    m_ending = true;
+    connect(m_monitor->session(), &SmtpSession::finished, this, [] { QCoreApplication::exit(0); });
+    QTimer::singleShot(MailMomentMs, this, [] { QCoreApplication::exit(0); });
+}
+
+void MonitorService::Exit(int code)
+{
+    m_ending = true;
+    QCoreApplication::exit(code);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class AddressMonitor;
+class SettingsStore;
+
+/// The ways netquill-monitor runs the model, each ending with the program's exit code (through
+/// QCoreApplication::exit for those that run the event loop).
+class MonitorService : public QObject {
+    Q_OBJECT
+public:
+    explicit MonitorService(SettingsStore &store, QObject *parent = nullptr);
+    ~MonitorService() override;
+
+    /// As a service: a lookup now and then every `minutes` (0: the stored interval), each change
+    /// mailed as the desktop program does, until SIGTERM or SIGINT. False (logged) when another
+    /// netquill-monitor of this user runs already.
+    bool startService(int minutes);
+    /// One lookup, stored and mailed as any; the exit code follows once the mail session ended: 0, or
+    /// 1 when the lookup or the notice failed, its status on standard error.
+    void startOnce();
+    /// --print: the addresses on standard output, as two lines or one JSON object; nothing is stored
+    /// or sent. 0, or 1 with the status on standard error.
+    void startPrint(bool json);
+
+    /// How long a running mail session is given once the program is asked to end.
+    static constexpr int MailMomentMs = 5000;
+
+private:
+    void LogStatus(const QString &text);
+    void EndForSignal(int signal);
+    void Exit(int code);
+    /// After the lookup's last answer: a lookup that ended without a result or a failure (the only
+    /// source answered from elsewhere) ends the program too.
+    void EndWithoutAnswer(const QString &status);
+
+    SettingsStore &m_store;
+    AddressMonitor *m_monitor;
+    bool m_ending = false;
+    bool m_completed = false; // the lookup of --once or --print has its addresses
+    QString m_failure;        // the status of what failed since, for --once
+};

@@ -1,0 +1,343 @@
+#include "AddressMonitor.h"
+#include "ExpectedNotification.h"
+#include "FileSnapshot.h"
+#include "FreePort.h"
+#include "LookupCycle.h"
+#include "MonitorRun.h"
+#include "NginxServer.h"
+#include "ProcessStop.h"
+#include "RealSmtpServer.h"
+#include "ScriptedSmtpServer.h"
+#include "SettingsStore.h"
+#include "SmtpSession.h"
+#include "TempSettings.h"
+#include "TestMain.h"
+#include "Winsock.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+QString snippet()
+{
+    return QStringLiteral(NETQUILL_SOURCE_DIR "/deploy/netquill-external-ip.conf");
+}
+
+/// A change from the address stored before, mailed when it is seen.
+void storeChangeToMail(quint16 smtpPort)
+{
+    SettingsStore store(QStringLiteral("Netquill"));
+    store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("198.51.100.1"));
+    store.SaveSetting(SettingKeys::OldInternal, Winsock::LocalIP());
+    store.SaveSetting(SettingKeys::EmailNotify, QStringLiteral("1"));
+    store.SaveSetting(SettingKeys::Server, QStringLiteral("127.0.0.1"));
+    store.SaveSetting(SettingKeys::Port, QString::number(smtpPort));
+    store.SaveSetting(SettingKeys::EmailTo, QStringLiteral("owner@example.com"));
+    store.SaveSetting(SettingKeys::EmailFrom, QStringLiteral("netquill@example.com"));
+}
+
+void writeFile(const QString &fileName, const QByteArray &text, int mode)
+{
+    QFile file(fileName);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+    file.close();
+    QVERIFY(file.setPermissions(
+        QFile::Permissions::fromInt(((mode & 0700) << 6) | ((mode & 070) << 1) | (mode & 07))));
+}
+
+QString tlsFolder()
+{
+    return QStringLiteral(NETQUILL_SOURCE_DIR "/tests/notify/tls/");
+}
+
+/// STARTTLS with the test authority's certificate, and one user: alice, password s3cret.
+RealSmtpServer::Options loginServer()
+{
+    RealSmtpServer::Options options;
+    options.tls = RealSmtpServer::Options::Tls::StartTls;
+    options.certificate = tlsFolder() + QStringLiteral("server.pem");
+    options.key = tlsFolder() + QStringLiteral("server.key");
+    options.users = {{QStringLiteral("alice"), QStringLiteral("s3cret")}};
+    return options;
+}
+
+/// The login as alice; the password in the credentials folder and the password file, where given.
+void storeLogin(const QString &configHome, const QString &credentialsFolder, const QByteArray &credential,
+                const QByteArray &file, int mode)
+{
+    SettingsStore store(QStringLiteral("Netquill"));
+    store.SaveSetting(SettingKeys::Security, QStringLiteral("STARTTLS"));
+    store.SaveSetting(SettingKeys::User, QStringLiteral("alice"));
+    if (!file.isEmpty()) {
+        store.SaveSetting(SettingKeys::PasswordFile, QStringLiteral("mail-password"));
+        writeFile(configHome + QStringLiteral("/Netquill/mail-password"), file, mode);
+    }
+    if (!credential.isEmpty())
+        writeFile(credentialsFolder + QStringLiteral("/mail-password"), credential, 0400);
+}
+
+QByteArray expectedMessage()
+{
+    return expectedNotification("netquill@example.com", "owner@example.com", "127.0.0.1",
+                                Winsock::LocalIP().toLatin1()) +
+           "\r\n";
+}
+} // namespace
+
+/// netquill-monitor started as a process against a real nginx page and a real SMTP server.
+class ServiceTest : public QObject {
+    Q_OBJECT
+private slots:
+    void changeIsMailedOnceAndSigtermLosesNothing()
+    {
+        NETQUILL_REQUIRE(NginxServer::missing());
+        NETQUILL_REQUIRE(RealSmtpServer::missing());
+        TempSettings temp;
+        NginxServer nginx;
+        QVERIFY2(nginx.start(snippet()), qPrintable(nginx.error()));
+        RealSmtpServer smtp;
+        QString error;
+        QVERIFY2(smtp.start(&error), qPrintable(error));
+        storeChangeToMail(smtp.port());
+
+        // The desktop program's model, with the same settings, sees the same change a moment later.
+        qputenv("NETQUILL_IP_HOST", nginx.hostPort().toLatin1());
+        const auto restore = qScopeGuard([] { qunsetenv("NETQUILL_IP_HOST"); });
+        SettingsStore store(QStringLiteral("Netquill"));
+        AddressMonitor desktop(store);
+        desktop.Load();
+
+        QProcess service;
+        const auto stop = qScopeGuard([&] { stopProcess(service); });
+        QByteArray log;
+        connect(&service, &QProcess::readyReadStandardError, [&] { log += service.readAllStandardError(); });
+        service.setProcessEnvironment(monitorEnvironment(temp.path(), nginx.hostPort()));
+        service.start(monitorProgram(), {});
+        QVERIFY(service.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("netquill.service: Finished looking up IPs\n"), 20000);
+
+        // The service holds the notifier lock, so the desktop leaves this change to it.
+        QSignalSpy completed(&desktop, &AddressMonitor::lookupCompleted);
+        desktop.Refresh();
+        QVERIFY(completed.wait(15000));
+        QCOMPARE(completed.first().at(1).toBool(), true);
+        QCOMPARE(desktop.session()->state(), SmtpSession::State::Idle);
+
+        // SIGTERM right after the lookup, the mail perhaps still on its way: a clean end, nothing lost.
+        service.terminate();
+        QVERIFY(service.waitForFinished(15000));
+        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.exitCode(), 0);
+        log += service.readAllStandardError();
+        for (const char *line : {"netquill.service: Looking up your IPs...\n",
+                                 "netquill.service: Connecting...\n", "netquill.service: Message Sent\n"})
+            QVERIFY2(log.contains(line), log.constData());
+        QVERIFY2(!log.contains("\x1b"), log.constData());
+        QTest::qWait(500);
+        QCOMPARE(smtp.messageCount(), 1);
+        QCOMPARE(smtp.message(1).data, expectedMessage());
+        SettingsStore after(QStringLiteral("Netquill"));
+        QCOMPARE(after.GetSetting(SettingKeys::OldExternal), QStringLiteral("127.0.0.1"));
+        QCOMPARE(after.GetSetting(SettingKeys::NotifyPending), QStringLiteral("0"));
+        QVERIFY(!QFile::exists(temp.path() + QStringLiteral("/Netquill/notifier.lock")));
+    }
+
+    void sigtermWaitsForTheMail()
+    {
+        NETQUILL_REQUIRE(NginxServer::missing());
+        TempSettings temp;
+        NginxServer nginx;
+        QVERIFY2(nginx.start(snippet()), qPrintable(nginx.error()));
+        ScriptedSmtpServer smtp;
+        smtp.setReply(ScriptedSmtpServer::EndOfData, {}); // the message is accepted when the test says so
+        storeChangeToMail(smtp.port());
+
+        QProcess service;
+        const auto stop = qScopeGuard([&] { stopProcess(service); });
+        QByteArray log;
+        connect(&service, &QProcess::readyReadStandardError, [&] { log += service.readAllStandardError(); });
+        service.setProcessEnvironment(monitorEnvironment(temp.path(), nginx.hostPort()));
+        service.start(monitorProgram(), {});
+        QTRY_VERIFY_WITH_TIMEOUT(!smtp.messageData().isEmpty(), 20000);
+        service.terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("netquill.service: Ending on signal 15\n"), 5000);
+        smtp.send("250 2.0.0 Ok: queued\r\n");
+        QVERIFY(service.waitForFinished(10000));
+        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.exitCode(), 0);
+        log += service.readAllStandardError();
+        QVERIFY2(log.endsWith("netquill.service: Message Sent\n"), log.constData());
+        SettingsStore after(QStringLiteral("Netquill"));
+        QCOMPARE(after.GetSetting(SettingKeys::NotifyPending), QStringLiteral("0"));
+    }
+
+    void singleRuns_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("pageUp"); // false: nothing listens at the page's port
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out"); // %1 stands for this machine's address
+        QTest::addColumn<QByteArray>("err");
+        QTest::addColumn<int>("messages");
+        QTest::addColumn<bool>("stored"); // the addresses found replaced those stored before
+
+        QTest::newRow("--once") << QStringList{"--once"} << true << 0 << QString()
+                                << QByteArray("Message Sent") << 1 << true;
+        QTest::newRow("--print") << QStringList{"--print"} << true << 0
+                                 << QStringLiteral("Internal: %1\nExternal: 127.0.0.1\n") << QByteArray() << 0
+                                 << false;
+        QTest::newRow("--print --json") << QStringList{"--print", "--json"} << true << 0
+                                        << QStringLiteral("json") << QByteArray() << 0 << false;
+        const QByteArray failed = "Error: Connection not available.\n";
+        QTest::newRow("--once, page down")
+            << QStringList{"--once"} << false << 1 << QString() << failed << 0 << false;
+        QTest::newRow("--print, page down")
+            << QStringList{"--print"} << false << 1 << QString() << failed << 0 << false;
+    }
+
+    void singleRuns()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, pageUp);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QByteArray, err);
+        QFETCH(int, messages);
+        QFETCH(bool, stored);
+        NETQUILL_REQUIRE(NginxServer::missing());
+        NETQUILL_REQUIRE(RealSmtpServer::missing());
+        TempSettings temp;
+        NginxServer nginx;
+        if (pageUp)
+            QVERIFY2(nginx.start(snippet()), qPrintable(nginx.error()));
+        const QString host = pageUp ? nginx.hostPort() : QStringLiteral("127.0.0.1:%1").arg(FreePort::pick());
+        RealSmtpServer smtp;
+        QString error;
+        QVERIFY2(smtp.start(&error), qPrintable(error));
+        storeChangeToMail(smtp.port());
+        const auto before = FileSnapshot::snapshot(temp.path());
+
+        const MonitorRun run = runMonitor(arguments, monitorEnvironment(temp.path(), host));
+        QCOMPARE(run.exitCode, exitCode);
+        if (out == QLatin1String("json")) {
+            const QJsonObject object = QJsonDocument::fromJson(run.out).object();
+            QCOMPARE(object.value(QLatin1String("internal")).toString(), Winsock::LocalIP());
+            QCOMPARE(object.value(QLatin1String("external")).toString(), QStringLiteral("127.0.0.1"));
+            QCOMPARE(object.value(QLatin1String("source")).toString(),
+                     QStringLiteral("Netquill page at ") + host);
+            QVERIFY(run.out.endsWith("}\n"));
+        } else {
+            QCOMPARE(QString::fromUtf8(run.out), out.isEmpty() ? out : out.arg(Winsock::LocalIP()));
+        }
+        QVERIFY2(run.err.contains(err), run.err.constData());
+
+        QTest::qWait(messages ? 0 : 500);
+        QCOMPARE(smtp.messageCount(), messages);
+        if (messages)
+            QCOMPARE(smtp.message(1).data, expectedMessage());
+        if (!stored) {
+            QCOMPARE(FileSnapshot::snapshot(temp.path()), before);
+            return;
+        }
+        SettingsStore after(QStringLiteral("Netquill"));
+        QCOMPARE(after.GetSetting(SettingKeys::OldExternal), QStringLiteral("127.0.0.1"));
+        QCOMPARE(after.GetSetting(SettingKeys::NotifyPending), QStringLiteral("0"));
+    }
+
+    void passwordFileOthersMayReadIsRefused()
+    {
+        NETQUILL_REQUIRE(NginxServer::missing());
+        NETQUILL_REQUIRE(RealSmtpServer::missing());
+        TempSettings temp;
+        NginxServer nginx;
+        QVERIFY2(nginx.start(snippet()), qPrintable(nginx.error()));
+        RealSmtpServer smtp(loginServer());
+        QString error;
+        QVERIFY2(smtp.start(&error), qPrintable(error));
+        storeChangeToMail(smtp.port());
+        storeLogin(temp.path(), QString(), QByteArray(), "s3cret\n", 0644);
+
+        const MonitorRun run =
+            runMonitor({QStringLiteral("--once")}, monitorEnvironment(temp.path(), nginx.hostPort()));
+        QVERIFY2(run.err.contains("netquill.service: Error: The mail password file may be read by others"),
+                 run.err.constData());
+        QVERIFY2(!run.err.contains("Connecting..."), run.err.constData());
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(smtp.messageCount(), 0);
+        // A notice not sent is sent after the next lookup.
+        SettingsStore after(QStringLiteral("Netquill"));
+        QCOMPARE(after.GetSetting(SettingKeys::NotifyPending), QStringLiteral("1"));
+    }
+
+    /// The model as the service runs it, in this process: here the test authority can be trusted, as
+    /// a separate program trusts only the system's.
+    void serverPasswordLogsIn_data()
+    {
+        QTest::addColumn<QByteArray>("credential");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("status");
+        const QString sent = QStringLiteral("Message Sent");
+        QTest::newRow("owner-only password file") << QByteArray() << QByteArray("s3cret\n") << sent;
+        QTest::newRow("systemd credential first") << QByteArray("s3cret") << QByteArray("wrong\n") << sent;
+        // Neither: the keyring, which without a session bus gives nothing, at once; the server says no.
+        QTest::newRow("keyring without a session bus")
+            << QByteArray() << QByteArray()
+            << QStringLiteral("Error: 535 5.7.8 Authentication credentials invalid\r\n");
+    }
+
+    void serverPasswordLogsIn()
+    {
+        QFETCH(QByteArray, credential);
+        QFETCH(QByteArray, file);
+        QFETCH(QString, status);
+        NETQUILL_REQUIRE(RealSmtpServer::missing());
+        TempSettings temp;
+        RealSmtpServer smtp(loginServer());
+        QString error;
+        QVERIFY2(smtp.start(&error), qPrintable(error));
+        storeChangeToMail(smtp.port());
+        QTemporaryDir credentials;
+        storeLogin(temp.path(), credentials.path(), credential, file, 0600);
+        const QByteArray oldCredentials = qgetenv("CREDENTIALS_DIRECTORY");
+        const QByteArray oldBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        const QSslConfiguration oldConfig = QSslConfiguration::defaultConfiguration();
+        const auto restore = qScopeGuard([&] {
+            qputenv("CREDENTIALS_DIRECTORY", oldCredentials);
+            qputenv("DBUS_SESSION_BUS_ADDRESS", oldBus);
+            QSslConfiguration::setDefaultConfiguration(oldConfig);
+        });
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+        qputenv("CREDENTIALS_DIRECTORY",
+                credential.isEmpty() ? QByteArray() : credentials.path().toLocal8Bit());
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.addCaCertificates(QSslCertificate::fromPath(tlsFolder() + QStringLiteral("ca.pem")));
+        QSslConfiguration::setDefaultConfiguration(config);
+
+        SettingsStore store(QStringLiteral("Netquill"));
+        AddressMonitor monitor(store);
+        monitor.useServerPassword(true);
+        monitor.Load();
+        QStringList statuses;
+        connect(&monitor, &AddressMonitor::statusChanged,
+                [&](const QString &text) { statuses.append(text); });
+        monitor.SendMail();
+        QTRY_VERIFY_WITH_TIMEOUT(monitor.session()->state() == SmtpSession::State::Idle, 15000);
+        QCOMPARE(statuses.last(), status);
+        if (status != QLatin1String("Message Sent"))
+            return;
+        QVERIFY(smtp.waitForMessages(1));
+        QCOMPARE(smtp.message(1).login, QStringLiteral("alice"));
+        // Neither password goes to the settings file.
+        QVERIFY(!FileSnapshot::readFile(store.fileName()).contains(QLatin1String("s3cret")));
+    }
+};
+
+NETQUILL_TEST(ServiceTest)
+#include "ServiceTest.moc"
