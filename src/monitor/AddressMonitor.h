@@ -10,6 +10,7 @@
 
 class LookupCycle;
 class MailPassword;
+class NetworkWatch;
 class NotificationBacklog;
 class PageFetcher;
 class QTimer;
@@ -55,6 +56,11 @@ public:
     bool runAtStartup() const { return m_runAtStartup; }
     /// Only the stored option: the desktop program keeps the log-on entry itself.
     void setRunAtStartup(bool on);
+    bool watchNetwork() const { return m_watchNetwork; }
+    /// A lookup when the network changes or the machine wakes, beside the clock's own. Saved.
+    void setWatchNetwork(bool on);
+    /// The watch while the option is on; null while it is off.
+    NetworkWatch *networkWatch() { return m_watch; }
     /// Reads the sources again, after they were edited.
     void LoadSources();
 
@@ -93,6 +99,9 @@ private:
     void OnAddressesShown(const IpSnapshot &current);
     void OnLookupCompleted(const IpSnapshot &current, bool changed);
     void SaveFlag(const char *key, bool on);
+    void ApplyWatch();
+    void OnNetworkChanged();
+    void OnStatusChanged(const QString &text);
 
     SettingsStore &m_store;
     PageFetcher *m_fetcher;
@@ -111,4 +120,7 @@ private:
     bool m_emailNotify = false;
     bool m_desktopNotify = false;
     bool m_runAtStartup = false;
+    bool m_watchNetwork = false;
+    NetworkWatch *m_watch = nullptr;
+    bool m_lookUpAgain = false; // the network changed while a lookup ran
 };

@@ -31,6 +31,9 @@ public:
     /// The product's page as given at construction.
     QUrl productPage() const { return m_page; }
 
+    /// True from Refresh until the lookup has ended, well or not.
+    bool busy() const { return m_asking >= 0; }
+
     /// Restores the previous snapshot from the store ("0" when nothing was recorded yet).
     void LoadPrevious();
     IpSnapshot previous() const { return m_previous; }

@@ -31,8 +31,10 @@ inline constexpr Key Security{"strSecurity", "None"};
 inline constexpr Key User{"strUser", ""};
 /// "1" while a notification of an address change has not been delivered.
 inline constexpr Key NotifyPending{"notifyPending", "0"};
+/// Check state "0" / "1": a lookup when the machine's network changes or it wakes from suspend.
+inline constexpr Key WatchNetwork{"watchNetwork", "0"};
 
-inline constexpr Key All[] = {Refresh,       RefreshRate, Startup,   EmailNotify,  OldInternal, OldExternal,
-                              ShowHelp,      EmailTo,     EmailFrom, Server,       Port,        IpSources,
-                              NotifyDesktop, Security,    User,      NotifyPending};
+inline constexpr Key All[] = {Refresh,       RefreshRate, Startup,   EmailNotify,   OldInternal, OldExternal,
+                              ShowHelp,      EmailTo,     EmailFrom, Server,        Port,        IpSources,
+                              NotifyDesktop, Security,    User,      NotifyPending, WatchNetwork};
 } // namespace SettingKeys
