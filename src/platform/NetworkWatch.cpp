@@ -2,6 +2,7 @@
 
 #include "PlatformLog.h"
 
+#include <QNetworkInterface>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -26,7 +27,7 @@ NetworkWatch::NetworkWatch(QObject *parent) : QObject(parent), m_quiet(new QTime
 {
     m_quiet->setSingleShot(true);
     m_quiet->setInterval(DefaultQuietMs);
-    connect(m_quiet, &QTimer::timeout, this, &NetworkWatch::changed);
+    connect(m_quiet, &QTimer::timeout, this, &NetworkWatch::QuietAgain);
 }
 
 NetworkWatch::~NetworkWatch()
@@ -45,13 +46,48 @@ void NetworkWatch::setQuietInterval(int milliseconds)
 
 void NetworkWatch::noteEvent()
 {
+    noteRouteEvent(true);
+}
+
+void NetworkWatch::noteRouteEvent(bool mustTell)
+{
+    m_mustTell = m_mustTell || mustTell;
     m_quiet->start();
+}
+
+QString NetworkWatch::interfacesNow()
+{
+    QStringList lines;
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+        QString line = interface.name() + QLatin1Char(' ') +
+                       QString::number(
+                           int(interface.flags() & (QNetworkInterface::IsUp | QNetworkInterface::IsRunning)));
+        for (const QNetworkAddressEntry &entry : interface.addressEntries())
+            line += QLatin1Char(' ') + entry.ip().toString() + QLatin1Char('/') +
+                    QString::number(entry.prefixLength());
+        lines.append(line);
+    }
+    lines.sort();
+    return lines.join(QLatin1Char('\n'));
+}
+
+void NetworkWatch::QuietAgain()
+{
+    const QString interfaces = interfacesNow();
+    const bool tell = m_mustTell || interfaces != m_interfaces;
+    m_mustTell = false;
+    m_interfaces = interfaces;
+    if (tell)
+        emit changed();
+    else
+        qCDebug(lcPlatform) << "Network messages, but no interface, address or route changed";
 }
 
 bool NetworkWatch::start()
 {
     if (m_watching)
         return true;
+    m_interfaces = interfacesNow();
     m_watching = startRouteSocket();
     watchSleep();
     return m_watching;
@@ -85,13 +121,18 @@ void NetworkWatch::readRouteSocket()
     // What changed is not read: any message means the addresses are to be looked up again.
     alignas(nlmsghdr) char buffer[16384];
     int messages = 0;
+    bool mustTell = false;
     for (;;) {
         const ssize_t size = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (size > 0) {
             int length = int(size);
             for (auto *header = reinterpret_cast<const nlmsghdr *>(buffer); NLMSG_OK(header, length);
-                 header = NLMSG_NEXT(header, length))
+                 header = NLMSG_NEXT(header, length)) {
                 ++messages;
+                // Routes are not among the interfaces compared after the burst.
+                mustTell =
+                    mustTell || header->nlmsg_type == RTM_NEWROUTE || header->nlmsg_type == RTM_DELROUTE;
+            }
             continue;
         }
         if (size < 0 && errno == EINTR)
@@ -100,6 +141,7 @@ void NetworkWatch::readRouteSocket()
             // The kernel dropped messages it could not queue: something did change.
             qCDebug(lcPlatform) << "The route socket overflowed; counted as a change";
             ++messages;
+            mustTell = true;
             continue;
         }
         if (size < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
@@ -113,7 +155,7 @@ void NetworkWatch::readRouteSocket()
     }
     if (messages > 0) {
         qCDebug(lcPlatform) << messages << "network change messages";
-        noteEvent();
+        noteRouteEvent(mustTell);
     }
 }
 #else
