@@ -161,12 +161,13 @@ void Form1::ShowOptions()
     // Shown, not applied: the monitor has applied them, and nothing is written back.
     const auto checkState = [](bool on) { return on ? Qt::Checked : Qt::Unchecked; };
     const QSignalBlocker block1(Check1), block2(Check2), block3(Check3), block4(cmbRefresh),
-        block5(mnuNotifyDesktop);
+        block5(mnuNotifyDesktop), block6(mnuWatchNetwork);
     Check1->setCheckState(checkState(m_monitor->autoRefresh()));
     Check2->setCheckState(checkState(m_monitor->runAtStartup()));
     Check3->setCheckState(checkState(m_monitor->emailNotify()));
     cmbRefresh->setCurrentIndex(m_monitor->refreshPosition());
     mnuNotifyDesktop->setChecked(m_monitor->desktopNotify());
+    mnuWatchNetwork->setChecked(m_monitor->watchNetwork());
     Command3->setEnabled(m_monitor->emailNotify());
 }
 

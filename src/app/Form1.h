@@ -147,6 +147,7 @@ public:
     QAction *mnuPopupItem[3];
     QAction *mnuSources;       // Action, "Address Sources..."
     QAction *mnuNotifyDesktop; // Action, a check item: the tray's message when an address changes
+    QAction *mnuWatchNetwork;  // Action, a check item: a lookup when the network changes
 
 signals:
     void programEnding();
@@ -179,6 +180,7 @@ private:
     /// Gives the lookup the stored address sources.
     void LoadSources();
     void mnuNotifyDesktop_Click();
+    void mnuWatchNetwork_Click();
     /// The tray icon's tool tip, and its message when an address changed and the user asked for it.
     void TellTheTray(const IpSnapshot &current, bool changed);
 

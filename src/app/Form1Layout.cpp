@@ -159,6 +159,9 @@ void Form1::buildMenus()
     mnuNotifyDesktop = mnuAction->addAction(QStringLiteral("Desktop Notification on Change"));
     mnuNotifyDesktop->setCheckable(true);
     connect(mnuNotifyDesktop, &QAction::toggled, this, &Form1::mnuNotifyDesktop_Click);
+    mnuWatchNetwork = mnuAction->addAction(QStringLiteral("Look Up When the Network Changes"));
+    mnuWatchNetwork->setCheckable(true);
+    connect(mnuWatchNetwork, &QAction::toggled, this, &Form1::mnuWatchNetwork_Click);
     mnuHelp = bar->addMenu(QStringLiteral("Help"));
     mnuHelpItem[0] = mnuHelp->addAction(QStringLiteral("View Help"), this, &Form1::OpenHelp);
     mnuAbout = bar->addMenu(QStringLiteral("About"));

@@ -46,6 +46,11 @@ void Form1::mnuNotifyDesktop_Click()
     m_monitor->setDesktopNotify(mnuNotifyDesktop->isChecked());
 }
 
+void Form1::mnuWatchNetwork_Click()
+{
+    m_monitor->setWatchNetwork(mnuWatchNetwork->isChecked());
+}
+
 void Form1::TellTheTray(const IpSnapshot &current, bool changed)
 {
     const QString name = modIdentity::Identity().strProgramName;

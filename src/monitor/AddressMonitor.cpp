@@ -3,9 +3,11 @@
 #include "ExternalIpPage.h"
 #include "IpSourceList.h"
 #include "LookupCycle.h"
+#include "LookupLog.h"
 #include "MailLog.h"
 #include "MailPassword.h"
 #include "Module6464.h"
+#include "NetworkWatch.h"
 #include "NotificationBacklog.h"
 #include "PageFetcher.h"
 #include "ServerPassword.h"
@@ -31,6 +33,7 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     connect(m_clock, &QTimer::timeout, this, &AddressMonitor::Tick);
 
     connect(m_lookup, &LookupCycle::statusChanged, this, &AddressMonitor::statusChanged);
+    connect(m_lookup, &LookupCycle::statusChanged, this, &AddressMonitor::OnStatusChanged);
     connect(m_lookup, &LookupCycle::answeredBy, this, [this](const IpSource &source) {
         m_answeredBy = source.displayName();
         emit answeredBy(source);
@@ -86,6 +89,7 @@ void AddressMonitor::Load()
     m_runAtStartup = flag(SettingKeys::Startup);
     m_emailNotify = flag(SettingKeys::EmailNotify);
     m_desktopNotify = flag(SettingKeys::NotifyDesktop);
+    m_watchNetwork = flag(SettingKeys::WatchNetwork);
     // A stored position the list cannot take counts as the default, the first item.
     m_refreshPosition = storedNumber(m_store.GetSetting(SettingKeys::RefreshRate), -1, 4).value_or(0);
     m_lookup->LoadPrevious();
@@ -98,6 +102,7 @@ void AddressMonitor::Load()
         m_clock->start();
     else
         m_clock->stop();
+    ApplyWatch();
 }
 
 void AddressMonitor::setRepeat(Repeat repeat, int minutes)
@@ -167,6 +172,58 @@ void AddressMonitor::setRunAtStartup(bool on)
     m_runAtStartup = on;
     SaveFlag(SettingKeys::Startup.name, on);
     emit optionsChanged();
+}
+
+void AddressMonitor::setWatchNetwork(bool on)
+{
+    m_watchNetwork = on;
+    SaveFlag(SettingKeys::WatchNetwork.name, on);
+    ApplyWatch();
+    emit optionsChanged();
+}
+
+void AddressMonitor::ApplyWatch()
+{
+    if (!m_watchNetwork) {
+        // Off means nothing open: the socket goes with the watch.
+        delete m_watch;
+        m_watch = nullptr;
+        m_lookUpAgain = false;
+        return;
+    }
+    if (m_watch)
+        return;
+    m_watch = new NetworkWatch(this);
+    connect(m_watch, &NetworkWatch::changed, this, &AddressMonitor::OnNetworkChanged);
+    m_watch->start();
+}
+
+void AddressMonitor::OnNetworkChanged()
+{
+    // Restarting a running lookup would throw its answer away, and a change after its page was
+    // fetched would go unseen: one more lookup follows it instead. The clock's count runs on.
+    if (m_lookup->busy())
+        m_lookUpAgain = true;
+    else
+        Refresh();
+}
+
+void AddressMonitor::OnStatusChanged(const QString &text)
+{
+    if (text == LookupCycle::StatusFailed) {
+        // The labels keep the last good pair; the log says where the machine is now.
+        qCInfo(lcLookup) << "No source answered; the internal address is now" << Winsock::LocalIP();
+    }
+    if (!m_lookUpAgain || m_lookup->busy())
+        return;
+    m_lookUpAgain = false;
+    // A lookup starting now serves the change as well; one that ended is followed by one more, after
+    // the receivers of this status have seen it end.
+    if (text != LookupCycle::StatusLooking)
+        QTimer::singleShot(0, this, [this] {
+            if (!m_lookup->busy())
+                Refresh();
+        });
 }
 
 void AddressMonitor::LoadSources()

@@ -11,6 +11,7 @@
 
 class LookupCycle;
 class MailPassword;
+class NetworkWatch;
 class NotificationBacklog;
 class PageFetcher;
 class QTimer;
@@ -65,6 +66,11 @@ public:
     bool runAtStartup() const { return m_runAtStartup; }
     /// Only the stored option: the desktop program keeps the log-on entry itself.
     void setRunAtStartup(bool on);
+    bool watchNetwork() const { return m_watchNetwork; }
+    /// A lookup when the network changes or the machine wakes, beside the clock's own. Saved.
+    void setWatchNetwork(bool on);
+    /// The watch while the option is on; null while it is off.
+    NetworkWatch *networkWatch() { return m_watch; }
     /// Reads the sources again, after they were edited.
     void LoadSources();
 
@@ -108,6 +114,9 @@ private:
     /// Puts the password of a login in place; false (with the status shown) when it cannot be had.
     bool PreparePassword();
     QString settingsFolder() const;
+    void ApplyWatch();
+    void OnNetworkChanged();
+    void OnStatusChanged(const QString &text);
 
     SettingsStore &m_store;
     PageFetcher *m_fetcher;
@@ -132,4 +141,7 @@ private:
     bool m_serverPassword = false;
     bool m_passwordFixed = false; // m_mail holds a server password, which the keyring must not replace
     bool m_keeperSet = false;     // the session reads the keyring when it needs the password
+    bool m_watchNetwork = false;
+    NetworkWatch *m_watch = nullptr;
+    bool m_lookUpAgain = false; // the network changed while a lookup ran
 };

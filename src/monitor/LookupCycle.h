@@ -35,8 +35,8 @@ public:
     /// ones, and the change it reports is against those stored before. On by default.
     void setStoring(bool on) { m_storing = on; }
 
-    /// A lookup is waiting for a source's answer.
-    bool pending() const { return m_asking >= 0; }
+    /// True from Refresh until the lookup has ended, well or not.
+    bool busy() const { return m_asking >= 0; }
 
     /// Restores the previous snapshot from the store ("0" when nothing was recorded yet).
     void LoadPrevious();

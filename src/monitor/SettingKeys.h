@@ -35,7 +35,11 @@ inline constexpr Key NotifyPending{"notifyPending", "0"};
 /// relative name is taken from the settings folder. Used only while no one but its owner can read it.
 inline constexpr Key PasswordFile{"passwordFile", ""};
 
-inline constexpr Key All[] = {Refresh,       RefreshRate, Startup,   EmailNotify,   OldInternal, OldExternal,
-                              ShowHelp,      EmailTo,     EmailFrom, Server,        Port,        IpSources,
-                              NotifyDesktop, Security,    User,      NotifyPending, PasswordFile};
+/// Check state "0" / "1": a lookup when the machine's network changes or it wakes from suspend.
+inline constexpr Key WatchNetwork{"watchNetwork", "0"};
+
+inline constexpr Key All[] = {Refresh,       RefreshRate,  Startup,       EmailNotify, OldInternal,
+                              OldExternal,   ShowHelp,     EmailTo,       EmailFrom,   Server,
+                              Port,          IpSources,    NotifyDesktop, Security,    User,
+                              NotifyPending, PasswordFile, WatchNetwork};
 } // namespace SettingKeys

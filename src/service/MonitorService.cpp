@@ -124,7 +124,7 @@ void MonitorService::startPrint(bool json)
 void MonitorService::EndWithoutAnswer(const QString &status)
 {
     // Connected after the lookup's own handler, which has judged the answer by now.
-    if (m_ending || m_completed || m_monitor->lookup()->pending())
+    if (m_ending || m_completed || m_monitor->lookup()->busy())
         return;
     // Deferred: the lookup may still report its failure from the same answer.
     QTimer::singleShot(0, this, [this, status] {

@@ -62,6 +62,22 @@ private slots:
         QCOMPARE(service.requests().size(), 3); // one lookup before the restart, two after it
     }
 
+    /// The Action menu's check item shows the stored option and switches the watch through the model.
+    void networkItemFollowsTheOption()
+    {
+        Rig rig;
+        rig.seed("watchNetwork", QStringLiteral("1"));
+        Form1 &w = rig.load();
+        QVERIFY(lookupsDone(rig));
+        QVERIFY(w.mnuAction->actions().contains(w.mnuWatchNetwork));
+        QVERIFY(w.mnuWatchNetwork->isChecked());
+        QVERIFY(w.monitor().networkWatch());
+        w.mnuWatchNetwork->trigger();
+        QVERIFY(!w.monitor().networkWatch());
+        QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::WatchNetwork),
+                 QStringLiteral("0"));
+    }
+
     void storedListAtLoad_data()
     {
         QTest::addColumn<QString>("stored"); // %1: the local service's URL

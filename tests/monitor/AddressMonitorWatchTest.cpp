@@ -1,0 +1,121 @@
+#include "AddressMonitor.h"
+#include "ExternalIpPage.h"
+#include "LookupCycle.h"
+#include "NetworkWatch.h"
+#include "ScriptedHttpServer.h"
+#include "SettingsStore.h"
+#include "TempSettings.h"
+#include "TestMain.h"
+#include "Winsock.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+
+namespace {
+using Response = ScriptedHttpServer::Response;
+
+/// A monitor whose product page is a scripted server, over its own empty store.
+struct Rig {
+    TempSettings temp;
+    SettingsStore store{QStringLiteral("Netquill")};
+    ScriptedHttpServer server;
+    std::unique_ptr<AddressMonitor> monitor;
+
+    explicit Rig(const char *watchNetwork = "1")
+    {
+        qputenv("NETQUILL_IP_HOST", server.hostAndPort().toLatin1());
+        if (watchNetwork)
+            store.SaveSetting(SettingKeys::WatchNetwork, QString::fromLatin1(watchNetwork));
+        monitor = std::make_unique<AddressMonitor>(store);
+        monitor->Load();
+    }
+    ~Rig() { qunsetenv("NETQUILL_IP_HOST"); }
+};
+} // namespace
+
+class AddressMonitorWatchTest : public QObject {
+    Q_OBJECT
+private slots:
+    void watchFollowsTheStoredOption_data()
+    {
+        QTest::addColumn<QString>("stored"); // null: never stored
+        QTest::addColumn<bool>("watching");
+        QTest::newRow("default") << QString() << false;
+        QTest::newRow("off") << QStringLiteral("0") << false;
+        QTest::newRow("on") << QStringLiteral("1") << true;
+        QTest::newRow("not a state") << QStringLiteral("2") << false;
+    }
+    void watchFollowsTheStoredOption()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, watching);
+        const QByteArray value = stored.toLatin1();
+        Rig rig(stored.isNull() ? nullptr : value.constData());
+        QCOMPARE(rig.monitor->watchNetwork(), watching);
+        // Off means no watch at all, so no socket is open.
+        QCOMPARE(rig.monitor->networkWatch() != nullptr, watching);
+        if (watching)
+            QVERIFY(rig.monitor->networkWatch()->watching());
+        // Read, never written back.
+        QCOMPARE(rig.store.GetSetting(SettingKeys::WatchNetwork),
+                 stored.isNull() ? QStringLiteral("0") : stored);
+    }
+
+    void setterSavesAndSwitches()
+    {
+        Rig rig(nullptr);
+        rig.monitor->setWatchNetwork(true);
+        QVERIFY(rig.monitor->networkWatch());
+        AddressMonitor again(rig.store);
+        again.Load();
+        QVERIFY(again.networkWatch());
+        rig.monitor->setWatchNetwork(false);
+        QVERIFY(!rig.monitor->networkWatch());
+        QCOMPARE(rig.store.GetSetting(SettingKeys::WatchNetwork), QStringLiteral("0"));
+    }
+
+    /// A change looks up at once; changes while that lookup runs give one lookup after it, not a restart.
+    /// The clock's count is left as it was.
+    void changesWhileLookingUpGiveOneMoreLookup()
+    {
+        Rig rig;
+        rig.server.setResponse(ExternalIpPage::Path, Response::ok("203.0.113.7", "text/plain").delayed(700));
+        QSignalSpy completed(rig.monitor.get(), &AddressMonitor::lookupCompleted);
+        rig.monitor->schedule().applyInterval(0);
+        rig.monitor->schedule().tick();
+        rig.monitor->schedule().tick();
+
+        NetworkWatch *watch = rig.monitor->networkWatch();
+        QVERIFY(watch);
+        emit watch->changed();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.server.requests().size(), 1, 5000);
+        emit watch->changed();
+        emit watch->changed();
+        QTRY_COMPARE_WITH_TIMEOUT(completed.size(), 2, 10000);
+        QTest::qWait(1200);
+        QCOMPARE(rig.server.requests().size(), 2);
+        QCOMPARE(completed.size(), 2);
+        QCOMPARE(rig.monitor->schedule().ticks(), 2);
+    }
+
+    /// The labels keep the last good pair, and the log has the address the machine has now.
+    void failedLookupLogsTheInternalAddress()
+    {
+        Rig rig;
+        rig.server.setResponse(ExternalIpPage::Path, Response::status(500));
+        QSignalSpy shown(rig.monitor.get(), &AddressMonitor::addressesShown);
+        QSignalSpy status(rig.monitor.get(), &AddressMonitor::statusChanged);
+        QTest::ignoreMessage(QtInfoMsg,
+                             QRegularExpression(QStringLiteral("internal address is now \"%1\"")
+                                                    .arg(QRegularExpression::escape(Winsock::LocalIP()))));
+        emit rig.monitor->networkWatch()->changed();
+        QTRY_VERIFY_WITH_TIMEOUT(!status.isEmpty() && status.last().at(0) != LookupCycle::StatusLooking,
+                                 10000);
+        QCOMPARE(status.last().at(0).toString(), LookupCycle::StatusFailed);
+        QVERIFY(shown.isEmpty());
+    }
+};
+NETQUILL_TEST(AddressMonitorWatchTest)
+#include "AddressMonitorWatchTest.moc"
