@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AddressHistory.h"
 #include "IpSnapshot.h"
 #include "IpSource.h"
 #include "MailSettings.h"
@@ -72,6 +73,8 @@ public:
     SmtpSession *session() { return m_session; }
     Winsock *mailSocket() { return m_mailSocket; }
     NotificationBacklog *backlog() { return m_backlog; }
+    /// The history file the lookups append their changes and outages to.
+    AddressHistory &history() { return m_history; }
     /// The send operation of the notification; a test message from the mail dialog too.
     void SendMail();
     /// One tick of the auto-refresh clock: a lookup when the count is due.
@@ -111,4 +114,6 @@ private:
     bool m_emailNotify = false;
     bool m_desktopNotify = false;
     bool m_runAtStartup = false;
+    AddressHistory m_history;
+    IpSnapshot m_storedBefore; // what the lookup being reported compared against
 };
