@@ -78,7 +78,7 @@ void frmHistory::buildControls()
     layout->addWidget(lstHistory, 1);
     layout->addWidget(lblFile);
     layout->addLayout(bottom);
-    resize(820, 380);
+    resize(860, 380);
 
     connect(cmdCopy, &QPushButton::clicked, this, &frmHistory::cmdCopy_Click);
     connect(cmdClear, &QPushButton::clicked, this, &frmHistory::cmdClear_Click);
@@ -130,6 +130,13 @@ void frmHistory::reload()
         items.append(item);
     }
     lstHistory->addTopLevelItems(items);
+    // Wide enough for what is listed, but an overlong value leaves room for the source.
+    for (int column : {ColumnTime, ColumnEvent, ColumnOld, ColumnNew}) {
+        if (items.isEmpty())
+            break;
+        lstHistory->resizeColumnToContents(column);
+        lstHistory->setColumnWidth(column, std::min(lstHistory->columnWidth(column) + 12, 260));
+    }
     lblFile->setText(QStringLiteral("Kept in ") + QDir::toNativeSeparators(m_path));
     lblNote->setText(m_events.isEmpty() ? QStringLiteral("No address change or outage recorded yet.")
                                         : QString());
