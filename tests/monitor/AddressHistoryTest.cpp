@@ -82,6 +82,9 @@ private slots:
             << "LAN"
             << "203.0.113.7" << outage << QStringList{"fail", "ok:203.0.113.7"}
             << QStringList{"working  " + LookupCycle::StatusFinished};
+        QTest::newRow("a folder where the file goes: the lookups go on")
+            << "LAN"
+            << "198.51.100.1" << QByteArray("<folder>") << recovery << QStringList{};
     }
     void lookupsWriteChangesAndOutages()
     {
@@ -101,7 +104,13 @@ private slots:
         SettingsStore store(QStringLiteral("Netquill"));
         store.SaveSetting(SettingKeys::OldInternal, storedInternal.replace(QStringLiteral("LAN"), lan));
         store.SaveSetting(SettingKeys::OldExternal, storedExternal);
-        if (!before.isEmpty()) {
+        const bool blocked = before == "<folder>";
+        if (blocked) {
+            QVERIFY(QDir().mkpath(state.file()));
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral("cannot open .*history.csv")));
+            before.clear();
+        } else if (!before.isEmpty()) {
             QVERIFY(QDir().mkpath(QFileInfo(state.file()).path()));
             QVERIFY(writeFile(state.file(), before));
         }
@@ -122,6 +131,8 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(
                 status == LookupCycle::StatusFinished || status == LookupCycle::StatusFailed, 5000);
         }
+        QCOMPARE(status, LookupCycle::StatusFinished);
+        QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
         const QList<Event> events = AddressHistory::read(state.file());
         QStringList got = brief(events);
         got.replaceInStrings(lan, QStringLiteral("LAN"));
@@ -243,6 +254,8 @@ private slots:
         QVERIFY(history.append(event));
         QVERIFY(history.append(after));
         QCOMPARE(AddressHistory::read(path), (QList<Event>{event, after}));
+        // The addresses are the user's own business.
+        QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
 
         const QJsonArray array = QJsonDocument::fromJson(AddressHistory::json({event})).array();
         QCOMPARE(array.size(), 1);
