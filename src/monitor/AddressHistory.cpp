@@ -174,7 +174,7 @@ qsizetype firstWholeRecord(const QByteArray &data, qsizetype from)
     return pos;
 }
 
-// The last `bytes` of the file at most, and where in it reading may start.
+// The last `bytes` of the file at most.
 std::optional<QByteArray> readTail(const QString &path, qint64 bytes, QString &error)
 {
     QFile file(path);
