@@ -22,6 +22,7 @@
 #include "Winsock.h"
 #include "frmAbout.h"
 #include "frmConfigure.h"
+#include "frmHistory.h"
 #include "frmSources.h"
 #include "frmWhois.h"
 #include "modIdentity.h"
@@ -120,6 +121,7 @@ Form1::~Form1()
     delete m_overlay;
     delete m_about;
     delete m_sources;
+    delete m_historyWindow;
 }
 
 frmConfigure *Form1::configureWindow() const
@@ -407,8 +409,9 @@ void Form1::Form_QueryUnload()
 void Form1::Form_Unload()
 {
     m_addRemove.reset();
-    const QList<QPointer<QWidget>> windows = {m_overlay.data(), m_help.data(), m_configure.data(),
-                                              m_splash,         m_whois,       m_sources.data()};
+    const QList<QPointer<QWidget>> windows = {
+        m_overlay.data(), m_help.data(),    m_configure.data(),    m_splash,
+        m_whois,          m_sources.data(), m_historyWindow.data()};
     for (const QPointer<QWidget> &window : windows) {
         if (window)
             window->close();

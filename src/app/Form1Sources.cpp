@@ -6,6 +6,7 @@
 #include "LookupCycle.h"
 #include "SettingsStore.h"
 #include "SkinLabel.h"
+#include "frmHistory.h"
 #include "frmSources.h"
 #include "modIdentity.h"
 #include "modTaskbar.h"
@@ -34,6 +35,20 @@ void Form1::OpenSources()
     m_sources->show();
     m_sources->raise();
     m_sources->activateWindow();
+}
+
+frmHistory *Form1::historyWindow() const
+{
+    return m_historyWindow;
+}
+
+void Form1::OpenHistory()
+{
+    if (!m_historyWindow)
+        m_historyWindow = new frmHistory(m_monitor->history().path());
+    m_historyWindow->show();
+    m_historyWindow->raise();
+    m_historyWindow->activateWindow();
 }
 
 void Form1::LoadSources()

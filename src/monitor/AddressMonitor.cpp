@@ -40,6 +40,10 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     });
     connect(m_lookup, &LookupCycle::addressesShown, this, &AddressMonitor::OnAddressesShown);
     connect(m_lookup, &LookupCycle::lookupCompleted, this, &AddressMonitor::OnLookupCompleted);
+    connect(m_lookup, &LookupCycle::statusChanged, this, [this](const QString &text) {
+        if (text == LookupCycle::StatusFailed)
+            m_history.lookupFailed(text);
+    });
 
     // The message carries the addresses of the last lookup, as shown.
     m_session = new SmtpSession(
@@ -277,11 +281,14 @@ bool AddressMonitor::PreparePassword()
 void AddressMonitor::OnAddressesShown(const IpSnapshot &current)
 {
     m_current = {current, m_answeredBy, QDateTime::currentDateTimeUtc()};
+    // The cycle replaces its stored addresses only after showing the new ones.
+    m_storedBefore = m_lookup->previous();
     emit addressesShown(current);
 }
 
 void AddressMonitor::OnLookupCompleted(const IpSnapshot &current, bool changed)
 {
+    m_history.lookupCompleted(m_storedBefore, current, m_answeredBy);
     emit lookupCompleted(current, changed);
     if (!m_emailNotify)
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AddressHistory.h"
 #include "IpSnapshot.h"
 #include "IpSource.h"
 #include "MailSettings.h"
@@ -90,6 +91,8 @@ public:
     NotificationBacklog *backlog() { return m_backlog; }
     /// Held by the service; while another process holds it, changes are left to that one to mail.
     NotifierLock &notifierLock() { return m_notifierLock; }
+    /// The history file the lookups append their changes and outages to.
+    AddressHistory &history() { return m_history; }
     /// The send operation of the notification; a test message from the mail dialog too.
     void SendMail();
     /// One tick of the auto-refresh clock: a lookup when the count is due.
@@ -144,4 +147,6 @@ private:
     bool m_watchNetwork = false;
     NetworkWatch *m_watch = nullptr;
     bool m_lookUpAgain = false; // the network changed while a lookup ran
+    AddressHistory m_history;
+    IpSnapshot m_storedBefore; // what the lookup being reported compared against
 };

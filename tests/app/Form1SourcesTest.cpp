@@ -3,6 +3,7 @@
 #include "SkinLabel.h"
 #include "TestMain.h"
 #include "Winsock.h"
+#include "frmHistory.h"
 #include "frmSources.h"
 #include "modTaskbar.h"
 
@@ -10,6 +11,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTreeWidget>
 
 namespace {
 const QString ServiceAddress = QStringLiteral("203.0.113.5");
@@ -148,6 +151,41 @@ private slots:
         QCOMPARE(shownMessages.size(), messages);
         if (messages > 0)
             QCOMPARE(shownMessages.first().at(1).toString(), lines);
+    }
+
+    // Written by the lookups, shown only when asked for, and followed while it is open.
+    void historyWindowOnDemand()
+    {
+        QTemporaryDir state;
+        const QByteArray oldState = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+        Rig rig;
+        rig.seed("OldInternal", Winsock::LocalIP());
+        rig.seed("OldExternal", QStringLiteral("198.51.100.1"));
+        Form1 &w = rig.load();
+        qputenv("XDG_STATE_HOME", oldState);
+        QVERIFY(lookupsDone(rig));
+        QVERIFY(!w.historyWindow());
+        const QList<QAction *> actions = w.mnuAction->actions();
+        QCOMPARE(actions.indexOf(w.mnuHistory), actions.indexOf(w.mnuSources) + 1);
+
+        w.mnuHistory->trigger();
+        QPointer<frmHistory> window = w.historyWindow();
+        QVERIFY(window && window->isVisible());
+        QCOMPARE(window->lstHistory->topLevelItemCount(), 1);
+        const QTreeWidgetItem *row = window->lstHistory->topLevelItem(0);
+        QCOMPARE(row->text(frmHistory::ColumnEvent), QStringLiteral("External address changed"));
+        QCOMPARE(row->text(frmHistory::ColumnOld), QStringLiteral("198.51.100.1"));
+        QCOMPARE(row->text(frmHistory::ColumnNew), PageAddress);
+
+        rig.server.setResponse(PagePath, Response::status(500));
+        w.Command1_Click();
+        QVERIFY(rig.lookupFinished());
+        QTRY_COMPARE_WITH_TIMEOUT(window->lstHistory->topLevelItemCount(), 2, 5000);
+        QCOMPARE(window->lstHistory->topLevelItem(0)->text(frmHistory::ColumnEvent),
+                 QStringLiteral("Lookups failing"));
+        rig.window.reset();
+        QVERIFY(window.isNull());
     }
 };
 

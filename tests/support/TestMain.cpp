@@ -21,9 +21,11 @@ constexpr int SkipCode = 77;
 
 int main(int argc, char **argv)
 {
-    // Nothing a test does may reach the user's real settings or autostart folder.
+    // Nothing a test does may reach the user's real settings, autostart folder or address history.
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

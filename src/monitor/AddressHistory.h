@@ -1,0 +1,80 @@
+#pragma once
+
+#include "IpSnapshot.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QLoggingCategory>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+/// Writing and reading the history of addresses and outages ("netquill.history").
+Q_DECLARE_LOGGING_CATEGORY(lcHistory)
+
+/// The history file: one CSV line per event (UTC time, event, old value, new value or status text,
+/// source), appended with a single write and kept under MaxBytes by dropping the oldest lines.
+/// The file may be edited, damaged or missing: reading skips what it cannot parse, and a failed write
+/// is logged and never stops a lookup.
+class AddressHistory {
+public:
+    enum class Kind { Internal, External, Failing, Working };
+    struct Event {
+        QDateTime when; // UTC
+        Kind kind = Kind::External;
+        QString oldValue;
+        QString newValue; // the new address, or the status text for Failing and Working
+        QString source;
+
+        bool operator==(const Event &) const = default;
+    };
+
+    /// Past this size the oldest lines are dropped, down to TrimmedBytes, so that a trim is rare.
+    static constexpr qint64 MaxBytes = 1024 * 1024;
+    static constexpr qint64 TrimmedBytes = MaxBytes - 64 * 1024;
+    /// A longer value (a page's markup kept as the address) is cut to this many characters.
+    static constexpr qsizetype MaxValueLength = 512;
+
+    /// $XDG_STATE_HOME/Netquill/history.csv, else ~/.local/state/Netquill/history.csv.
+    static QString defaultPath();
+
+    explicit AddressHistory(QString path = defaultPath());
+    QString path() const { return m_path; }
+
+    /// A lookup ended well, with the stored addresses it compared against: "working" when lookups
+    /// were failing, then one line per address that changed. A field that was "0" (none recorded
+    /// yet) is no change.
+    void lookupCompleted(const IpSnapshot &previous, const IpSnapshot &current, const QString &source);
+    /// All sources failed: "failing" with the status text, once per outage.
+    void lookupFailed(const QString &status);
+
+    /// Appends one event; false (logged) when the file could not be written.
+    bool append(const Event &event) const;
+
+    /// The events in file order (oldest first); damaged lines are skipped and reported once in the log.
+    static QList<Event> read(const QString &path = defaultPath());
+    /// Empties the file; false (logged, with the reason in *error) when it could not.
+    static bool clear(const QString &path = defaultPath(), QString *error = nullptr);
+
+    /// The short fixed word in the file: internal, external, failing, working.
+    static QString kindName(Kind kind);
+    static std::optional<Kind> kindFromName(QStringView name);
+
+    /// One CSV record with its line end, quoted as RFC 4180 asks.
+    static QByteArray formatLine(const Event &event);
+    /// Parses one record (its line end may follow); nullopt when it is not one.
+    static std::optional<Event> parseLine(const QByteArray &record);
+
+    /// One line per event for a terminal: control characters are shown as spaces.
+    static QStringList textLines(const QList<Event> &events);
+    /// A JSON array of {"time","event","old","new","source"} objects.
+    static QByteArray json(const QList<Event> &events);
+
+private:
+    void trim(qint64 size) const;
+    bool failing();
+
+    QString m_path;
+    std::optional<bool> m_failing; // read from the file at the first lookup
+};

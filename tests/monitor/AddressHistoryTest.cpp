@@ -1,0 +1,273 @@
+#include "AddressHistory.h"
+#include "AddressMonitor.h"
+#include "LookupCycle.h"
+#include "ScriptedHttpServer.h"
+#include "SettingsStore.h"
+#include "TempSettings.h"
+#include "TestMain.h"
+#include "Winsock.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+using Event = AddressHistory::Event;
+using Kind = AddressHistory::Kind;
+const QByteArray PagePath = "/extras/GetExternalIP.asp";
+
+QDateTime at(int second)
+{
+    return QDateTime(QDate(2026, 3, 1), QTime(12, 0, second), Qt::UTC);
+}
+
+// "kind old new", for comparing a history at a glance.
+QStringList brief(const QList<Event> &events)
+{
+    QStringList lines;
+    for (const Event &event : events)
+        lines.append(AddressHistory::kindName(event.kind) + u' ' + event.oldValue + u' ' + event.newValue);
+    return lines;
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+/// Points the history at a folder of its own for the life of the object.
+struct TempState {
+    QTemporaryDir dir;
+    QByteArray old = qgetenv("XDG_STATE_HOME");
+    TempState() { qputenv("XDG_STATE_HOME", dir.path().toLocal8Bit()); }
+    ~TempState() { qputenv("XDG_STATE_HOME", old); }
+    QString file() const { return dir.path() + QStringLiteral("/Netquill/history.csv"); }
+};
+} // namespace
+
+class AddressHistoryTest : public QObject {
+    Q_OBJECT
+private slots:
+    // The model over real lookups of a scripted page: "ok:<address>" answers, "fail" is a server error.
+    void lookupsWriteChangesAndOutages_data()
+    {
+        QTest::addColumn<QString>("storedInternal");
+        QTest::addColumn<QString>("storedExternal");
+        QTest::addColumn<QByteArray>("before"); // the file as the last run left it
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<QStringList>("expected"); // LAN: the machine's own address
+
+        const QStringList recovery{"ok:203.0.113.7", "fail", "fail", "ok:203.0.113.7"};
+        QTest::newRow("nothing recorded yet: no change")
+            << "0"
+            << "0" << QByteArray() << QStringList{"ok:203.0.113.7"} << QStringList{};
+        QTest::newRow("change, outage, recovery")
+            << "10.255.255.1"
+            << "198.51.100.1" << QByteArray() << recovery
+            << QStringList{"internal 10.255.255.1 LAN", "external 198.51.100.1 203.0.113.7",
+                           "failing  " + LookupCycle::StatusFailed,
+                           "working  " + LookupCycle::StatusFinished};
+        QTest::newRow("same addresses, starting offline")
+            << "LAN"
+            << "203.0.113.7" << QByteArray() << QStringList{"fail", "ok:203.0.113.7"}
+            << QStringList{"failing  " + LookupCycle::StatusFailed,
+                           "working  " + LookupCycle::StatusFinished};
+        const QByteArray outage = "2026-03-01T12:00:00Z,failing,,Error: Connection not available.,\n";
+        QTest::newRow("an outage the last run left open is not started again")
+            << "LAN"
+            << "203.0.113.7" << outage << QStringList{"fail", "ok:203.0.113.7"}
+            << QStringList{"working  " + LookupCycle::StatusFinished};
+        QTest::newRow("a folder where the file goes: the lookups go on")
+            << "LAN"
+            << "198.51.100.1" << QByteArray("<folder>") << recovery << QStringList{};
+    }
+    void lookupsWriteChangesAndOutages()
+    {
+        QFETCH(QString, storedInternal);
+        QFETCH(QString, storedExternal);
+        QFETCH(QByteArray, before);
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, expected);
+
+        const QString lan = Winsock::LocalIP();
+        QVERIFY(lan != QStringLiteral("10.255.255.1"));
+        TempState state;
+        TempSettings temp;
+        ScriptedHttpServer server;
+        QVERIFY(server.isListening());
+        qputenv("NETQUILL_IP_HOST", server.hostAndPort().toLatin1());
+        SettingsStore store(QStringLiteral("Netquill"));
+        store.SaveSetting(SettingKeys::OldInternal, storedInternal.replace(QStringLiteral("LAN"), lan));
+        store.SaveSetting(SettingKeys::OldExternal, storedExternal);
+        const bool blocked = before == "<folder>";
+        if (blocked) {
+            QVERIFY(QDir().mkpath(state.file()));
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral("cannot open .*history.csv")));
+            before.clear();
+        } else if (!before.isEmpty()) {
+            QVERIFY(QDir().mkpath(QFileInfo(state.file()).path()));
+            QVERIFY(writeFile(state.file(), before));
+        }
+        AddressMonitor monitor(store);
+        qunsetenv("NETQUILL_IP_HOST");
+        QCOMPARE(monitor.history().path(), state.file());
+        monitor.Load();
+        QString status;
+        connect(&monitor, &AddressMonitor::statusChanged, this, [&](const QString &text) { status = text; });
+
+        for (const QString &answer : std::as_const(answers)) {
+            if (answer == QStringLiteral("fail"))
+                server.enqueue(PagePath, ScriptedHttpServer::Response::status(500));
+            else
+                server.enqueue(PagePath, ScriptedHttpServer::Response::ok(answer.mid(3).toLatin1()));
+            status.clear();
+            monitor.Refresh();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                status == LookupCycle::StatusFinished || status == LookupCycle::StatusFailed, 5000);
+        }
+        QCOMPARE(status, LookupCycle::StatusFinished);
+        QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        const QList<Event> events = AddressHistory::read(state.file());
+        QStringList got = brief(events);
+        got.replaceInStrings(lan, QStringLiteral("LAN"));
+        if (!before.isEmpty())
+            QCOMPARE(got.takeFirst(), "failing  " + LookupCycle::StatusFailed);
+        QCOMPARE(got, expected);
+        for (const Event &event : events.mid(before.isEmpty() ? 0 : 1)) {
+            QVERIFY(qAbs(event.when.secsTo(QDateTime::currentDateTimeUtc())) < 60);
+            const bool answered = event.kind != Kind::Failing;
+            QCOMPARE(event.source.startsWith(QStringLiteral("Netquill page at 127.0.0.1:")), answered);
+        }
+    }
+
+    // Good lines among damage; the next append still lands on a line of its own.
+    void damagedFileKeepsItsGoodLines_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("damaged");
+
+        const QByteArray a = "2026-03-01T12:00:01Z,external,198.51.100.1,203.0.113.7,Netquill page\n";
+        const QByteArray b = "2026-03-01T12:00:02Z,failing,,Error: Connection not available.,\n";
+        const QStringList both{"external 198.51.100.1 203.0.113.7",
+                               "failing  Error: Connection not available."};
+        QTest::newRow("clean") << a + b << both << false;
+        QTest::newRow("blank lines and CRLF") << "\n" + a.chopped(1) + "\r\n\n" + b << both << false;
+        QTest::newRow("garbage lines") << "hello\n" + a + "1,2,3\nnot,a,time,x,y\n" + b + "x\n"
+                                       << both << true;
+        QTest::newRow("unknown event word") << a + "2026-03-01T12:00:03Z,moved,a,b,c\n" + b << both << true;
+        QTest::newRow("unbalanced quote does not swallow the next lines")
+            << "2026-03-01T12:00:00Z,external,\"198.51,x,y,z\n" + a + b << both << true;
+        QTest::newRow("text after a closing quote")
+            << a + "2026-03-01T12:00:00Z,external,\"a\"b,c,d\n" + b << both << true;
+        QTest::newRow("truncated last line") << a + b + "2026-03-01T12:00:03Z,exter" << both << true;
+        QTest::newRow("truncated inside a quoted value")
+            << a + b + "2026-03-01T12:00:03Z,external,\"1" << both << true;
+        QTest::newRow("binary") << QByteArray("\x00\xff\xfe\x01\n", 5) + a + "\x89PNG\r\n\x1a\n" + b << both
+                                << true;
+        QTest::newRow("invalid UTF-8 in a value")
+            << a + "2026-03-01T12:00:03Z,external,\xc3,b,c\n" + b << both << true;
+        QTest::newRow("overlong value")
+            << a + "2026-03-01T12:00:03Z,external,a," + QByteArray(4000, '1') + ",c\n" + b << both << true;
+        QTest::newRow("only damage") << QByteArray("\x01\x02\x03") << QStringList{} << true;
+    }
+    void damagedFileKeepsItsGoodLines()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, expected);
+        QFETCH(bool, damaged);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("history.csv"));
+        QVERIFY(writeFile(path, content));
+        if (damaged)
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral("skipped \\d+ damaged line")));
+        QCOMPARE(brief(AddressHistory::read(path)), expected);
+
+        const Event added{at(9), Kind::Internal, QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.2"),
+                          QStringLiteral("Netquill page")};
+        QVERIFY(AddressHistory(path).append(added));
+        // Reported once: reading the same file again says nothing more.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("damaged")));
+        const QList<Event> after = AddressHistory::read(path);
+        QCOMPARE(after.size(), expected.size() + 1);
+        QCOMPARE(after.last(), added);
+    }
+
+    void fileStaysUnderTheBound()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("history.csv"));
+        QByteArray content;
+        int written = 0;
+        while (content.size() <= AddressHistory::MaxBytes) {
+            content += AddressHistory::formatLine(
+                {at(0), Kind::External, QString::number(written), QStringLiteral("203.0.113.7"),
+                 QStringLiteral("value, with \"quotes\"\nand a line break")});
+            ++written;
+        }
+        QVERIFY(writeFile(path, content));
+        const Event newest{at(1), Kind::Working, {}, LookupCycle::StatusFinished, QStringLiteral("x")};
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+        QVERIFY(AddressHistory(path).append(newest));
+
+        QVERIFY(QFileInfo(path).size() <= AddressHistory::MaxBytes);
+        const QList<Event> events = AddressHistory::read(path);
+        QCOMPARE(events.last(), newest);
+        QVERIFY(events.size() > 100);
+        // The newest lines are kept, one after another, and the oldest are gone.
+        const int first = events.first().oldValue.toInt();
+        QVERIFY(first > 0);
+        for (int i = 0; i + 1 < events.size(); ++i)
+            QCOMPARE(events.at(i).oldValue.toInt(), first + i);
+        QCOMPARE(events.at(events.size() - 2).oldValue.toInt(), written - 1);
+    }
+
+    void valuesSurviveTheRoundTrip_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("plain") << QStringLiteral("203.0.113.7");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("comma") << QStringLiteral("a,b");
+        QTest::newRow("quotes") << QStringLiteral("\"x\" said \"\"y\"\"");
+        QTest::newRow("newline") << QStringLiteral("203.0.113.7\n");
+        QTest::newRow("CRLF inside") << QStringLiteral("a\r\nb,\"c\"");
+        QTest::newRow("escape sequence") << QStringLiteral("\x1b]0;title\x07<b>x</b>");
+        QTest::newRow("non-ASCII") << QStringLiteral("fe80::1%\u00e9th0 \u2014 \U0001F600");
+    }
+    void valuesSurviveTheRoundTrip()
+    {
+        QFETCH(QString, value);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("history.csv"));
+        const Event event{at(5), Kind::External, value, value, value};
+        const Event after{at(6), Kind::Failing, {}, LookupCycle::StatusFailed, {}};
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+        AddressHistory history(path);
+        QVERIFY(history.append(event));
+        QVERIFY(history.append(after));
+        QCOMPARE(AddressHistory::read(path), (QList<Event>{event, after}));
+        // The addresses are the user's own business.
+        QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+
+        const QJsonArray array = QJsonDocument::fromJson(AddressHistory::json({event})).array();
+        QCOMPARE(array.size(), 1);
+        QCOMPARE(array.at(0).toObject().value(QStringLiteral("old")).toString(), value);
+        QCOMPARE(array.at(0).toObject().value(QStringLiteral("time")).toString(),
+                 QStringLiteral("2026-03-01T12:00:05Z"));
+        const QStringList text = AddressHistory::textLines({event});
+        QCOMPARE(text.size(), 1);
+        QVERIFY(std::none_of(text.first().cbegin(), text.first().cend(),
+                             [](QChar c) { return c.category() == QChar::Other_Control; }));
+    }
+};
+
+NETQUILL_TEST(AddressHistoryTest)
+#include "AddressHistoryTest.moc"
