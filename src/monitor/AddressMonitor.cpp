@@ -1,5 +1,6 @@
 #include "AddressMonitor.h"
 
+#include "ChangeCommand.h"
 #include "ExternalIpPage.h"
 #include "IpSourceList.h"
 #include "LookupCycle.h"
@@ -22,7 +23,7 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
       m_lookup(new LookupCycle(store, m_fetcher, ExternalIpPage::url(), &Winsock::LocalIP, this)),
       m_clock(new QTimer(this)),
       m_password(new MailPassword(QString::fromUtf8(BuildIdentity::ProductName), this)),
-      m_mailSocket(new Winsock(this))
+      m_mailSocket(new Winsock(this)), m_command(new ChangeCommand(this))
 {
     m_clock->setInterval(1000);
     connect(m_clock, &QTimer::timeout, this, &AddressMonitor::Tick);
@@ -34,6 +35,7 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     });
     connect(m_lookup, &LookupCycle::addressesShown, this, &AddressMonitor::OnAddressesShown);
     connect(m_lookup, &LookupCycle::lookupCompleted, this, &AddressMonitor::OnLookupCompleted);
+    connect(m_command, &ChangeCommand::statusChanged, this, &AddressMonitor::statusChanged);
 
     // The message carries the addresses of the last lookup, as shown.
     m_session = new SmtpSession(
@@ -80,6 +82,7 @@ void AddressMonitor::Load()
     // A stored position the list cannot take counts as the default, the first item.
     m_refreshPosition = storedNumber(m_store.GetSetting(SettingKeys::RefreshRate), -1, 4).value_or(0);
     m_lookup->LoadPrevious();
+    m_stored = m_lookup->previous();
     LoadSources();
 
     m_schedule.resetCount();
@@ -174,4 +177,7 @@ void AddressMonitor::OnLookupCompleted(const IpSnapshot &current, bool changed)
     emit lookupCompleted(current, changed);
     if (m_emailNotify)
         m_backlog->LookupCompleted(changed);
+    const IpSnapshot old = std::exchange(m_stored, current);
+    if (changed)
+        m_command->Run(m_store.GetSetting(SettingKeys::ChangeCommand), {current, old, m_current.source});
 }

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QObject>
 
+class ChangeCommand;
 class LookupCycle;
 class MailPassword;
 class NotificationBacklog;
@@ -72,6 +73,8 @@ public:
     SmtpSession *session() { return m_session; }
     Winsock *mailSocket() { return m_mailSocket; }
     NotificationBacklog *backlog() { return m_backlog; }
+    /// The user's command run after a change; busy() while it runs or waits to.
+    ChangeCommand *command() { return m_command; }
     /// The send operation of the notification; a test message from the mail dialog too.
     void SendMail();
     /// One tick of the auto-refresh clock: a lookup when the count is due.
@@ -104,6 +107,8 @@ private:
     Winsock *m_mailSocket;
     SmtpSession *m_session;
     NotificationBacklog *m_backlog;
+    ChangeCommand *m_command;
+    IpSnapshot m_stored; // the addresses before the lookup that completes: the command's old ones
     Snapshot m_current;
     QString m_answeredBy;
     bool m_autoRefresh = false;

@@ -31,8 +31,11 @@ inline constexpr Key Security{"strSecurity", "None"};
 inline constexpr Key User{"strUser", ""};
 /// "1" while a notification of an address change has not been delivered.
 inline constexpr Key NotifyPending{"notifyPending", "0"};
+/// The command line run after an address change, split like a shell would without running one; empty
+/// for none.
+inline constexpr Key ChangeCommand{"changeCommand", ""};
 
-inline constexpr Key All[] = {Refresh,       RefreshRate, Startup,   EmailNotify,  OldInternal, OldExternal,
-                              ShowHelp,      EmailTo,     EmailFrom, Server,       Port,        IpSources,
-                              NotifyDesktop, Security,    User,      NotifyPending};
+inline constexpr Key All[] = {Refresh,       RefreshRate, Startup,   EmailNotify,   OldInternal,  OldExternal,
+                              ShowHelp,      EmailTo,     EmailFrom, Server,        Port,         IpSources,
+                              NotifyDesktop, Security,    User,      NotifyPending, ChangeCommand};
 } // namespace SettingKeys
