@@ -37,6 +37,7 @@ class TrayIcon;
 class Winsock;
 class frmConfigure;
 class frmSources;
+class frmChangeCommand;
 struct IpSource;
 
 /// The main window: both addresses, every option, the status line, the menus and the tray menu.
@@ -70,6 +71,8 @@ public:
     void OpenAbout();
     /// Opens the address sources window.
     void OpenSources();
+    /// Opens the window of the command run on a change.
+    void OpenChangeCommand();
     /// Opens the tray menu at the cursor; the tray's left and right clicks land here.
     void ShowTrayMenu();
 
@@ -99,6 +102,7 @@ public:
     Form8 *helpWindow() const { return m_help; }
     frmAbout *aboutWindow() const { return m_about; }
     frmSources *sourcesWindow() const;
+    frmChangeCommand *changeCommandWindow() const;
     /// Where the help window looks for its file; the program's folder unless a test says otherwise.
     void setHelpFolder(const QString &folder) { m_helpFolder = folder; }
     bool hasRegistry() const { return m_addRemove != nullptr; }
@@ -146,6 +150,7 @@ public:
     QAction *mnuFileItem[2], *mnuEditItem[2], *mnuActionItem[2], *mnuHelpItem[1], *mnuAboutItem[1];
     QAction *mnuPopupItem[3];
     QAction *mnuSources;       // Action, "Address Sources..."
+    QAction *mnuChangeCommand; // Action, "Run Command on Change..."
     QAction *mnuNotifyDesktop; // Action, a check item: the tray's message when an address changes
 
 signals:
@@ -197,6 +202,7 @@ private:
     QPointer<QWidget> m_splash, m_whois;
     QPointer<frmAbout> m_about;
     QPointer<frmSources> m_sources;
+    QPointer<frmChangeCommand> m_changeCommand;
     QString m_helpFolder;
     QString m_moduleFolder;
     QPointer<QWidget> m_website;

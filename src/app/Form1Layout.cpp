@@ -156,6 +156,8 @@ void Form1::buildMenus()
     mnuActionItem[1] = mnuAction->addAction(QStringLiteral("Refresh"), this, &Form1::Command1_Click);
     mnuAction->addSeparator();
     mnuSources = mnuAction->addAction(QStringLiteral("Address Sources..."), this, &Form1::OpenSources);
+    mnuChangeCommand =
+        mnuAction->addAction(QStringLiteral("Run Command on Change..."), this, &Form1::OpenChangeCommand);
     mnuNotifyDesktop = mnuAction->addAction(QStringLiteral("Desktop Notification on Change"));
     mnuNotifyDesktop->setCheckable(true);
     connect(mnuNotifyDesktop, &QAction::toggled, this, &Form1::mnuNotifyDesktop_Click);
