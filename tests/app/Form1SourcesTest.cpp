@@ -3,13 +3,18 @@
 #include "SkinLabel.h"
 #include "TestMain.h"
 #include "Winsock.h"
+#include "frmChangeCommand.h"
 #include "frmSources.h"
 #include "modTaskbar.h"
 
 #include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 namespace {
 const QString ServiceAddress = QStringLiteral("203.0.113.5");
@@ -25,6 +30,50 @@ bool lookupsDone(Rig &rig)
 class Form1SourcesTest : public QObject {
     Q_OBJECT
 private slots:
+    // A change runs the stored command, whose end shows in the status line; the window's Test runs it
+    // with the addresses shown.
+    void theCommandOnChangeRunsAndTestsWithTheAddressesShown()
+    {
+        Rig rig;
+        QTemporaryDir dir;
+        QFile script(dir.filePath(QStringLiteral("seen.sh")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(
+            "#!/bin/sh\nprintf '%s %s' \"$NETQUILL_OLD_EXTERNAL\" \"$NETQUILL_EXTERNAL\" > \"$1\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString seen = dir.filePath(QStringLiteral("seen.txt"));
+        const QString command = script.fileName() + QLatin1Char(' ') + seen;
+        const auto seenText = [&] {
+            QFile file(seen);
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        };
+        rig.seed("OldInternal", Winsock::LocalIP());
+        rig.seed("OldExternal", QStringLiteral("198.51.100.1"));
+        rig.seed("changeCommand", command);
+        Form1 &w = rig.create();
+        QStringList statuses;
+        connect(&w.monitor(), &AddressMonitor::statusChanged,
+                [&](const QString &text) { statuses.append(text); });
+        w.Form_Load();
+        QVERIFY(lookupsDone(rig));
+        QTRY_VERIFY_WITH_TIMEOUT(statuses.contains(ChangeCommand::StatusFinished), 10000);
+        QCOMPARE(seenText(), QStringLiteral("198.51.100.1 ") + PageAddress);
+
+        const QList<QAction *> actions = w.mnuAction->actions();
+        QCOMPARE(actions.indexOf(w.mnuChangeCommand), actions.indexOf(w.mnuSources) + 1);
+        w.mnuChangeCommand->trigger();
+        QPointer<frmChangeCommand> dialog = w.changeCommandWindow();
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->txtCommand->text(), command);
+        QFile::remove(seen);
+        dialog->cmdTest->click();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->lblResult->text(), ChangeCommand::StatusFinished, 10000);
+        QCOMPARE(seenText(), PageAddress + QLatin1Char(' ') + PageAddress);
+        rig.window.reset();
+        QVERIFY(dialog.isNull());
+    }
+
     void sourcesChosenInTheWindowSurviveARestart()
     {
         Rig rig;
