@@ -21,6 +21,7 @@
 #include "WebsiteModule.h"
 #include "Winsock.h"
 #include "frmAbout.h"
+#include "frmChangeCommand.h"
 #include "frmConfigure.h"
 #include "frmHistory.h"
 #include "frmSources.h"
@@ -122,6 +123,7 @@ Form1::~Form1()
     delete m_about;
     delete m_sources;
     delete m_historyWindow;
+    delete m_changeCommand;
 }
 
 frmConfigure *Form1::configureWindow() const
@@ -410,8 +412,8 @@ void Form1::Form_Unload()
 {
     m_addRemove.reset();
     const QList<QPointer<QWidget>> windows = {
-        m_overlay.data(), m_help.data(),    m_configure.data(),    m_splash,
-        m_whois,          m_sources.data(), m_historyWindow.data()};
+        m_overlay.data(), m_help.data(),    m_configure.data(),     m_splash,
+        m_whois,          m_sources.data(), m_historyWindow.data(), m_changeCommand.data()};
     for (const QPointer<QWidget> &window : windows) {
         if (window)
             window->close();

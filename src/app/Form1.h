@@ -38,6 +38,7 @@ class Winsock;
 class frmConfigure;
 class frmSources;
 class frmHistory;
+class frmChangeCommand;
 struct IpSource;
 
 /// The main window: both addresses, every option, the status line, the menus and the tray menu.
@@ -73,6 +74,8 @@ public:
     void OpenSources();
     /// Opens the address history window.
     void OpenHistory();
+    /// Opens the window of the command run on a change.
+    void OpenChangeCommand();
     /// Opens the tray menu at the cursor; the tray's left and right clicks land here.
     void ShowTrayMenu();
 
@@ -103,6 +106,7 @@ public:
     frmAbout *aboutWindow() const { return m_about; }
     frmSources *sourcesWindow() const;
     frmHistory *historyWindow() const;
+    frmChangeCommand *changeCommandWindow() const;
     /// Where the help window looks for its file; the program's folder unless a test says otherwise.
     void setHelpFolder(const QString &folder) { m_helpFolder = folder; }
     bool hasRegistry() const { return m_addRemove != nullptr; }
@@ -151,6 +155,7 @@ public:
     QAction *mnuPopupItem[3];
     QAction *mnuSources;       // Action, "Address Sources..."
     QAction *mnuHistory;       // Action, "Address History..."
+    QAction *mnuChangeCommand; // Action, "Run Command on Change..."
     QAction *mnuNotifyDesktop; // Action, a check item: the tray's message when an address changes
     QAction *mnuWatchNetwork;  // Action, a check item: a lookup when the network changes
 
@@ -205,6 +210,7 @@ private:
     QPointer<frmAbout> m_about;
     QPointer<frmSources> m_sources;
     QPointer<frmHistory> m_historyWindow;
+    QPointer<frmChangeCommand> m_changeCommand;
     QString m_helpFolder;
     QString m_moduleFolder;
     QPointer<QWidget> m_website;

@@ -157,6 +157,8 @@ void Form1::buildMenus()
     mnuAction->addSeparator();
     mnuSources = mnuAction->addAction(QStringLiteral("Address Sources..."), this, &Form1::OpenSources);
     mnuHistory = mnuAction->addAction(QStringLiteral("Address History..."), this, &Form1::OpenHistory);
+    mnuChangeCommand =
+        mnuAction->addAction(QStringLiteral("Run Command on Change..."), this, &Form1::OpenChangeCommand);
     mnuNotifyDesktop = mnuAction->addAction(QStringLiteral("Desktop Notification on Change"));
     mnuNotifyDesktop->setCheckable(true);
     connect(mnuNotifyDesktop, &QAction::toggled, this, &Form1::mnuNotifyDesktop_Click);

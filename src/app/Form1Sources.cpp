@@ -1,11 +1,13 @@
 // The main window's part in address sources and in telling the user through the tray icon.
 #include "Form1.h"
 
+#include "AddressMonitor.h"
 #include "IpSourceList.h"
 #include "LabelFit.h"
 #include "LookupCycle.h"
 #include "SettingsStore.h"
 #include "SkinLabel.h"
+#include "frmChangeCommand.h"
 #include "frmHistory.h"
 #include "frmSources.h"
 #include "modIdentity.h"
@@ -49,6 +51,26 @@ void Form1::OpenHistory()
     m_historyWindow->show();
     m_historyWindow->raise();
     m_historyWindow->activateWindow();
+}
+
+frmChangeCommand *Form1::changeCommandWindow() const
+{
+    return m_changeCommand;
+}
+
+void Form1::OpenChangeCommand()
+{
+    if (!m_changeCommand) {
+        m_changeCommand = new frmChangeCommand(*m_store, [this] {
+            const AddressMonitor::Snapshot &now = m_monitor->current();
+            const IpSnapshot stored = m_monitor->previous();
+            // Before the first lookup the stored addresses are the newest the program knows.
+            return ChangeCommand::Inputs{now.when.isValid() ? now.addresses : stored, stored, now.source};
+        });
+    }
+    m_changeCommand->show();
+    m_changeCommand->raise();
+    m_changeCommand->activateWindow();
 }
 
 void Form1::LoadSources()

@@ -1,5 +1,6 @@
 #include "AddressMonitor.h"
 
+#include "ChangeCommand.h"
 #include "ExternalIpPage.h"
 #include "IpSourceList.h"
 #include "LookupCycle.h"
@@ -27,7 +28,8 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
       m_lookup(new LookupCycle(store, m_fetcher, ExternalIpPage::url(), &Winsock::LocalIP, this)),
       m_clock(new QTimer(this)),
       m_password(new MailPassword(QString::fromUtf8(BuildIdentity::ProductName), this)),
-      m_mailSocket(new Winsock(this)), m_notifierLock(QFileInfo(store.fileName()).absolutePath())
+      m_mailSocket(new Winsock(this)), m_notifierLock(QFileInfo(store.fileName()).absolutePath()),
+      m_command(new ChangeCommand(this))
 {
     m_clock->setInterval(1000);
     connect(m_clock, &QTimer::timeout, this, &AddressMonitor::Tick);
@@ -44,6 +46,7 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
         if (text == LookupCycle::StatusFailed)
             m_history.lookupFailed(text);
     });
+    connect(m_command, &ChangeCommand::statusChanged, this, &AddressMonitor::statusChanged);
 
     // The message carries the addresses of the last lookup, as shown.
     m_session = new SmtpSession(
@@ -97,6 +100,7 @@ void AddressMonitor::Load()
     // A stored position the list cannot take counts as the default, the first item.
     m_refreshPosition = storedNumber(m_store.GetSetting(SettingKeys::RefreshRate), -1, 4).value_or(0);
     m_lookup->LoadPrevious();
+    m_stored = m_lookup->previous();
     LoadSources();
 
     m_schedule.resetCount();
@@ -290,14 +294,20 @@ void AddressMonitor::OnLookupCompleted(const IpSnapshot &current, bool changed)
 {
     m_history.lookupCompleted(m_storedBefore, current, m_answeredBy);
     emit lookupCompleted(current, changed);
-    if (!m_emailNotify)
+    const IpSnapshot old = std::exchange(m_stored, current);
+    const bool emailNotify = m_emailNotify;
+    const QString command = m_store.GetSetting(SettingKeys::ChangeCommand);
+    if (!emailNotify && command.trimmed().isEmpty())
         return;
     if (m_notifierLock.heldElsewhere()) {
-        // The service sees the same change and mails it; its unsent mark is its own as well.
-        if (changed || m_backlog->pending())
+        // The service sees the same change: the mail, its unsent mark and the command are its own.
+        if (changed || (emailNotify && m_backlog->pending()))
             qCInfo(lcMail).noquote() << "The address change is left to netquill-monitor, which holds"
                                      << m_notifierLock.fileName();
         return;
     }
-    m_backlog->LookupCompleted(changed);
+    if (emailNotify)
+        m_backlog->LookupCompleted(changed);
+    if (changed)
+        m_command->Run(command, {current, old, m_current.source});
 }

@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QObject>
 
+class ChangeCommand;
 class LookupCycle;
 class MailPassword;
 class NetworkWatch;
@@ -93,6 +94,8 @@ public:
     NotifierLock &notifierLock() { return m_notifierLock; }
     /// The history file the lookups append their changes and outages to.
     AddressHistory &history() { return m_history; }
+    /// The user's command run after a change; busy() while it runs or waits to.
+    ChangeCommand *command() { return m_command; }
     /// The send operation of the notification; a test message from the mail dialog too.
     void SendMail();
     /// One tick of the auto-refresh clock: a lookup when the count is due.
@@ -132,6 +135,8 @@ private:
     SmtpSession *m_session;
     NotificationBacklog *m_backlog;
     NotifierLock m_notifierLock;
+    ChangeCommand *m_command;
+    IpSnapshot m_stored; // the addresses before the lookup that completes: the command's old ones
     Snapshot m_current;
     QString m_answeredBy;
     bool m_autoRefresh = false;

@@ -38,8 +38,12 @@ inline constexpr Key PasswordFile{"passwordFile", ""};
 /// Check state "0" / "1": a lookup when the machine's network changes or it wakes from suspend.
 inline constexpr Key WatchNetwork{"watchNetwork", "0"};
 
-inline constexpr Key All[] = {Refresh,       RefreshRate,  Startup,       EmailNotify, OldInternal,
-                              OldExternal,   ShowHelp,     EmailTo,       EmailFrom,   Server,
-                              Port,          IpSources,    NotifyDesktop, Security,    User,
-                              NotifyPending, PasswordFile, WatchNetwork};
+/// The command line run after an address change, split like a shell would without running one; empty
+/// for none.
+inline constexpr Key ChangeCommand{"changeCommand", ""};
+
+inline constexpr Key All[] = {Refresh,       RefreshRate,  Startup,       EmailNotify,  OldInternal,
+                              OldExternal,   ShowHelp,     EmailTo,       EmailFrom,    Server,
+                              Port,          IpSources,    NotifyDesktop, Security,     User,
+                              NotifyPending, PasswordFile, WatchNetwork,  ChangeCommand};
 } // namespace SettingKeys

@@ -3,11 +3,15 @@
 #include "SkinLabel.h"
 #include "TestMain.h"
 #include "Winsock.h"
+#include "frmChangeCommand.h"
 #include "frmHistory.h"
 #include "frmSources.h"
 #include "modTaskbar.h"
 
 #include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -28,6 +32,38 @@ bool lookupsDone(Rig &rig)
 class Form1SourcesTest : public QObject {
     Q_OBJECT
 private slots:
+    // The window's Test runs what is typed (and stored) with the addresses shown.
+    void theCommandWindowTestsWithTheAddressesShown()
+    {
+        Rig rig;
+        QTemporaryDir dir;
+        QFile script(dir.filePath(QStringLiteral("seen.sh")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(
+            "#!/bin/sh\nprintf '%s %s' \"$NETQUILL_OLD_EXTERNAL\" \"$NETQUILL_EXTERNAL\" > \"$1\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString seen = dir.filePath(QStringLiteral("seen.txt"));
+        const QString command = script.fileName() + QLatin1Char(' ') + seen;
+        Form1 &w = rig.load();
+        QVERIFY(lookupsDone(rig));
+
+        const QList<QAction *> actions = w.mnuAction->actions();
+        QCOMPARE(actions.indexOf(w.mnuChangeCommand), actions.indexOf(w.mnuHistory) + 1);
+        w.mnuChangeCommand->trigger();
+        QPointer<frmChangeCommand> dialog = w.changeCommandWindow();
+        QVERIFY(dialog && dialog->isVisible());
+        QTest::keyClicks(dialog->txtCommand, command);
+        QCOMPARE(w.store().GetSetting(SettingKeys::ChangeCommand), command);
+        dialog->cmdTest->click();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->lblResult->text(), ChangeCommand::StatusFinished, 10000);
+        QFile file(seen);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), (PageAddress + QLatin1Char(' ') + PageAddress).toUtf8());
+        rig.window.reset();
+        QVERIFY(dialog.isNull());
+    }
+
     void sourcesChosenInTheWindowSurviveARestart()
     {
         Rig rig;

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "IpSnapshot.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <optional>
+
+class QProcess;
+class QTimer;
+
+/// The user's command run after an address change: split like QProcess::splitCommand, started
+/// without a shell, with the addresses in its environment (NETQUILL_INTERNAL, NETQUILL_EXTERNAL,
+/// NETQUILL_OLD_INTERNAL, NETQUILL_OLD_EXTERNAL, NETQUILL_SOURCE). One runs at a time: a change while
+/// one runs is run after it, with the newest addresses only. A command still running at the time
+/// limit is killed with what it started.
+class ChangeCommand : public QObject {
+    Q_OBJECT
+public:
+    struct Inputs {
+        IpSnapshot current;
+        IpSnapshot old;
+        QString source; // the source that answered, as shown
+    };
+    static constexpr std::chrono::milliseconds DefaultTimeLimit{60'000};
+    /// The output kept for the log and the dialog; the rest is read and dropped.
+    static constexpr qsizetype MaxOutput = 4096;
+    /// A longer command line (a damaged settings file) is not run.
+    static constexpr qsizetype MaxCommandLength = 4096;
+
+    static inline const QString StatusFinished = QStringLiteral("Command finished");
+
+    explicit ChangeCommand(QObject *parent = nullptr);
+    ~ChangeCommand() override;
+
+    void setTimeLimit(std::chrono::milliseconds limit) { m_limit = limit; }
+
+    /// Why the command line is not run with these addresses; empty when it is. An empty command line
+    /// gives "the command line is empty".
+    static QString whyNot(const QString &commandLine, const Inputs &inputs);
+    /// Runs the command line soon (from the event loop), or after the running one. False when nothing
+    /// will run: an empty command line (quietly) or one whyNot refuses (logged).
+    bool Run(const QString &commandLine, const Inputs &inputs);
+
+    /// A command runs or waits to run.
+    bool busy() const { return m_process != nullptr || m_pending.has_value(); }
+    /// The first MaxOutput bytes of the last finished command's standard output and error, merged.
+    QByteArray lastOutput() const { return m_lastOutput; }
+
+signals:
+    /// "Command finished", or "Error: " and what went wrong.
+    void statusChanged(const QString &text);
+    /// A command ended, or could not be started. busy() already tells whether another one follows.
+    void finished(bool ok);
+
+private:
+    struct Job {
+        QString commandLine;
+        Inputs inputs;
+    };
+    void startPending();
+    void start(const Job &job);
+    void OnReadyRead();
+    void OnFinished(int exitCode, int exitStatus);
+    void OnErrorOccurred(int error);
+    void end(bool ok, const QString &problem);
+    void killGroup();
+
+    std::chrono::milliseconds m_limit = DefaultTimeLimit;
+    QProcess *m_process = nullptr;
+    QTimer *m_deadline;
+    std::optional<Job> m_pending;
+    QByteArray m_output;
+    QByteArray m_lastOutput;
+    bool m_killed = false;
+};

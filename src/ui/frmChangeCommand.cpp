@@ -1,0 +1,92 @@
+#include "frmChangeCommand.h"
+
+#include "Caption.h"
+#include "SettingsStore.h"
+#include "modIdentity.h"
+#include "modSkin.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+frmChangeCommand::frmChangeCommand(SettingsStore &store, std::function<ChangeCommand::Inputs()> addresses,
+                                   QWidget *parent)
+    : QDialog(parent), m_store(store), m_addresses(std::move(addresses)), m_tester(new ChangeCommand(this))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Run Command on Change"));
+    buildControls();
+    connect(m_tester, &ChangeCommand::statusChanged, lblResult, &QLabel::setText);
+    connect(m_tester, &ChangeCommand::finished, this, &frmChangeCommand::tester_Finished);
+    txtCommand->setText(m_store.GetSetting(SettingKeys::ChangeCommand));
+    // Connected after the stored text is shown, so that showing it saves nothing.
+    connect(txtCommand, &QLineEdit::textEdited, this, &frmChangeCommand::txtCommand_Change);
+    if (modIdentity::Identity().blnSkinEnabled)
+        modSkin::runGuarded([this] { modSkin::SkinForm(this); });
+}
+
+void frmChangeCommand::buildControls()
+{
+    lblCommand = new QLabel(QStringLiteral("Command:"), this);
+    txtCommand = new QLineEdit(this);
+    txtCommand->setPlaceholderText(QStringLiteral("/home/you/bin/update-dns.sh"));
+    txtCommand->setMaxLength(int(ChangeCommand::MaxCommandLength));
+    cmdTest = new QPushButton(QStringLiteral("Test"), this);
+    cmdTest->setToolTip(QStringLiteral("Run the command once now with the addresses shown"));
+    cmdTest->setAutoDefault(false);
+    lblHint =
+        new QLabel(QStringLiteral("Runs after an address changes, without a shell: quote arguments with "
+                                  "spaces in double quotes. Its environment holds NETQUILL_INTERNAL, "
+                                  "NETQUILL_EXTERNAL, NETQUILL_OLD_INTERNAL, NETQUILL_OLD_EXTERNAL and "
+                                  "NETQUILL_SOURCE. Empty: nothing runs."),
+                   this);
+    lblHint->setWordWrap(true);
+    lblResult = new QLabel(this);
+    lblResult->setTextFormat(Qt::PlainText);
+    lblResult->setWordWrap(true);
+    txtOutput = new QPlainTextEdit(this);
+    txtOutput->setReadOnly(true);
+    txtOutput->setPlaceholderText(QStringLiteral("The test's output"));
+    Caption::link(lblCommand, txtCommand);
+
+    auto *command = new QHBoxLayout;
+    command->addWidget(lblCommand);
+    command->addWidget(txtCommand, 1);
+    command->addWidget(cmdTest);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(command);
+    layout->addWidget(lblHint);
+    layout->addWidget(lblResult);
+    layout->addWidget(txtOutput, 1);
+    resize(560, 260);
+
+    connect(cmdTest, &QPushButton::clicked, this, &frmChangeCommand::cmdTest_Click);
+}
+
+void frmChangeCommand::txtCommand_Change()
+{
+    m_store.SaveTypedSetting(SettingKeys::ChangeCommand, txtCommand->text());
+}
+
+void frmChangeCommand::cmdTest_Click()
+{
+    txtOutput->clear();
+    const ChangeCommand::Inputs inputs = m_addresses();
+    const QString reason = ChangeCommand::whyNot(txtCommand->text(), inputs);
+    if (!reason.isEmpty()) {
+        lblResult->setText(QStringLiteral("Not run: ") + reason);
+        return;
+    }
+    lblResult->setText(QStringLiteral("Running with ") + inputs.current.external + QStringLiteral("..."));
+    cmdTest->setEnabled(false);
+    m_tester->Run(txtCommand->text(), inputs);
+}
+
+void frmChangeCommand::tester_Finished()
+{
+    txtOutput->setPlainText(QString::fromLocal8Bit(m_tester->lastOutput()));
+    cmdTest->setEnabled(!m_tester->busy());
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "ChangeCommand.h"
+
+#include <QDialog>
+#include <functional>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class SettingsStore;
+
+/// The command run after an address change: its command line, stored as typed, and a Test that runs
+/// it once with the addresses the program knows now. There is no OK or Cancel. Closing it destroys it.
+class frmChangeCommand : public QDialog {
+    Q_OBJECT
+public:
+    /// addresses: what Test passes to the command.
+    frmChangeCommand(SettingsStore &store, std::function<ChangeCommand::Inputs()> addresses,
+                     QWidget *parent = nullptr);
+
+    ChangeCommand *tester() { return m_tester; }
+
+    QLabel *lblCommand, *lblHint, *lblResult;
+    QLineEdit *txtCommand;
+    QPushButton *cmdTest;
+    QPlainTextEdit *txtOutput; // the test's output, as far as it is kept
+
+private:
+    void buildControls();
+    void txtCommand_Change();
+    void cmdTest_Click();
+    void tester_Finished();
+
+    SettingsStore &m_store;
+    std::function<ChangeCommand::Inputs()> m_addresses;
+    ChangeCommand *m_tester;
+};
