@@ -1,6 +1,8 @@
 #include "MonitorService.h"
 
+#include "AddressHistory.h"
 #include "AddressMonitor.h"
+#include "ChangeCommand.h"
 #include "LookupCycle.h"
 #include "PageFetcher.h"
 #include "ServiceLog.h"
@@ -150,6 +152,27 @@ void MonitorService::EndForSignal(int signal)
 
 void MonitorService::Exit(int code)
 {
+    ChangeCommand *command = m_monitor->command();
+    if (!m_ending && m_completed && command->busy()) {
+        // --once waits for the command its lookup started; one that failed fails the run.
+        m_ending = true;
+        connect(command, &ChangeCommand::finished, this, [command, code](bool ok) {
+            if (!command->busy())
+                QCoreApplication::exit(ok ? code : 1);
+        });
+        return;
+    }
     m_ending = true;
     QCoreApplication::exit(code);
+}
+
+int MonitorService::printHistory(bool json)
+{
+    const QList<AddressHistory::Event> events = AddressHistory::read();
+    const QByteArray out =
+        json ? AddressHistory::json(events)
+             : AddressHistory::textLines(events).join(u'\n').toUtf8() + (events.isEmpty() ? "" : "\n");
+    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    std::fflush(stdout);
+    return 0;
 }

@@ -24,6 +24,8 @@ public:
     /// --print: the addresses on standard output, as two lines or one JSON object; nothing is stored
     /// or sent. 0, or 1 with the status on standard error.
     void startPrint(bool json);
+    /// --history: the recorded changes and outages, oldest first, as lines or a JSON array.
+    static int printHistory(bool json);
 
     /// How long a running mail session is given once the program is asked to end.
     static constexpr int MailMomentMs = 5000;

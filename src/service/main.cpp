@@ -62,13 +62,18 @@ int main(int argc, char **argv)
     const QCommandLineOption print(
         QStringLiteral("print"),
         QStringLiteral("Look up and print both addresses; nothing is stored or sent."));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("With --print: one JSON object."));
+    const QCommandLineOption history(
+        QStringLiteral("history"),
+        QStringLiteral("Print the recorded address changes and outages, oldest first."));
+    const QCommandLineOption json(
+        QStringLiteral("json"),
+        QStringLiteral("With --print: one JSON object; with --history: a JSON array."));
     const QCommandLineOption interval(
         QStringLiteral("interval"),
         QStringLiteral("Look up every <minutes> (1 to 1440) instead of the stored "
                        "interval."),
         QStringLiteral("minutes"));
-    parser.addOptions({once, print, json, interval});
+    parser.addOptions({once, print, history, json, interval});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -81,12 +86,15 @@ int main(int argc, char **argv)
             QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first()));
     if (parser.isSet(once) && parser.isSet(print))
         return usageError(QStringLiteral("--once and --print exclude each other."));
-    if (parser.isSet(json) && !parser.isSet(print))
-        return usageError(QStringLiteral("--json goes with --print."));
+    if (parser.isSet(history) && (parser.isSet(once) || parser.isSet(print)))
+        return usageError(QStringLiteral("--history goes alone, or with --json."));
+    if (parser.isSet(json) && !parser.isSet(print) && !parser.isSet(history))
+        return usageError(QStringLiteral("--json goes with --print or --history."));
     int minutes = 0;
     if (parser.isSet(interval)) {
-        if (parser.isSet(once) || parser.isSet(print))
-            return usageError(QStringLiteral("--interval is for the service, not for --once or --print."));
+        if (parser.isSet(once) || parser.isSet(print) || parser.isSet(history))
+            return usageError(
+                QStringLiteral("--interval is for the service, not for --once, --print or --history."));
         const std::optional<int> value = SettingsStore::toWholeNumber(parser.value(interval));
         if (!value || *value < 1 || *value > 1440)
             return usageError(
@@ -94,6 +102,9 @@ int main(int argc, char **argv)
                     .arg(parser.value(interval)));
         minutes = *value;
     }
+
+    if (parser.isSet(history))
+        return MonitorService::printHistory(parser.isSet(json));
 
     SettingsStore store(QString::fromUtf8(BuildIdentity::ProductName));
     if (const QString why = unreadable(store.fileName()); !why.isEmpty()) {

@@ -17,7 +17,10 @@ private slots:
         const QByteArray usage = "netquill-monitor: ";
         QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << usage + "Unknown option 'bogus'.";
         QTest::newRow("stray argument") << QStringList{"now"} << 2 << usage + "Unexpected argument 'now'.";
-        QTest::newRow("--json alone") << QStringList{"--json"} << 2 << usage + "--json goes with --print.";
+        QTest::newRow("--json alone")
+            << QStringList{"--json"} << 2 << usage + "--json goes with --print or --history.";
+        QTest::newRow("--history with --once")
+            << QStringList{"--history", "--once"} << 2 << usage + "--history goes alone, or with --json.";
         QTest::newRow("--once with --print")
             << QStringList{"--once", "--print"} << 2 << usage + "--once and --print exclude each other.";
         QTest::newRow("--interval with --once")

@@ -14,6 +14,7 @@
 #include "TestMain.h"
 #include "Winsock.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
@@ -249,6 +250,43 @@ private slots:
         SettingsStore after(QStringLiteral("Netquill"));
         QCOMPARE(after.GetSetting(SettingKeys::OldExternal), QStringLiteral("127.0.0.1"));
         QCOMPARE(after.GetSetting(SettingKeys::NotifyPending), QStringLiteral("0"));
+    }
+
+    // --once ends only after the command its change started; --history then lists the change.
+    void onceWaitsForTheCommandAndHistoryListsTheChange()
+    {
+        NETQUILL_REQUIRE(NginxServer::missing());
+        TempSettings temp;
+        NginxServer nginx;
+        QVERIFY2(nginx.start(snippet()), qPrintable(nginx.error()));
+        const QString script = temp.path() + QStringLiteral("/update.sh");
+        const QString done = temp.path() + QStringLiteral("/updated");
+        writeFile(script, "#!/bin/sh\nsleep 1\nprintf %s \"$NETQUILL_EXTERNAL\" > \"$1\"\n", 0700);
+        {
+            SettingsStore store(QStringLiteral("Netquill"));
+            store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("198.51.100.1"));
+            store.SaveSetting(SettingKeys::OldInternal, Winsock::LocalIP());
+            store.SaveSetting(SettingKeys::ChangeCommand, script + QLatin1Char(' ') + done);
+        }
+        QProcessEnvironment env = monitorEnvironment(temp.path(), nginx.hostPort());
+        env.insert(QStringLiteral("XDG_STATE_HOME"),
+                   temp.path() + QStringLiteral("/state")); // a history of its own
+        const MonitorRun once = runMonitor({QStringLiteral("--once")}, env);
+        QCOMPARE(once.exitCode, 0);
+        QVERIFY2(once.err.contains("Command finished"), once.err.constData());
+        QFile updated(done);
+        QVERIFY(updated.open(QIODevice::ReadOnly));
+        QCOMPARE(updated.readAll(), QByteArray("127.0.0.1"));
+
+        const MonitorRun text = runMonitor({QStringLiteral("--history")}, env);
+        QCOMPARE(text.exitCode, 0);
+        QVERIFY2(text.out.contains("198.51.100.1") && text.out.contains("127.0.0.1"), text.out.constData());
+        const MonitorRun json = runMonitor({QStringLiteral("--history"), QStringLiteral("--json")}, env);
+        QCOMPARE(json.exitCode, 0);
+        const QJsonArray events = QJsonDocument::fromJson(json.out).array();
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events.at(0)[QLatin1String("event")].toString(), QStringLiteral("external"));
+        QCOMPARE(events.at(0)[QLatin1String("new")].toString(), QStringLiteral("127.0.0.1"));
     }
 
     void passwordFileOthersMayReadIsRefused()
