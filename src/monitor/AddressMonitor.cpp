@@ -70,12 +70,6 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
 
 AddressMonitor::~AddressMonitor() = default;
 
-std::optional<int> AddressMonitor::storedNumber(const QString &text, int low, int high)
-{
-    const std::optional<int> value = SettingsStore::toWholeNumber(text);
-    return value && *value >= low && *value <= high ? value : std::nullopt;
-}
-
 void AddressMonitor::Load()
 {
     modIdentity::LoadProductIdentity();
@@ -90,7 +84,7 @@ void AddressMonitor::Load()
     // Only 0 and 1 are states the program writes; anything else is read as the default, off, and
     // left in the file as it is.
     const auto flag = [this](const SettingKeys::Key &key) {
-        return SettingsStore::toWholeNumber(m_store.GetSetting(key)) == 1;
+        return SettingKeys::flag(m_store.GetSetting(key));
     };
     m_autoRefresh = flag(SettingKeys::Refresh);
     m_runAtStartup = flag(SettingKeys::Startup);
@@ -98,7 +92,8 @@ void AddressMonitor::Load()
     m_desktopNotify = flag(SettingKeys::NotifyDesktop);
     m_watchNetwork = flag(SettingKeys::WatchNetwork);
     // A stored position the list cannot take counts as the default, the first item.
-    m_refreshPosition = storedNumber(m_store.GetSetting(SettingKeys::RefreshRate), -1, 4).value_or(0);
+    m_refreshPosition =
+        SettingKeys::position(m_store.GetSetting(SettingKeys::RefreshRate), -1, 4).value_or(0);
     m_lookup->LoadPrevious();
     m_stored = m_lookup->previous();
     LoadSources();
@@ -135,9 +130,9 @@ void AddressMonitor::Tick()
         Refresh();
 }
 
-void AddressMonitor::SaveFlag(const char *key, bool on)
+void AddressMonitor::SaveFlag(const SettingKeys::Key &key, bool on)
 {
-    m_store.SaveSetting(QString::fromLatin1(key), QString::number(int(on)));
+    m_store.SaveSetting(key, SettingKeys::flagText(on));
 }
 
 void AddressMonitor::setAutoRefresh(bool on)
@@ -149,7 +144,7 @@ void AddressMonitor::setAutoRefresh(bool on)
     else
         m_clock->stop();
     m_schedule.applyInterval(m_refreshPosition);
-    SaveFlag(SettingKeys::Refresh.name, on);
+    SaveFlag(SettingKeys::Refresh, on);
     emit optionsChanged();
 }
 
@@ -164,28 +159,28 @@ void AddressMonitor::setRefreshPosition(int position)
 void AddressMonitor::setEmailNotify(bool on)
 {
     m_emailNotify = on;
-    SaveFlag(SettingKeys::EmailNotify.name, on);
+    SaveFlag(SettingKeys::EmailNotify, on);
     emit optionsChanged();
 }
 
 void AddressMonitor::setDesktopNotify(bool on)
 {
     m_desktopNotify = on;
-    SaveFlag(SettingKeys::NotifyDesktop.name, on);
+    SaveFlag(SettingKeys::NotifyDesktop, on);
     emit optionsChanged();
 }
 
 void AddressMonitor::setRunAtStartup(bool on)
 {
     m_runAtStartup = on;
-    SaveFlag(SettingKeys::Startup.name, on);
+    SaveFlag(SettingKeys::Startup, on);
     emit optionsChanged();
 }
 
 void AddressMonitor::setWatchNetwork(bool on)
 {
     m_watchNetwork = on;
-    SaveFlag(SettingKeys::WatchNetwork.name, on);
+    SaveFlag(SettingKeys::WatchNetwork, on);
     ApplyWatch();
     emit optionsChanged();
 }

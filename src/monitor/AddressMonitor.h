@@ -6,6 +6,7 @@
 #include "MailSettings.h"
 #include "NotifierLock.h"
 #include "RefreshSchedule.h"
+#include "SettingKeys.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -101,9 +102,6 @@ public:
     /// One tick of the auto-refresh clock: a lookup when the count is due.
     void Tick();
 
-    /// Whole number of a stored check state or list position within [low, high], else nullopt.
-    static std::optional<int> storedNumber(const QString &text, int low, int high);
-
 signals:
     void statusChanged(const QString &text);
     void addressesShown(const IpSnapshot &current);
@@ -116,7 +114,7 @@ signals:
 private:
     void OnAddressesShown(const IpSnapshot &current);
     void OnLookupCompleted(const IpSnapshot &current, bool changed);
-    void SaveFlag(const char *key, bool on);
+    void SaveFlag(const SettingKeys::Key &key, bool on);
     /// Puts the password of a login in place; false (with the status shown) when it cannot be had.
     bool PreparePassword();
     QString settingsFolder() const;

@@ -378,7 +378,5 @@ QString SettingsStore::fileName() const
 
 std::optional<int> SettingsStore::toWholeNumber(const QString &text)
 {
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
-    return ok ? std::optional<int>(value) : std::nullopt;
+    return SettingKeys::wholeNumber(text);
 }

@@ -13,7 +13,7 @@ NotificationBacklog::NotificationBacklog(SettingsStore &store, SmtpSession *sess
 
 bool NotificationBacklog::pending() const
 {
-    return SettingsStore::toWholeNumber(m_store.GetSetting(SettingKeys::NotifyPending)) == 1;
+    return SettingKeys::flag(m_store.GetSetting(SettingKeys::NotifyPending));
 }
 
 void NotificationBacklog::LookupCompleted(bool changed)
@@ -48,5 +48,5 @@ void NotificationBacklog::SessionFinished(bool sent)
 void NotificationBacklog::MarkPending(bool pending)
 {
     if (this->pending() != pending)
-        m_store.SaveSetting(SettingKeys::NotifyPending, QLatin1String(pending ? "1" : "0"));
+        m_store.SaveSetting(SettingKeys::NotifyPending, SettingKeys::flagText(pending));
 }
