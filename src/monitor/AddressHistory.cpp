@@ -1,6 +1,7 @@
 #include "AddressHistory.h"
 
 #include "LookupCycle.h"
+#include "WholeFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
-#include <QSaveFile>
 #include <QSet>
 #include <QStringDecoder>
 
@@ -199,7 +199,7 @@ std::optional<QByteArray> readTail(const QString &path, qint64 bytes, QString &e
 QString AddressHistory::defaultPath()
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification ignores a relative path.
+    // XDG says a relative XDG_STATE_HOME is invalid and must be ignored.
     if (state.isEmpty() || QDir::isRelativePath(state))
         state = QDir::homePath() + QStringLiteral("/.local/state");
     return state + QStringLiteral("/Netquill/history.csv");
@@ -329,20 +329,7 @@ void AddressHistory::trim(qint64 size) const
         return;
     }
     const QByteArray kept = tail->mid(firstWholeRecord(*tail, size > tail->size() ? 1 : 0));
-    QSaveFile file(m_path);
-    // Unbuffered and checked write by write: a buffered write fails only at commit, which then still
-    // replaces the old file with the cut one.
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    if (ok && !kept.isEmpty())
-        ok = file.write(kept) == kept.size();
-    if (!ok) {
-        error = file.errorString();
-        file.cancelWriting();
-    } else if (!file.commit()) {
-        ok = false;
-        error = file.errorString();
-    }
-    if (!ok)
+    if (!WholeFile::write(m_path, kept, error))
         qCWarning(lcHistory) << "cannot drop the oldest lines of" << m_path << ":" << error;
 }
 

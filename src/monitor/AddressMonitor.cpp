@@ -42,10 +42,6 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     });
     connect(m_lookup, &LookupCycle::addressesShown, this, &AddressMonitor::OnAddressesShown);
     connect(m_lookup, &LookupCycle::lookupCompleted, this, &AddressMonitor::OnLookupCompleted);
-    connect(m_lookup, &LookupCycle::statusChanged, this, [this](const QString &text) {
-        if (text == LookupCycle::StatusFailed)
-            m_history.lookupFailed(text);
-    });
     connect(m_command, &ChangeCommand::statusChanged, this, &AddressMonitor::statusChanged);
 
     // The message carries the addresses of the last lookup, as shown.
@@ -95,7 +91,6 @@ void AddressMonitor::Load()
     m_refreshPosition =
         SettingKeys::position(m_store.GetSetting(SettingKeys::RefreshRate), -1, 4).value_or(0);
     m_lookup->LoadPrevious();
-    m_stored = m_lookup->previous();
     LoadSources();
 
     m_schedule.resetCount();
@@ -214,6 +209,7 @@ void AddressMonitor::OnNetworkChanged()
 void AddressMonitor::OnStatusChanged(const QString &text)
 {
     if (text == LookupCycle::StatusFailed) {
+        m_history.lookupFailed(text);
         // The labels keep the last good pair; the log says where the machine is now.
         qCInfo(lcLookup) << "No source answered; the internal address is now" << Winsock::LocalIP();
     }
@@ -289,20 +285,18 @@ void AddressMonitor::OnLookupCompleted(const IpSnapshot &current, bool changed)
 {
     m_history.lookupCompleted(m_storedBefore, current, m_answeredBy);
     emit lookupCompleted(current, changed);
-    const IpSnapshot old = std::exchange(m_stored, current);
-    const bool emailNotify = m_emailNotify;
     const QString command = m_store.GetSetting(SettingKeys::ChangeCommand);
-    if (!emailNotify && command.trimmed().isEmpty())
+    if (!m_emailNotify && command.trimmed().isEmpty())
         return;
     if (m_notifierLock.heldElsewhere()) {
         // The service sees the same change: the mail, its unsent mark and the command are its own.
-        if (changed || (emailNotify && m_backlog->pending()))
+        if (changed || (m_emailNotify && m_backlog->pending()))
             qCInfo(lcMail).noquote() << "The address change is left to netquill-monitor, which holds"
                                      << m_notifierLock.fileName();
         return;
     }
-    if (emailNotify)
+    if (m_emailNotify)
         m_backlog->LookupCompleted(changed);
     if (changed)
-        m_command->Run(command, {current, old, m_current.source});
+        m_command->Run(command, {current, m_storedBefore, m_current.source});
 }

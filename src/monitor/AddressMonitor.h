@@ -134,7 +134,6 @@ private:
     NotificationBacklog *m_backlog;
     NotifierLock m_notifierLock;
     ChangeCommand *m_command;
-    IpSnapshot m_stored; // the addresses before the lookup that completes: the command's old ones
     Snapshot m_current;
     QString m_answeredBy;
     bool m_autoRefresh = false;

@@ -2,23 +2,19 @@
 
 #include "SettingsFileFormat.h"
 #include "SettingsLog.h"
+#include "WholeFile.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <mutex>
-#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcSettings, "netquill.settings")
 
@@ -59,44 +55,6 @@ std::optional<QSettings::SettingsMap> readWhole(const QString &fileName, QString
     return SettingsFileFormat::parse(data);
 }
 
-// Written beside the file and renamed over it only once every byte is on the disk.
-bool writeWhole(const QString &fileName, const QByteArray &data, QString &error)
-{
-    const QString folder = QFileInfo(fileName).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        error = QStringLiteral("cannot create the folder ") + folder;
-        return false;
-    }
-    QSaveFile file(fileName);
-    // Unbuffered, so that every write reaches the disk here and its failure is seen: a buffered write
-    // succeeds at once, and when the final flush then fails (a full disk) QSaveFile::commit still
-    // renames the cut file over the old one.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        error = file.errorString();
-        return false;
-    }
-    for (qint64 done = 0; done < data.size();) {
-        // A short write is followed by one that fails with the cause (ENOSPC, EFBIG).
-        const qint64 written = file.write(data.constData() + done, data.size() - done);
-        if (written <= 0) {
-            error = file.errorString();
-            file.cancelWriting();
-            return false;
-        }
-        done += written;
-    }
-    // QSaveFile syncs too, but ignores a failure.
-    if (::fsync(file.handle()) != 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
-}
 } // namespace
 
 struct SettingsStore::Shared {
@@ -184,7 +142,7 @@ struct SettingsStore::Shared {
         // Values the file already holds need no write: most lookups find the addresses unchanged,
         // and each write costs two waits for the disk.
         const bool changed = merged != *onDisk;
-        if (changed && !writeWhole(fileName, SettingsFileFormat::serialized(merged), error)) {
+        if (changed && !WholeFile::write(fileName, SettingsFileFormat::serialized(merged), error)) {
             std::lock_guard lock(mutex);
             stored = *onDisk; // what an editor may have changed is read all the same
             return fail(error, error);

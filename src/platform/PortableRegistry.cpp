@@ -1,12 +1,12 @@
 #include "PortableRegistry.h"
 
 #include "PlatformLog.h"
+#include "WholeFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -86,25 +86,11 @@ QString ensureKey(QJsonObject &store, RootKey root, const QStringList &parts)
 
 bool writeAtomically(const QString &fileName, const QByteArray &content)
 {
-    const auto failed = [&](const QString &cause) {
-        qCWarning(lcPlatform).noquote() << "cannot write" << fileName << "-" << cause;
-        return false;
-    };
-    if (!QDir().mkpath(QFileInfo(fileName).absolutePath()))
-        return failed(QStringLiteral("cannot create its folder"));
-    QSaveFile file(fileName);
-    // Unbuffered, so that a write the disk refuses fails here: a buffered one fails only in the final
-    // flush, which QSaveFile::commit does not check before it replaces the old file.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return failed(file.errorString());
-    if (file.write(content) != content.size()) {
-        const QString cause = file.errorString();
-        file.cancelWriting();
-        return failed(cause);
-    }
-    if (!file.commit())
-        return failed(file.errorString());
-    return true;
+    QString error;
+    if (WholeFile::write(fileName, content, error))
+        return true;
+    qCWarning(lcPlatform).noquote() << "cannot write" << fileName << "-" << error;
+    return false;
 }
 
 // Desktop entry files: string escapes first, then the quoting rules of the Exec key.

@@ -31,11 +31,17 @@ QString snippet()
 }
 
 /// A change from the address stored before, mailed when it is seen.
+// Addresses stored before, so that the next lookup (127.0.0.1 from the page) is a change.
+void storeChange(SettingsStore &store)
+{
+    store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("198.51.100.1"));
+    store.SaveSetting(SettingKeys::OldInternal, Winsock::LocalIP());
+}
+
 void storeChangeToMail(quint16 smtpPort)
 {
     SettingsStore store(QStringLiteral("Netquill"));
-    store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("198.51.100.1"));
-    store.SaveSetting(SettingKeys::OldInternal, Winsock::LocalIP());
+    storeChange(store);
     store.SaveSetting(SettingKeys::EmailNotify, QStringLiteral("1"));
     store.SaveSetting(SettingKeys::Server, QStringLiteral("127.0.0.1"));
     store.SaveSetting(SettingKeys::Port, QString::number(smtpPort));
@@ -264,8 +270,7 @@ private slots:
         writeFile(script, "#!/bin/sh\nsleep 1\nprintf %s \"$NETQUILL_EXTERNAL\" > \"$1\"\n", 0700);
         {
             SettingsStore store(QStringLiteral("Netquill"));
-            store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("198.51.100.1"));
-            store.SaveSetting(SettingKeys::OldInternal, Winsock::LocalIP());
+            storeChange(store);
             store.SaveSetting(SettingKeys::ChangeCommand, script + QLatin1Char(' ') + done);
         }
         QProcessEnvironment env = monitorEnvironment(temp.path(), nginx.hostPort());

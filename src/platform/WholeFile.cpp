@@ -1,0 +1,47 @@
+#include "WholeFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#endif
+
+bool WholeFile::write(const QString &fileName, const QByteArray &data, QString &error)
+{
+    const QString folder = QFileInfo(fileName).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        error = QStringLiteral("cannot create the folder ") + folder;
+        return false;
+    }
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        error = file.errorString();
+        return false;
+    }
+    for (qint64 done = 0; done < data.size();) {
+        // A short write is followed by one that fails with the cause (ENOSPC, EFBIG).
+        const qint64 written = file.write(data.constData() + done, data.size() - done);
+        if (written <= 0) {
+            error = file.errorString();
+            file.cancelWriting();
+            return false;
+        }
+        done += written;
+    }
+#ifdef Q_OS_UNIX
+    if (::fsync(file.handle()) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        file.cancelWriting();
+        return false;
+    }
+#endif
+    if (!file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
