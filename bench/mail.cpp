@@ -2,7 +2,7 @@
 // "Send" operation once start-up is over: the session as it runs beside the window's repaints.
 // Usage: bench_mail <count> [settle-ms]   (the mail settings come from the settings file)
 #include "Form1.h"
-#include "SmtpSession.h"
+#include "MailSender.h"
 #include "frmSplash.h"
 
 #include <QApplication>
@@ -28,7 +28,7 @@ int main(int argc, char **argv)
     int sent = 0;
     frmSplash splash;
     QObject::connect(&splash, &frmSplash::mainWindowShown, &app, [&](Form1 *form) {
-        QObject::connect(form->session(), &SmtpSession::statusChanged, &app, [&, form](const QString &text) {
+        QObject::connect(form->session(), &MailSender::statusChanged, &app, [&, form](const QString &text) {
             if (text.startsWith(QLatin1String("Error"))) {
                 std::fprintf(stderr, "send %d: %s\n", sent, qPrintable(text));
                 app.exit(1);

@@ -9,6 +9,7 @@
 #include "LabelFit.h"
 #include "LookupCycle.h"
 #include "MailPassword.h"
+#include "MailSender.h"
 #include "Module6464.h"
 #include "NotificationBacklog.h"
 #include "PageFetcher.h"
@@ -16,7 +17,6 @@
 #include "SettingsStore.h"
 #include "SkinEngine.h"
 #include "SkinLabel.h"
-#include "SmtpSession.h"
 #include "StartupCommand.h"
 #include "WebsiteModule.h"
 #include "Winsock.h"
@@ -62,7 +62,6 @@ Form1::Form1(QWidget *parent)
     // window's design gives them.
     m_monitor = new AddressMonitor(*m_store, this);
     Winsock1 = new Winsock(this);
-    Winsock2 = m_monitor->mailSocket();
     WebBrowser1 = m_monitor->fetcher();
     timRefresh = m_monitor->clock();
     m_lookup = m_monitor->lookup();
@@ -436,6 +435,6 @@ void Form1::EndForSignal()
     }
     // The notice is sent or given up within this moment; either way its pending mark is right.
     constexpr int MailMomentMs = 5000;
-    connect(m_session, &SmtpSession::finished, this, [this] { m_endProgram(); });
+    connect(m_session, &MailSender::finished, this, [this] { m_endProgram(); });
     QTimer::singleShot(MailMomentMs, this, [this] { m_endProgram(); });
 }

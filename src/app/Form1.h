@@ -4,7 +4,6 @@
 #include "Form2.h"
 #include "Form8.h"
 #include "IpSnapshot.h"
-#include "MailSettings.h"
 #include "RefreshSchedule.h"
 #include "SkinLabelArray.h"
 #include "frmAbout.h"
@@ -18,6 +17,7 @@ class AddRemove;
 class DnsConverter;
 class LookupCycle;
 class MailPassword;
+class MailSender;
 class NotificationBacklog;
 class PageFetcher;
 class QAction;
@@ -32,7 +32,6 @@ class QToolButton;
 class QTimer;
 class SettingsStore;
 class SkinLabel;
-class SmtpSession;
 class TrayIcon;
 class Winsock;
 class frmConfigure;
@@ -94,8 +93,7 @@ public:
 
     SettingsStore &store() { return *m_store; }
     AddressMonitor &monitor() { return *m_monitor; }
-    MailSettings &mailSettings() { return m_monitor->mailSettings(); }
-    SmtpSession *session() { return m_session; }
+    MailSender *session() { return m_session; }
     LookupCycle *lookup() { return m_lookup; }
     PageFetcher *webBrowser() { return WebBrowser1; }
     RefreshSchedule &schedule() { return m_monitor->schedule(); }
@@ -147,7 +145,6 @@ public:
     QComboBox *cmbRefresh;    // the auto-refresh interval
     QTimer *timRefresh;       // one-second tick of the auto-refresh schedule
     Winsock *Winsock1;        // never connected: source of the local address
-    Winsock *Winsock2;        // carries the notification's mail dialogue
     PageFetcher *WebBrowser1; // fetches the external-IP page
     QMenu *mnuFile, *mnuEdit, *mnuAction, *mnuHelp, *mnuAbout;
     QMenu *mnuPopup; // the tray menu
@@ -199,7 +196,7 @@ private:
     std::unique_ptr<AddRemove> m_addRemove;
     LookupCycle *m_lookup = nullptr;
     DnsConverter *m_converter = nullptr;
-    SmtpSession *m_session = nullptr;
+    MailSender *m_session = nullptr;    // the notification's mail dialogue, on a thread of its own
     MailPassword *m_password = nullptr; // the mail login's password, in the keyring
     TrayIcon *m_tray = nullptr;
     QPointer<frmConfigure> m_configure;

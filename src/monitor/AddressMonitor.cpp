@@ -7,14 +7,13 @@
 #include "LookupLog.h"
 #include "MailLog.h"
 #include "MailPassword.h"
+#include "MailSender.h"
 #include "Module6464.h"
 #include "NetworkWatch.h"
 #include "NotificationBacklog.h"
 #include "PageFetcher.h"
 #include "ServerPassword.h"
 #include "SettingsStore.h"
-#include "SmtpMessage.h"
-#include "SmtpSession.h"
 #include "Winsock.h"
 #include "modIdentity.h"
 
@@ -28,8 +27,7 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
       m_lookup(new LookupCycle(store, m_fetcher, ExternalIpPage::url(), &Winsock::LocalIP, this)),
       m_clock(new QTimer(this)),
       m_password(new MailPassword(QString::fromUtf8(BuildIdentity::ProductName), this)),
-      m_mailSocket(new Winsock(this)), m_notifierLock(QFileInfo(store.fileName()).absolutePath()),
-      m_command(new ChangeCommand(this))
+      m_notifierLock(QFileInfo(store.fileName()).absolutePath()), m_command(new ChangeCommand(this))
 {
     m_clock->setInterval(1000);
     connect(m_clock, &QTimer::timeout, this, &AddressMonitor::Tick);
@@ -44,35 +42,35 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     connect(m_lookup, &LookupCycle::lookupCompleted, this, &AddressMonitor::OnLookupCompleted);
     connect(m_command, &ChangeCommand::statusChanged, this, &AddressMonitor::statusChanged);
 
-    // The message carries the addresses of the last lookup, as shown.
-    m_session = new SmtpSession(
-        m_mailSocket, m_mail,
-        [this] {
-            const ProductIdentity &identity = modIdentity::Identity();
-            return SmtpMessageInputs{identity.strProgramName, identity.strCompany, identity.strWebsite,
-                                     m_current.addresses.external, m_current.addresses.internal};
-        },
-        this);
-    connect(m_session, &SmtpSession::statusChanged, this, &AddressMonitor::statusChanged);
+    m_session = new MailSender([this] { return m_mail.get(); }, [this] { return m_message.get(); }, this);
+    connect(m_session, &MailSender::statusChanged, this, &AddressMonitor::statusChanged);
     // Connected before the session's own handler, which logs in with what this has copied. The
     // session is given the keyring when a login first needs it (PreparePassword).
     connect(m_password, &MailPassword::loaded, this, [this](const QString &password) {
         if (!m_passwordFixed)
-            m_mail.strPassword = password;
+            m_mail.edit([&password](MailSettings &mail) { mail.strPassword = password; });
     });
     m_backlog = new NotificationBacklog(
-        m_store, m_session, [this] { SendMail(); }, this);
+        m_store, m_session, [this] { return SendMail(); }, this);
 }
 
-AddressMonitor::~AddressMonitor() = default;
+AddressMonitor::~AddressMonitor()
+{
+    // Before the settings and message the mail thread reads go.
+    delete m_session;
+}
 
 void AddressMonitor::Load()
 {
     modIdentity::LoadProductIdentity();
-    Module6464::LoadMailSettings(m_store, m_mail);
+    const ProductIdentity &identity = modIdentity::Identity();
+    m_message.set({identity.strProgramName, identity.strCompany, identity.strWebsite, Unknown, Unknown});
+    MailSettings mail = m_mail.get();
+    Module6464::LoadMailSettings(m_store, mail);
+    m_mail.set(mail);
     // Read ahead, so that the first notification does not wait for the keyring; not where the
     // password comes from elsewhere, which may be a machine with no keyring at all.
-    if (!m_mail.strUser.isEmpty() &&
+    if (!mail.strUser.isEmpty() &&
         (!m_serverPassword ||
          ServerPassword::find(m_store.GetSetting(SettingKeys::PasswordFile), settingsFolder()).outcome ==
              ServerPassword::Outcome::None))
@@ -235,16 +233,15 @@ IpSnapshot AddressMonitor::previous() const
     return m_lookup->previous();
 }
 
-void AddressMonitor::SendMail()
+bool AddressMonitor::SendMail()
 {
-    if (PreparePassword())
-        m_session->Send();
+    return PreparePassword() && m_session->Send();
 }
 
 bool AddressMonitor::PreparePassword()
 {
     // A running session keeps its password; one that will not log in needs none.
-    if (m_session->state() != SmtpSession::State::Idle || m_mail.strUser.isEmpty())
+    if (m_session->state() != SmtpSession::State::Idle || m_mail.get().strUser.isEmpty())
         return true;
     // Looked at for every notice: a password file put right meanwhile counts from the next one.
     const ServerPassword server =
@@ -257,14 +254,14 @@ bool AddressMonitor::PreparePassword()
         return false;
     case ServerPassword::Outcome::Found:
         m_passwordFixed = true;
-        m_mail.strPassword = server.password;
+        m_mail.edit([&server](MailSettings &mail) { mail.strPassword = server.password; });
         return true;
     case ServerPassword::Outcome::None:
         break;
     }
     if (m_passwordFixed) {
         m_passwordFixed = false;
-        m_mail.strPassword = m_password->value();
+        m_mail.edit([this](MailSettings &mail) { mail.strPassword = m_password->value(); });
     }
     if (!m_keeperSet) {
         m_session->setPasswordKeeper(m_password);
@@ -276,6 +273,11 @@ bool AddressMonitor::PreparePassword()
 void AddressMonitor::OnAddressesShown(const IpSnapshot &current)
 {
     m_current = {current, m_answeredBy, QDateTime::currentDateTimeUtc()};
+    // The message carries the addresses of the last lookup, as shown.
+    m_message.edit([&current](SmtpMessageInputs &message) {
+        message.externalAddress = current.external;
+        message.internalAddress = current.internal;
+    });
     // The cycle replaces its stored addresses only after showing the new ones.
     m_storedBefore = m_lookup->previous();
     emit addressesShown(current);

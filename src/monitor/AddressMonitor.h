@@ -7,6 +7,7 @@
 #include "NotifierLock.h"
 #include "RefreshSchedule.h"
 #include "SettingKeys.h"
+#include "SmtpSession.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -19,8 +20,7 @@ class NotificationBacklog;
 class PageFetcher;
 class QTimer;
 class SettingsStore;
-class SmtpSession;
-class Winsock;
+class MailSender;
 
 /// What Netquill knows and decides, without any window: the options, the addresses and where they
 /// came from, the lookup schedule, the change rule and the notification policy (a change is mailed
@@ -86,10 +86,10 @@ public:
     RefreshSchedule &schedule() { return m_schedule; }
     /// One tick a second while auto-refresh is on.
     QTimer *clock() { return m_clock; }
-    MailSettings &mailSettings() { return m_mail; }
+    SharedMailSettings &mailSettings() { return m_mail; }
     MailPassword *password() { return m_password; }
-    SmtpSession *session() { return m_session; }
-    Winsock *mailSocket() { return m_mailSocket; }
+    /// The notification's session, which runs on a thread of its own.
+    MailSender *session() { return m_session; }
     NotificationBacklog *backlog() { return m_backlog; }
     /// Held by the service; while another process holds it, changes are left to that one to mail.
     NotifierLock &notifierLock() { return m_notifierLock; }
@@ -98,7 +98,8 @@ public:
     /// The user's command run after a change; busy() while it runs or waits to.
     ChangeCommand *command() { return m_command; }
     /// The send operation of the notification; a test message from the mail dialog too.
-    void SendMail();
+    /// True when it started a session.
+    bool SendMail();
     /// One tick of the auto-refresh clock: a lookup when the count is due.
     void Tick();
 
@@ -127,10 +128,10 @@ private:
     LookupCycle *m_lookup;
     RefreshSchedule m_schedule;
     QTimer *m_clock;
-    MailSettings m_mail;
+    SharedMailSettings m_mail;
+    Guarded<SmtpMessageInputs> m_message; // what the notification says besides the mail settings
     MailPassword *m_password;
-    Winsock *m_mailSocket;
-    SmtpSession *m_session;
+    MailSender *m_session;
     NotificationBacklog *m_backlog;
     NotifierLock m_notifierLock;
     ChangeCommand *m_command;

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+
 class QTimer;
 
 /// The mail server password, kept in the desktop's keyring (Secret Service or KWallet) and never in
@@ -30,6 +32,7 @@ public:
     /// of the program, where no event loop runs any more. True when the keyring holds the password.
     bool FinishWrites(int timeoutMs);
 
+    /// Safe to read from any thread: the mail thread asks before it logs in.
     State state() const { return m_state; }
     QString value() const { return m_value; }
     bool keyringAvailable() const { return m_keyringAvailable; }
@@ -46,7 +49,7 @@ private:
     void setKeyringAvailable(bool available);
 
     QString m_service;
-    State m_state = State::NotLoaded;
+    std::atomic<State> m_state = State::NotLoaded;
     QString m_value;
     bool m_keyringAvailable = true;
     int m_saves = 0;          // passwords saved; a read that answers after one must not undo it

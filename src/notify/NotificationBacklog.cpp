@@ -1,14 +1,14 @@
 #include "NotificationBacklog.h"
 
 #include "MailLog.h"
+#include "MailSender.h"
 #include "SettingsStore.h"
-#include "SmtpSession.h"
 
-NotificationBacklog::NotificationBacklog(SettingsStore &store, SmtpSession *session,
-                                         std::function<void()> send, QObject *parent)
+NotificationBacklog::NotificationBacklog(SettingsStore &store, MailSender *session,
+                                         std::function<bool()> send, QObject *parent)
     : QObject(parent), m_store(store), m_session(session), m_send(std::move(send))
 {
-    connect(session, &SmtpSession::finished, this, &NotificationBacklog::SessionFinished);
+    connect(session, &MailSender::finished, this, &NotificationBacklog::SessionFinished);
 }
 
 bool NotificationBacklog::pending() const
@@ -18,6 +18,9 @@ bool NotificationBacklog::pending() const
 
 void NotificationBacklog::LookupCompleted(bool changed)
 {
+    // A session that has just ended on the mail thread has its end seen first, so that a notice it
+    // delivered is not sent again.
+    m_session->Synchronize();
     if (!changed && !pending())
         return;
     MarkPending(true);
@@ -26,10 +29,9 @@ void NotificationBacklog::LookupCompleted(bool changed)
     // be on the disk first, or a crash during the session would forget the change just saved.
     if (!m_store.WaitForWrites())
         qCWarning(lcMail) << "The address-change notification is sent without its unsent mark on the disk";
-    const bool wasIdle = m_session->state() == SmtpSession::State::Idle;
-    m_send();
-    // A send refused because another session runs leaves the mark for the next lookup.
-    if (wasIdle && m_session->state() != SmtpSession::State::Idle)
+    // A send refused because another session runs leaves the mark for the next lookup. The end of a
+    // session that finished meanwhile is delivered during the send, before this one is taken on.
+    if (m_send())
         m_ownsSession = true;
     else
         qCInfo(lcMail) << "The address-change notification was not started; it is kept for the next lookup";
@@ -37,11 +39,14 @@ void NotificationBacklog::LookupCompleted(bool changed)
 
 void NotificationBacklog::SessionFinished(bool sent)
 {
-    if (m_ownsSession && sent)
+    if (m_ownsSession && sent) {
         MarkPending(false);
-    else if (m_ownsSession)
+    } else if (m_ownsSession) {
+        // Set again: the end of an earlier session, seen late, may have cleared the mark of this one.
+        MarkPending(true);
         qCWarning(lcMail)
             << "The address-change notification was not delivered; it is kept for the next lookup";
+    }
     m_ownsSession = false;
 }
 

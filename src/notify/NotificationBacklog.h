@@ -4,7 +4,7 @@
 #include <functional>
 
 class SettingsStore;
-class SmtpSession;
+class MailSender;
 
 /// Keeps an address-change notification that could not be delivered from being forgotten. Before a
 /// notification goes out it is marked unsent in the store (on the disk before the session starts, so a
@@ -14,8 +14,9 @@ class SmtpSession;
 class NotificationBacklog : public QObject {
     Q_OBJECT
 public:
-    /// send starts a session on the session given; it may refuse, as when one is already running.
-    NotificationBacklog(SettingsStore &store, SmtpSession *session, std::function<void()> send,
+    /// send starts a session on the session given and says whether it did; it may refuse, as when one
+    /// is already running.
+    NotificationBacklog(SettingsStore &store, MailSender *session, std::function<bool()> send,
                         QObject *parent = nullptr);
 
     /// After a successful lookup with notification switched on.
@@ -27,7 +28,7 @@ private:
     void MarkPending(bool pending);
 
     SettingsStore &m_store;
-    SmtpSession *m_session;
-    std::function<void()> m_send;
+    MailSender *m_session;
+    std::function<bool()> m_send;
     bool m_ownsSession = false; // the running session is one this class started
 };

@@ -96,7 +96,14 @@ QString RecipientProblem()
 
 SmtpSession::SmtpSession(Winsock *socket, const MailSettings &settings,
                          std::function<SmtpMessageInputs()> inputs, QObject *parent)
-    : QObject(parent), m_socket(socket), m_settings(settings), m_inputs(std::move(inputs)),
+    : SmtpSession(
+          socket, [&settings] { return settings; }, std::move(inputs), parent)
+{
+}
+
+SmtpSession::SmtpSession(Winsock *socket, std::function<MailSettings()> settings,
+                         std::function<SmtpMessageInputs()> inputs, QObject *parent)
+    : QObject(parent), m_socket(socket), m_settings(std::move(settings)), m_inputs(std::move(inputs)),
       m_timer(new QTimer(this))
 {
     m_timer->setInterval(1000);
@@ -115,7 +122,8 @@ SmtpSession::SmtpSession(Winsock *socket, const MailSettings &settings,
 
 QString SmtpSession::Server() const
 {
-    return Brief(m_settings.strServer + u':' + m_settings.strPort);
+    const MailSettings settings = m_settings();
+    return Brief(settings.strServer + u':' + settings.strPort);
 }
 
 void SmtpSession::Refuse(const QString &status)
@@ -157,30 +165,31 @@ bool SmtpSession::timerActive() const
 
 void SmtpSession::Send()
 {
-    if (m_settings.strServer.isEmpty()) {
+    const MailSettings settings = m_settings();
+    if (settings.strServer.isEmpty()) {
         return Refuse(QStringLiteral("Error: Please Choose a Server First"));
     }
-    if (m_settings.strPort.isEmpty()) {
+    if (settings.strPort.isEmpty()) {
         return Refuse(QStringLiteral("Error: Please enter an Server Port (Default: 25)"));
     }
-    if (m_settings.strEmailTo.isEmpty()) {
+    if (settings.strEmailTo.isEmpty()) {
         return Refuse(QStringLiteral("Error: Please enter an Email Address"));
     }
     // Addresses go into command lines verbatim; a line break in one would let it issue commands of its own.
-    if (SmtpMessage::HasControlCharacter(m_settings.strEmailTo)) {
+    if (SmtpMessage::HasControlCharacter(settings.strEmailTo)) {
         return Refuse(RecipientProblem());
     }
-    if (SmtpMessage::HasControlCharacter(m_settings.strEmailFrom)) {
+    if (SmtpMessage::HasControlCharacter(settings.strEmailFrom)) {
         return Refuse(SenderProblem());
     }
 
-    const Security security = ParseSecurity(m_settings.strSecurity);
+    const Security security = ParseSecurity(settings.strSecurity);
     if (security == Security::Unknown) {
         return Refuse(
             QStringLiteral("Error: Please choose the connection security: None, STARTTLS or SSL/TLS."));
     }
     // A login over a plain connection would hand the password to anyone on the way.
-    if (security == Security::None && !m_settings.strUser.isEmpty()) {
+    if (security == Security::None && !settings.strUser.isEmpty()) {
         return Refuse(QStringLiteral(
             "Error: A user name is set, so the connection must be secured: choose STARTTLS or SSL/TLS."));
     }
@@ -191,11 +200,11 @@ void SmtpSession::Send()
     SetStatus(QStringLiteral("Connecting..."));
     m_lngTicks = 0;
     StartTimer();
-    const int port = SmtpReply::LeadingNumber(m_settings.strPort);
+    const int port = SmtpReply::LeadingNumber(settings.strPort);
     const Winsock::Tls tls = security == Security::Tls        ? Winsock::Tls::AtOnce
                              : security == Security::StartTls ? Winsock::Tls::Later
                                                               : Winsock::Tls::None;
-    if (m_socketInUse || !m_socket->Connect(m_settings.strServer, port, tls)) {
+    if (m_socketInUse || !m_socket->Connect(settings.strServer, port, tls)) {
         SetStatus(QStringLiteral("Error: Server or connection not available."));
         qCWarning(lcMail).noquote() << "Mail server" << Server()
                                     << (m_socketInUse ? "not tried: a session still holds the connection"
@@ -262,6 +271,7 @@ void SmtpSession::Winsock2_SecureFailed(const QString &reason)
 
 void SmtpSession::Timer1_Timer()
 {
+    const MailSettings settings = m_settings();
     SetStatus(QStringLiteral("Connecting... (%1)").arg(m_lngTicks));
     ++m_lngTicks;
     if (m_lngTicks == TimeoutTicks) {
@@ -269,7 +279,7 @@ void SmtpSession::Timer1_Timer()
             << "Mail server" << Server() << "timed out while" << Step(m_state)
             << QStringLiteral("(%1 ticks of %2 ms)").arg(TimeoutTicks).arg(m_timer->interval());
         EndMailSession();
-        SetStatus(QLatin1String("Error: Could not connect to ") + m_settings.strServer +
+        SetStatus(QLatin1String("Error: Could not connect to ") + settings.strServer +
                   QLatin1String(" - timed out"));
         m_timer->stop();
     }
@@ -286,6 +296,7 @@ void SmtpSession::TakeReply()
 
 void SmtpSession::Advance(const QString &reply)
 {
+    const MailSettings settings = m_settings();
     if (SmtpReply::Code(reply) != ExpectedCode(m_state)) {
         const bool login = m_state >= State::AwaitLoginReady && m_state <= State::AwaitLoggedIn;
         Fail(QLatin1String("Error: ") + reply,
@@ -310,7 +321,7 @@ void SmtpSession::Advance(const QString &reply)
                 return Fail(QStringLiteral("Error: The server does not offer STARTTLS, so the connection "
                                            "cannot be secured."));
             SendCommand(QStringLiteral("STARTTLS\r\n"), State::AwaitStartTls);
-        } else if (m_settings.strUser.isEmpty()) {
+        } else if (settings.strUser.isEmpty()) {
             SendMailFrom();
         } else {
             m_mechanisms = SmtpReply::AuthMechanisms(extensions);
@@ -326,18 +337,18 @@ void SmtpSession::Advance(const QString &reply)
         m_socket->StartTls();
         break;
     case State::AwaitLoginReady:
-        SendCommand(Base64(m_settings.strUser) + CrLf, State::AwaitUserTaken);
+        SendCommand(Base64(settings.strUser) + CrLf, State::AwaitUserTaken);
         break;
     case State::AwaitUserTaken:
-        SendCommand(Base64(m_settings.strPassword) + CrLf, State::AwaitLoggedIn);
+        SendCommand(Base64(settings.strPassword) + CrLf, State::AwaitLoggedIn);
         break;
     case State::AwaitLoggedIn:
         SendMailFrom();
         break;
     case State::AwaitMailFrom:
-        if (SmtpMessage::HasControlCharacter(m_settings.strEmailTo))
+        if (SmtpMessage::HasControlCharacter(settings.strEmailTo))
             return Fail(RecipientProblem());
-        SendCommand(QLatin1String("RCPT TO:<") + m_settings.strEmailTo + QLatin1String(">") + CrLf,
+        SendCommand(QLatin1String("RCPT TO:<") + settings.strEmailTo + QLatin1String(">") + CrLf,
                     State::AwaitRcptTo);
         break;
     case State::AwaitRcptTo:
@@ -345,13 +356,13 @@ void SmtpSession::Advance(const QString &reply)
         break;
     case State::AwaitDataGo: {
         // The header carries both addresses; either may have been edited since its command went out.
-        if (SmtpMessage::HasControlCharacter(m_settings.strEmailTo))
+        if (SmtpMessage::HasControlCharacter(settings.strEmailTo))
             return Fail(RecipientProblem());
-        if (SmtpMessage::HasControlCharacter(m_settings.strEmailFrom))
+        if (SmtpMessage::HasControlCharacter(settings.strEmailFrom))
             return Fail(SenderProblem());
         SetStatus(QStringLiteral("Sending Mail . . ."));
         const QString header =
-            SmtpMessage::Header(m_settings.strEmailFrom, m_settings.strEmailTo, m_inputs().programName);
+            SmtpMessage::Header(settings.strEmailFrom, settings.strEmailTo, m_inputs().programName);
         m_socket->SendData(SmtpMessage::ToTransparentText(header + m_body));
         m_socket->SendData(QLatin1String(SmtpMessage::Terminator));
         m_lngTicks = 0;
@@ -375,14 +386,16 @@ void SmtpSession::Advance(const QString &reply)
 
 void SmtpSession::SendMailFrom()
 {
-    if (SmtpMessage::HasControlCharacter(m_settings.strEmailFrom))
+    const MailSettings settings = m_settings();
+    if (SmtpMessage::HasControlCharacter(settings.strEmailFrom))
         return Fail(SenderProblem());
-    SendCommand(QLatin1String("MAIL FROM:<") + m_settings.strEmailFrom + QLatin1String(">") + CrLf,
+    SendCommand(QLatin1String("MAIL FROM:<") + settings.strEmailFrom + QLatin1String(">") + CrLf,
                 State::AwaitMailFrom);
 }
 
 void SmtpSession::LogIn()
 {
+    const MailSettings settings = m_settings();
     // Checked again here, where it matters: no credentials leave over a plain connection.
     if (!m_socket->IsEncrypted())
         return Fail(QStringLiteral("Error: The connection is not secured, so the login was not sent."));
@@ -393,12 +406,13 @@ void SmtpSession::LogIn()
         m_lngTicks = 0;
         StartTimer();
         SetState(State::AwaitPassword);
-        m_keeper->Load();
+        // The keyring object may belong to another thread; its answer comes as the loaded signal.
+        QMetaObject::invokeMethod(m_keeper, &MailPassword::Load);
         return;
     }
     m_timer->stop();
     if (m_mechanisms.contains(QLatin1String("PLAIN"))) {
-        const QString credentials = QChar(0) + m_settings.strUser + QChar(0) + m_settings.strPassword;
+        const QString credentials = QChar(0) + settings.strUser + QChar(0) + settings.strPassword;
         SendCommand(QLatin1String("AUTH PLAIN ") + Base64(credentials) + CrLf, State::AwaitLoggedIn);
     } else if (m_mechanisms.contains(QLatin1String("LOGIN"))) {
         SendCommand(QStringLiteral("AUTH LOGIN\r\n"), State::AwaitLoginReady);

@@ -60,6 +60,10 @@ public:
     enum class Security { None, StartTls, Tls, Unknown };
     static Security ParseSecurity(const QString &text);
 
+    /// settings is read at each step; a session on another thread than its editor reads a SharedMailSettings.
+    SmtpSession(Winsock *socket, std::function<MailSettings()> settings,
+                std::function<SmtpMessageInputs()> inputs, QObject *parent = nullptr);
+    /// Reads settings directly, for a session on the thread that edits them.
     SmtpSession(Winsock *socket, const MailSettings &settings, std::function<SmtpMessageInputs()> inputs,
                 QObject *parent = nullptr);
 
@@ -108,7 +112,7 @@ private:
     void SetState(State state);
 
     Winsock *m_socket;
-    const MailSettings &m_settings;
+    std::function<MailSettings()> m_settings;
     std::function<SmtpMessageInputs()> m_inputs;
     QTimer *m_timer; // Timer1
     State m_state = State::Idle;

@@ -7,7 +7,7 @@
 #include "PageFetcher.h"
 #include "ServiceLog.h"
 #include "SettingsStore.h"
-#include "SmtpSession.h"
+#include "MailSender.h"
 #include "TerminationSignals.h"
 
 #include <QCoreApplication>
@@ -79,7 +79,7 @@ void MonitorService::startOnce()
         if (text == LookupCycle::StatusFinished && m_monitor->session()->state() == SmtpSession::State::Idle)
             Exit(m_failure.isEmpty() ? 0 : 1);
     });
-    connect(m_monitor->session(), &SmtpSession::finished, this, [this](bool sent) {
+    connect(m_monitor->session(), &MailSender::finished, this, [this](bool sent) {
         if (m_completed)
             Exit(sent && m_failure.isEmpty() ? 0 : 1);
     });
@@ -146,7 +146,7 @@ void MonitorService::EndForSignal(int signal)
         return Exit(0);
     // The notice is sent or given up within this moment; either way its pending mark is right.
     m_ending = true;
-    connect(m_monitor->session(), &SmtpSession::finished, this, [] { QCoreApplication::exit(0); });
+    connect(m_monitor->session(), &MailSender::finished, this, [] { QCoreApplication::exit(0); });
     QTimer::singleShot(MailMomentMs, this, [] { QCoreApplication::exit(0); });
 }
 

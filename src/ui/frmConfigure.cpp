@@ -26,7 +26,7 @@ void setIfChanged(QLineEdit *box, const QString &text)
 }
 } // namespace
 
-frmConfigure::frmConfigure(SettingsStore &store, MailSettings &settings, MailPassword *password,
+frmConfigure::frmConfigure(SettingsStore &store, SharedMailSettings &settings, MailPassword *password,
                            std::function<void()> sendTest, QWidget *parent)
     : QDialog(parent), m_store(store), m_settings(settings), m_password(password),
       m_sendTest(std::move(sendTest))
@@ -143,18 +143,19 @@ void frmConfigure::buildControls()
 
 void frmConfigure::Form_Load()
 {
-    setIfChanged(txtServer, m_settings.strServer);
-    setIfChanged(txtPort, m_settings.strPort);
-    setIfChanged(txtEmailTo, m_settings.strEmailTo);
-    setIfChanged(txtEmailFrom, m_settings.strEmailFrom);
+    const MailSettings settings = m_settings.get();
+    setIfChanged(txtServer, settings.strServer);
+    setIfChanged(txtPort, settings.strPort);
+    setIfChanged(txtEmailTo, settings.strEmailTo);
+    setIfChanged(txtEmailFrom, settings.strEmailFrom);
     // A setting that names no choice shows as none chosen, and stays as it is until one is picked.
-    const int security = cmbSecurity->findText(m_settings.strSecurity.trimmed(), Qt::MatchFixedString);
+    const int security = cmbSecurity->findText(settings.strSecurity.trimmed(), Qt::MatchFixedString);
     if (security != cmbSecurity->currentIndex()) {
         const QSignalBlocker quiet(cmbSecurity);
         cmbSecurity->setCurrentIndex(security);
     }
-    setIfChanged(txtUser, m_settings.strUser);
-    txtPassword->setText(m_settings.strPassword);
+    setIfChanged(txtUser, settings.strUser);
+    txtPassword->setText(settings.strPassword);
     if (m_password)
         m_password->Load();
     // A window that cannot take the skin still works with its plain look.
@@ -174,42 +175,42 @@ void frmConfigure::cmdSend_Click()
 void frmConfigure::txtServer_Change()
 {
     m_store.SaveTypedSetting(SettingKeys::Server, txtServer->text());
-    m_settings.strServer = txtServer->text();
+    m_settings.edit([this](MailSettings &settings) { settings.strServer = txtServer->text(); });
 }
 
 void frmConfigure::txtPort_Change()
 {
     m_store.SaveTypedSetting(SettingKeys::Port, txtPort->text());
-    m_settings.strPort = txtPort->text();
+    m_settings.edit([this](MailSettings &settings) { settings.strPort = txtPort->text(); });
 }
 
 void frmConfigure::txtEmailTo_Change()
 {
     m_store.SaveTypedSetting(SettingKeys::EmailTo, txtEmailTo->text());
-    m_settings.strEmailTo = txtEmailTo->text();
+    m_settings.edit([this](MailSettings &settings) { settings.strEmailTo = txtEmailTo->text(); });
 }
 
 void frmConfigure::txtEmailFrom_Change()
 {
     m_store.SaveTypedSetting(SettingKeys::EmailFrom, txtEmailFrom->text());
-    m_settings.strEmailFrom = txtEmailFrom->text();
+    m_settings.edit([this](MailSettings &settings) { settings.strEmailFrom = txtEmailFrom->text(); });
 }
 
 void frmConfigure::cmbSecurity_Click()
 {
     m_store.SaveSetting(SettingKeys::Security, cmbSecurity->currentText());
-    m_settings.strSecurity = cmbSecurity->currentText();
+    m_settings.edit([this](MailSettings &settings) { settings.strSecurity = cmbSecurity->currentText(); });
 }
 
 void frmConfigure::txtUser_Change()
 {
     m_store.SaveTypedSetting(SettingKeys::User, txtUser->text());
-    m_settings.strUser = txtUser->text();
+    m_settings.edit([this](MailSettings &settings) { settings.strUser = txtUser->text(); });
 }
 
 void frmConfigure::txtPassword_Change()
 {
-    m_settings.strPassword = txtPassword->text();
+    m_settings.edit([this](MailSettings &settings) { settings.strPassword = txtPassword->text(); });
     if (m_password)
         m_password->Save(txtPassword->text());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MailSettings.h"
 #include "SkinLabelArray.h"
 
 #include <QDialog>
@@ -11,7 +12,6 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class SettingsStore;
-struct MailSettings;
 
 /// The mail server configuration window. Every edit is stored at once, in the store and in the
 /// in-memory settings the notification reads; there is no OK or Cancel. Closing it destroys it.
@@ -26,7 +26,7 @@ public:
 
     /// sendTest runs the main window's send operation; the result shows in the main window. Without a
     /// keyring object the password is kept in memory only.
-    frmConfigure(SettingsStore &store, MailSettings &settings, MailPassword *password,
+    frmConfigure(SettingsStore &store, SharedMailSettings &settings, MailPassword *password,
                  std::function<void()> sendTest, QWidget *parent = nullptr);
     ~frmConfigure() override;
 
@@ -55,7 +55,7 @@ private:
     void ShowSaveFailure(const QString &reason);
 
     SettingsStore &m_store;
-    MailSettings &m_settings;
+    SharedMailSettings &m_settings;
     MailPassword *m_password;
     std::function<void()> m_sendTest;
 };

@@ -10,7 +10,7 @@
 #include "Skin.h"
 #include "SkinEngine.h"
 #include "SkinLabel.h"
-#include "SmtpSession.h"
+#include "MailSender.h"
 #include "TempSettings.h"
 #include "TestMain.h"
 #include "Winsock.h"
@@ -263,7 +263,7 @@ private slots:
         rig.seed("strPort", QString::number(smtp.serverPort()));
         Form1 &w = rig.load();
         QStringList statuses;
-        connect(w.session(), &SmtpSession::statusChanged, this,
+        connect(w.session(), &MailSender::statusChanged, this,
                 [&](const QString &text) { statuses << text; });
         QVERIFY(rig.lookupFinished());
         // Whatever the session said, the lookup has the last word.
@@ -294,7 +294,7 @@ private slots:
         QString last; // the session's last status; the lookup may write its own after it
         const auto load = [&] {
             Form1 *w = &rig.create();
-            connect(w->session(), &SmtpSession::statusChanged, this,
+            connect(w->session(), &MailSender::statusChanged, this,
                     [&](const QString &text) { last = text; });
             w->Form_Load();
             return w;

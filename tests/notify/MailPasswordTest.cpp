@@ -47,7 +47,7 @@ void MailPasswordTest::typedPassword()
     const bool keyring = qEnvironmentVariable("NETQUILL_TEST_KEYRING") == QLatin1String("1");
     TempSettings temp;
     SettingsStore store(QStringLiteral("Netquill"));
-    MailSettings settings;
+    SharedMailSettings settings;
     MailPassword keeper(Service);
     QPointer<frmConfigure> window = new frmConfigure(store, settings, &keeper, {});
     QTRY_COMPARE_WITH_TIMEOUT(keeper.state(), MailPassword::State::Loaded, 10000);
@@ -57,7 +57,7 @@ void MailPasswordTest::typedPassword()
     QSignalSpy written(&keeper, &MailPassword::written);
     window->txtUser->setText(QStringLiteral("alice"));
     QTest::keyClicks(window->txtPassword, QStringLiteral("hunter2-x"));
-    QCOMPARE(settings.strPassword, QStringLiteral("hunter2-x"));
+    QCOMPARE(settings.get().strPassword, QStringLiteral("hunter2-x"));
     QCOMPARE(store.GetSetting(SettingKeys::User), QStringLiteral("alice"));
     // One keyring write for the whole word, once typing pauses.
     QCOMPARE(written.count(), 0);
@@ -71,7 +71,7 @@ void MailPasswordTest::typedPassword()
     // Cleared and the window closed at once, it leaves the keyring too.
     window->txtPassword->selectAll();
     QTest::keyClick(window->txtPassword, Qt::Key_Delete);
-    QCOMPARE(settings.strPassword, QString());
+    QCOMPARE(settings.get().strPassword, QString());
     window->close();
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 2000);
     QTRY_COMPARE_WITH_TIMEOUT(written.count(), 2, 10000);

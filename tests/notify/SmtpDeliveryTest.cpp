@@ -1,11 +1,14 @@
 #include "ExpectedNotification.h"
+#include "MailSender.h"
 #include "MailSettings.h"
 #include "RealSmtpServer.h"
 #include "SmtpSession.h"
 #include "TestMain.h"
 #include "Winsock.h"
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <QThread>
 
 /// The notification delivered to a real SMTP server (aiosmtpd): what arrives must be the sixteen lines,
 /// whatever the address page held.
@@ -22,6 +25,7 @@ private slots:
 
     void delivered_data();
     void delivered();
+    void deliveredWhileTheSenderIsBusy();
 
 private:
     RealSmtpServer m_server;
@@ -77,6 +81,38 @@ void SmtpDeliveryTest::delivered()
     // aiosmtpd records the null reverse-path as written.
     QCOMPARE(message.mailFrom, sender.isEmpty() ? QStringLiteral("<>") : sender);
     QCOMPARE(message.rcptTo, QStringList{"owner@example.com"});
+}
+
+void SmtpDeliveryTest::deliveredWhileTheSenderIsBusy()
+{
+    // The dialogue has a thread of its own: a sending thread busy with other work (here, running no
+    // events at all) holds up neither the server nor the message.
+    SharedMailSettings settings(MailSettings{"owner@example.com", "ipwatch@example.com", "127.0.0.1",
+                                             QString::number(m_server.port())});
+    MailSender sender(
+        [&settings] { return settings.get(); },
+        [] {
+            return SmtpMessageInputs{"Netquill", "Velmora", "example.com", "203.0.113.7", "10.0.0.23"};
+        });
+    QStringList statuses;
+    QList<bool> ends;
+    connect(&sender, &MailSender::statusChanged, this, [&](const QString &text) { statuses << text; });
+    connect(&sender, &MailSender::finished, this, [&](bool sent) { ends << sent; });
+
+    sender.Send();
+    // What the send operation reports has arrived when it returns: the unsent mark relies on it.
+    QCOMPARE(statuses, QStringList{"Connecting..."});
+    QCOMPARE(sender.state(), SmtpSession::State::Connecting);
+    QElapsedTimer busy;
+    busy.start();
+    while (m_server.messageCount() == m_sent && busy.elapsed() < 10000)
+        QThread::msleep(5);
+    QCOMPARE(m_server.messageCount(), ++m_sent);
+
+    QTRY_COMPARE_WITH_TIMEOUT(ends, QList<bool>{true}, 5000);
+    QCOMPARE(statuses, (QStringList{"Connecting...", "Connected", "Receiving Welcome Message",
+                                    "Sending Mail . . .", "Message Sent"}));
+    QCOMPARE(sender.state(), SmtpSession::State::Idle);
 }
 
 NETQUILL_TEST(SmtpDeliveryTest)

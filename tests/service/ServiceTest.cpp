@@ -9,7 +9,7 @@
 #include "RealSmtpServer.h"
 #include "ScriptedSmtpServer.h"
 #include "SettingsStore.h"
-#include "SmtpSession.h"
+#include "MailSender.h"
 #include "TempSettings.h"
 #include "TestMain.h"
 #include "Winsock.h"

@@ -43,7 +43,7 @@ private slots:
 
 void frmConfigureTest::loadFillsAndWritesBackChangedBoxes_data()
 {
-    QTest::addColumn<MailSettings>("settings");
+    QTest::addColumn<MailSettings>("before");
     QTest::addColumn<QStringList>("writtenKeys");
     QTest::newRow("fresh installation") << defaults() << QStringList{};
     MailSettings port = defaults();
@@ -58,11 +58,11 @@ void frmConfigureTest::loadFillsAndWritesBackChangedBoxes_data()
 
 void frmConfigureTest::loadFillsAndWritesBackChangedBoxes()
 {
-    QFETCH(MailSettings, settings);
+    QFETCH(MailSettings, before);
     QFETCH(QStringList, writtenKeys);
     TempSettings temp;
     SettingsStore store("Netquill");
-    const MailSettings before = settings;
+    SharedMailSettings settings(before);
 
     frmConfigure window(store, settings, nullptr, {});
     QCOMPARE(window.txtServer->text(), before.strServer);
@@ -77,8 +77,8 @@ void frmConfigureTest::loadFillsAndWritesBackChangedBoxes()
              writtenKeys.contains("strServer") ? before.strServer : "<none>");
     QCOMPARE(store.GetSetting("strPort", "<none>"),
              writtenKeys.contains("strPort") ? before.strPort : "<none>");
-    QCOMPARE(settings.strServer, before.strServer);
-    QCOMPARE(settings.strEmailFrom, before.strEmailFrom);
+    QCOMPARE(settings.get().strServer, before.strServer);
+    QCOMPARE(settings.get().strEmailFrom, before.strEmailFrom);
 }
 
 void frmConfigureTest::typingStoresAtOnce_data()
@@ -103,21 +103,21 @@ void frmConfigureTest::typingStoresAtOnce()
     QFETCH(QString, key);
     TempSettings temp;
     SettingsStore store("Netquill");
-    MailSettings settings = defaults();
+    SharedMailSettings settings(defaults());
     frmConfigure window(store, settings, nullptr, {});
     window.show();
     auto *edit = window.findChild<QLineEdit *>(box);
     QVERIFY(edit);
     const auto field = [&]() -> QString {
         if (key == "strServer")
-            return settings.strServer;
+            return settings.get().strServer;
         if (key == "strPort")
-            return settings.strPort;
+            return settings.get().strPort;
         if (key == "strEmailTo")
-            return settings.strEmailTo;
+            return settings.get().strEmailTo;
         if (key == "strUser")
-            return settings.strUser;
-        return settings.strEmailFrom;
+            return settings.get().strUser;
+        return settings.get().strEmailFrom;
     };
 
     edit->setFocus();
@@ -146,7 +146,7 @@ void frmConfigureTest::typingIsWrittenOnceItPauses()
     FileReplacements replacements(store.fileName());
     if (!replacements.supported())
         QSKIP("needs inotify");
-    MailSettings settings = defaults();
+    SharedMailSettings settings(defaults());
     frmConfigure window(store, settings, nullptr, {});
     window.txtServer->clear();
     // Keys at a brisk typist's pace: far enough apart for a write after each.
@@ -164,7 +164,7 @@ void frmConfigureTest::failedSaveShowsInTheWindow()
 {
     TempSettings temp;
     SettingsStore store("Netquill");
-    MailSettings settings = defaults();
+    SharedMailSettings settings(defaults());
     frmConfigure window(store, settings, nullptr, {});
     window.show();
     // A settings file too large to be read whole is never rewritten.
@@ -194,7 +194,7 @@ void frmConfigureTest::tabOrder()
 {
     TempSettings temp;
     SettingsStore store("Netquill");
-    MailSettings settings = defaults();
+    SharedMailSettings settings(defaults());
     frmConfigure window(store, settings, nullptr, {});
     const QList<QWidget *> expected = {window.txtServer,    window.txtPort,     window.txtEmailTo,
                                        window.txtEmailFrom, window.cmbSecurity, window.txtUser,
@@ -213,7 +213,7 @@ void frmConfigureTest::sendTestRunsTheSendOperation()
 {
     TempSettings temp;
     SettingsStore store("Netquill");
-    MailSettings settings = defaults();
+    SharedMailSettings settings(defaults());
     int calls = 0;
     frmConfigure window(store, settings, nullptr, [&] { ++calls; });
     QCOMPARE(calls, 0);
@@ -225,9 +225,10 @@ void frmConfigureTest::clearedServerReportsMissingServer()
 {
     TempSettings temp;
     SettingsStore store("Netquill");
-    MailSettings settings = defaults();
+    SharedMailSettings settings(defaults());
     Winsock socket;
-    SmtpSession session(&socket, settings, [] { return SmtpMessageInputs{}; });
+    SmtpSession session(
+        &socket, [&settings] { return settings.get(); }, [] { return SmtpMessageInputs{}; });
     QStringList statuses;
     connect(&session, &SmtpSession::statusChanged, [&](const QString &text) { statuses << text; });
     frmConfigure window(store, settings, nullptr, [&] { session.Send(); });
@@ -247,13 +248,13 @@ void frmConfigureTest::closingDestroysTheWindow()
 {
     TempSettings temp;
     SettingsStore store("Netquill");
-    MailSettings settings = defaults();
+    SharedMailSettings settings(defaults());
     QPointer<frmConfigure> window = new frmConfigure(store, settings, nullptr, {});
     window->show();
     window->txtPort->setText("26");
     QVERIFY(window->close());
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 2000);
-    QCOMPARE(settings.strPort, QStringLiteral("26"));
+    QCOMPARE(settings.get().strPort, QStringLiteral("26"));
 
     // Opened again, it shows what was typed before.
     window = new frmConfigure(store, settings, nullptr, {});
