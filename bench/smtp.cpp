@@ -1,10 +1,10 @@
-// One notification after another through the program's SMTP session.
+// One notification after another through the program's SMTP session, on its mail thread.
 // Usage: bench_smtp <host> <port> <count> [rss-checkpoint...]   or   bench_smtp --message <file>
 // The second form writes what the session sends after DATA, for the reference client to send.
 #include "BenchCommon.h"
+#include "MailSender.h"
 #include "MailSettings.h"
 #include "SmtpMessage.h"
-#include "SmtpSession.h"
 #include "Winsock.h"
 
 #include <QCoreApplication>
@@ -45,8 +45,7 @@ int main(int argc, char **argv)
     for (int i = 4; i < argc; ++i)
         checkpoints.insert(QByteArray(argv[i]).toInt());
 
-    Winsock socket;
-    SmtpSession session(&socket, settings, inputs);
+    MailSender session([settings] { return settings; }, inputs);
     int sent = 0;
     long long started = 0;
     auto next = [&] {
@@ -61,7 +60,7 @@ int main(int argc, char **argv)
         started = Bench::nowUs();
         session.Send();
     };
-    QObject::connect(&session, &SmtpSession::statusChanged, &app, [&](const QString &text) {
+    QObject::connect(&session, &MailSender::statusChanged, &app, [&](const QString &text) {
         if (text.startsWith(QLatin1String("Error"))) {
             std::fprintf(stderr, "send %d: %s\n", sent, qPrintable(text));
             app.exit(1);
