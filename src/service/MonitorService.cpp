@@ -4,10 +4,10 @@
 #include "AddressMonitor.h"
 #include "ChangeCommand.h"
 #include "LookupCycle.h"
+#include "MailSender.h"
 #include "PageFetcher.h"
 #include "ServiceLog.h"
 #include "SettingsStore.h"
-#include "MailSender.h"
 #include "TerminationSignals.h"
 
 #include <QCoreApplication>
