@@ -178,6 +178,9 @@ qsizetype firstWholeRecord(const QByteArray &data, qsizetype from)
 std::optional<QByteArray> readTail(const QString &path, qint64 bytes, QString &error)
 {
     QFile file(path);
+    error = WholeFile::notRegular(path);
+    if (!error.isEmpty())
+        return std::nullopt;
     if (!file.open(QIODevice::ReadOnly)) {
         error = file.errorString();
         return std::nullopt;
@@ -293,6 +296,10 @@ bool AddressHistory::append(const Event &event) const
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir().mkpath(folder)) {
         qCWarning(lcHistory) << "cannot create the folder" << folder;
+        return false;
+    }
+    if (const QString problem = WholeFile::notRegular(m_path); !problem.isEmpty()) {
+        qCWarning(lcHistory) << "cannot open" << m_path << ":" << problem;
         return false;
     }
     QFile file(m_path);

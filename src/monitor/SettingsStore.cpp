@@ -30,6 +30,9 @@ std::optional<QSettings::SettingsMap> readWhole(const QString &fileName, QString
     QFile file(fileName);
     if (!file.exists())
         return QSettings::SettingsMap();
+    error = WholeFile::notRegular(fileName);
+    if (!error.isEmpty())
+        return std::nullopt;
     if (!file.open(QIODevice::ReadOnly)) {
         error = file.errorString();
         return std::nullopt;

@@ -1,6 +1,7 @@
 #include "ServerPassword.h"
 
 #include "MailLog.h"
+#include "WholeFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,10 +27,10 @@ ServerPassword readPassword(const QString &fileName, bool ownerOnly)
                            QStringLiteral("Error: The mail password file may be read by others; allow only "
                                           "its owner (chmod 600)."));
     }
-    if (QFileInfo(fileName).isDir() || !file.open(QIODevice::ReadOnly))
-        return refused(fileName,
-                       QFileInfo(fileName).isDir() ? QStringLiteral("it is a folder") : file.errorString(),
-                       unreadable);
+    if (const QString problem = WholeFile::notRegular(fileName); !problem.isEmpty())
+        return refused(fileName, problem, unreadable);
+    if (!file.open(QIODevice::ReadOnly))
+        return refused(fileName, file.errorString(), unreadable);
     if (file.size() > ServerPassword::SizeLimit)
         return refused(fileName, QStringLiteral("longer than %1 bytes").arg(ServerPassword::SizeLimit),
                        unreadable);

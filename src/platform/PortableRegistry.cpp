@@ -253,9 +253,10 @@ std::optional<RegistryValue> readAutostart(const QString &name)
 {
     const QString fileName = autostartFile(name);
     QFile file(fileName);
-    if (fileName.isEmpty() || !file.open(QIODevice::ReadOnly))
+    if (fileName.isEmpty() || !WholeFile::notRegular(fileName).isEmpty() || !file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const std::optional<QString> exec = execValue(file.readAll());
+    // An entry is a few lines; what lies beyond this is not one of ours.
+    const std::optional<QString> exec = execValue(file.read(64 * 1024));
     if (!exec)
         return std::nullopt;
     // What we wrote is one argument; anything else is a command line and is returned as it stands.
@@ -283,10 +284,13 @@ std::optional<QJsonObject> PortableRegistry::loadStore() const
     QFile file(storeFile());
     if (!file.exists())
         return QJsonObject();
-    if (!file.open(QIODevice::ReadOnly))
+    // A few keys: a larger file is not the store, and is never rewritten.
+    constexpr qint64 StoreLimit = 1 << 20;
+    if (!WholeFile::notRegular(file.fileName()).isEmpty() || file.size() > StoreLimit ||
+        !file.open(QIODevice::ReadOnly))
         return std::nullopt;
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    const QJsonDocument document = QJsonDocument::fromJson(file.read(StoreLimit), &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     return document.object();

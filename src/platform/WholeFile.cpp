@@ -10,6 +10,15 @@
 #include <unistd.h>
 #endif
 
+QString WholeFile::notRegular(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    if (!info.exists() || info.isFile())
+        return {};
+    return info.fileName() +
+           (info.isDir() ? QStringLiteral(" is a folder") : QStringLiteral(" is not a regular file"));
+}
+
 bool WholeFile::write(const QString &fileName, const QByteArray &data, QString &error)
 {
     const QString folder = QFileInfo(fileName).absolutePath();

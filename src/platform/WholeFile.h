@@ -9,4 +9,8 @@ namespace WholeFile {
 /// why. (A buffered QSaveFile fails only in its final flush, and commit() then still renames the cut
 /// file over the old one; its own sync ignores a failure.)
 bool write(const QString &fileName, const QByteArray &data, QString &error);
+/// Why a file the user may have replaced must not be opened for reading: it exists but is no regular
+/// file (a named pipe blocks its reader until something writes to it; a device may never end). Empty
+/// for a regular file, a link to one, or nothing at all.
+QString notRegular(const QString &fileName);
 } // namespace WholeFile

@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
@@ -16,7 +17,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -229,6 +232,24 @@ private slots:
                  expected.value(QStringLiteral("Settings/ipSources")));
     }
 
+    void namedPipeIsNeitherReadNorReplaced()
+    {
+        // Opened for reading, a pipe would hold the program until something wrote to it.
+        TempSettings temp;
+        const QString fileName = SettingsStore(QStringLiteral("Netquill")).fileName();
+        QVERIFY(QDir().mkpath(QFileInfo(fileName).absolutePath()));
+        QCOMPARE(::mkfifo(QFile::encodeName(fileName).constData(), 0600), 0);
+        SettingsStore store(QStringLiteral("Netquill"));
+        QSignalSpy failed(&store, &SettingsStore::saveFailed);
+        QCOMPARE(store.GetSetting(SettingKeys::Server), QLatin1String(SettingKeys::Server.defaultValue));
+        store.SaveSetting(SettingKeys::Refresh, QStringLiteral("1"));
+        QVERIFY(!store.WaitForWrites());
+        QVERIFY(!failed.isEmpty());
+        QCOMPARE(failed.first().first().toString(),
+                 QStringLiteral("Settings not saved: Netquill.conf is not a regular file"));
+        QVERIFY(QFileInfo(fileName).exists() && !QFileInfo(fileName).isFile());
+    }
+
     void strayKeySlashesReadAsQSettingsSpellsThem()
     {
         // Typed keys with slashes at either end or doubled: written back, they must read the same again.
@@ -373,10 +394,19 @@ private slots:
         SettingsStore store(QStringLiteral("Netquill"));
         store.SaveSetting(SettingKeys::Refresh, QStringLiteral("0"));
         QVERIFY(store.WaitForWrites());
-        // A pipe in place of the file: the writer's read of it waits until the other end is opened
-        // below, so a save that went to the disk before returning would never return.
-        QVERIFY(QFile::remove(store.fileName()));
-        QCOMPARE(::mkfifo(QFile::encodeName(store.fileName()).constData(), 0600), 0);
+        // Edited by hand meanwhile, then held under a lease: the writer's read of it waits until the
+        // lease is let go below, so a save that went to the disk before returning would never return.
+        {
+            QFile edited(store.fileName());
+            QVERIFY(edited.open(QIODevice::WriteOnly));
+            edited.write("[Settings]\nrefresh=1\n");
+        }
+        QFile held(store.fileName());
+        QVERIFY(held.open(QIODevice::ReadOnly));
+        const auto oldSigio = ::signal(SIGIO, SIG_IGN); // what the kernel sends when the writer opens it
+        QCOMPARE(::fcntl(held.handle(), F_SETLEASE, F_WRLCK), 0);
+        QElapsedTimer clock;
+        clock.start();
         store.SaveSettings({{SettingKeys::OldExternal, QStringLiteral("203.0.113.7")},
                             {SettingKeys::OldInternal, QStringLiteral("10.0.0.5")}});
         store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("198.51.100.1"));
@@ -384,10 +414,11 @@ private slots:
         const QStringList readAtOnce{store.GetSetting(SettingKeys::OldExternal),
                                      store.GetSetting(SettingKeys::OldInternal),
                                      store.GetSetting(SettingKeys::EmailTo)};
-        QFile pipe(store.fileName());
-        QVERIFY(pipe.open(QIODevice::WriteOnly)); // waits for the writer to open its end
-        pipe.write("[Settings]\nrefresh=1\n");
-        pipe.close();
+        // The kernel lets a reader through after 45 s (fs.lease-break-time) even if the lease is held.
+        QVERIFY2(clock.elapsed() < 10000, "a save waited for the disk");
+        QCOMPARE(::fcntl(held.handle(), F_SETLEASE, F_UNLCK), 0);
+        ::signal(SIGIO, oldSigio);
+        held.close();
 
         const QStringList expected{QStringLiteral("198.51.100.1"), QStringLiteral("10.0.0.5"),
                                    QStringLiteral("me@example.org")};

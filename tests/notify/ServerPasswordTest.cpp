@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 Q_DECLARE_METATYPE(ServerPassword::Outcome)
 
 namespace {
@@ -48,6 +50,8 @@ private slots:
             << QByteArray() << "pw" << QByteArray("s3cret") << 0620 << Outcome::Refused << others;
         QTest::newRow("missing file") << QByteArray() << "absent" << QByteArray("s3cret") << 0600
                                       << Outcome::Refused << "Error: The mail password file cannot be read.";
+        QTest::newRow("named pipe") << QByteArray() << "fifo" << QByteArray("s3cret") << 0600
+                                    << Outcome::Refused << "Error: The mail password file cannot be read.";
         QTest::newRow("empty first line") << QByteArray() << "pw" << QByteArray("\ns3cret") << 0600
                                           << Outcome::Refused << "Error: The mail password file is empty.";
         QTest::newRow("too long") << QByteArray() << "pw" << QByteArray(ServerPassword::SizeLimit + 1, 'a')
@@ -80,6 +84,8 @@ private slots:
         const auto permissions =
             QFile::Permissions::fromInt(((mode & 0700) << 6) | ((mode & 070) << 1) | (mode & 07));
         write(QDir(folder.path()).filePath(QStringLiteral("pw")), file, permissions);
+        // Opened for reading, a pipe would hold the service until something wrote to it.
+        QCOMPARE(::mkfifo(QFile::encodeName(QDir(folder.path()).filePath(QStringLiteral("fifo"))), 0600), 0);
 
         const ServerPassword found = ServerPassword::find(setting, folder.path());
         qputenv("CREDENTIALS_DIRECTORY", oldCredentials);
