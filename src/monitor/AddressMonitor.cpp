@@ -42,6 +42,7 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     connect(m_lookup, &LookupCycle::lookupCompleted, this, &AddressMonitor::OnLookupCompleted);
     connect(m_command, &ChangeCommand::statusChanged, this, &AddressMonitor::statusChanged);
 
+    m_message.set({{}, {}, {}, Unknown, Unknown});
     m_session = new MailSender([this] { return m_mail.get(); }, [this] { return m_message.get(); }, this);
     connect(m_session, &MailSender::statusChanged, this, &AddressMonitor::statusChanged);
     // Connected before the session's own handler, which logs in with what this has copied. The
@@ -64,7 +65,11 @@ void AddressMonitor::Load()
 {
     modIdentity::LoadProductIdentity();
     const ProductIdentity &identity = modIdentity::Identity();
-    m_message.set({identity.strProgramName, identity.strCompany, identity.strWebsite, Unknown, Unknown});
+    m_message.edit([&identity](SmtpMessageInputs &message) {
+        message.programName = identity.strProgramName;
+        message.company = identity.strCompany;
+        message.website = identity.strWebsite;
+    });
     MailSettings mail = m_mail.get();
     Module6464::LoadMailSettings(m_store, mail);
     m_mail.set(mail);

@@ -15,12 +15,12 @@
 class ChangeCommand;
 class LookupCycle;
 class MailPassword;
+class MailSender;
 class NetworkWatch;
 class NotificationBacklog;
 class PageFetcher;
 class QTimer;
 class SettingsStore;
-class MailSender;
 
 /// What Netquill knows and decides, without any window: the options, the addresses and where they
 /// came from, the lookup schedule, the change rule and the notification policy (a change is mailed
