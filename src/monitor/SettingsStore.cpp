@@ -27,35 +27,12 @@ constexpr qint64 MaxFileBytes = qint64(16) << 20;
 // The whole file, or nullopt with the reason it cannot be read whole. A missing file holds nothing.
 std::optional<QSettings::SettingsMap> readWhole(const QString &fileName, QString &error)
 {
-    QFile file(fileName);
-    if (!file.exists())
+    if (!QFileInfo::exists(fileName))
         return QSettings::SettingsMap();
-    error = WholeFile::notRegular(fileName);
-    if (!error.isEmpty())
+    const std::optional<QByteArray> data = WholeFile::read(fileName, MaxFileBytes, error);
+    if (!data)
         return std::nullopt;
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
-        return std::nullopt;
-    }
-    const auto tooLarge = [&] {
-        error = QStringLiteral("%1 is larger than %2 MiB")
-                    .arg(QFileInfo(fileName).fileName())
-                    .arg(MaxFileBytes >> 20);
-    };
-    if (file.size() > MaxFileBytes) {
-        tooLarge();
-        return std::nullopt;
-    }
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        error = file.errorString();
-        return std::nullopt;
-    }
-    if (data.size() > MaxFileBytes) { // grown while read
-        tooLarge();
-        return std::nullopt;
-    }
-    return SettingsFileFormat::parse(data);
+    return SettingsFileFormat::parse(*data);
 }
 
 } // namespace

@@ -27,22 +27,18 @@ ServerPassword readPassword(const QString &fileName, bool ownerOnly)
                            QStringLiteral("Error: The mail password file may be read by others; allow only "
                                           "its owner (chmod 600)."));
     }
-    if (const QString problem = WholeFile::notRegular(fileName); !problem.isEmpty())
+    QString problem;
+    std::optional<QByteArray> text = WholeFile::read(fileName, ServerPassword::SizeLimit, problem);
+    if (!text)
         return refused(fileName, problem, unreadable);
-    if (!file.open(QIODevice::ReadOnly))
-        return refused(fileName, file.errorString(), unreadable);
-    if (file.size() > ServerPassword::SizeLimit)
-        return refused(fileName, QStringLiteral("longer than %1 bytes").arg(ServerPassword::SizeLimit),
-                       unreadable);
-    QByteArray text = file.read(ServerPassword::SizeLimit);
-    if (const qsizetype end = text.indexOf('\n'); end >= 0)
-        text.truncate(end);
-    if (text.endsWith('\r'))
-        text.chop(1);
-    if (text.isEmpty())
+    if (const qsizetype end = text->indexOf('\n'); end >= 0)
+        text->truncate(end);
+    if (text->endsWith('\r'))
+        text->chop(1);
+    if (text->isEmpty())
         return refused(fileName, QStringLiteral("its first line is empty"),
                        QStringLiteral("Error: The mail password file is empty."));
-    return {ServerPassword::Outcome::Found, QString::fromUtf8(text), {}};
+    return {ServerPassword::Outcome::Found, QString::fromUtf8(*text), {}};
 }
 } // namespace
 

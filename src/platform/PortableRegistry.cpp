@@ -252,11 +252,13 @@ bool writeAutostart(const QString &name, const QString &command)
 std::optional<RegistryValue> readAutostart(const QString &name)
 {
     const QString fileName = autostartFile(name);
-    QFile file(fileName);
-    if (fileName.isEmpty() || !WholeFile::notRegular(fileName).isEmpty() || !file.open(QIODevice::ReadOnly))
+    QString error;
+    // An entry is a few lines; a larger file is not one of ours.
+    const std::optional<QByteArray> entry =
+        fileName.isEmpty() ? std::nullopt : WholeFile::read(fileName, 64 * 1024, error);
+    if (!entry)
         return std::nullopt;
-    // An entry is a few lines; what lies beyond this is not one of ours.
-    const std::optional<QString> exec = execValue(file.read(64 * 1024));
+    const std::optional<QString> exec = execValue(*entry);
     if (!exec)
         return std::nullopt;
     // What we wrote is one argument; anything else is a command line and is returned as it stands.
@@ -281,16 +283,15 @@ QString PortableRegistry::autostartFolder()
 
 std::optional<QJsonObject> PortableRegistry::loadStore() const
 {
-    QFile file(storeFile());
-    if (!file.exists())
+    if (!QFileInfo::exists(storeFile()))
         return QJsonObject();
     // A few keys: a larger file is not the store, and is never rewritten.
-    constexpr qint64 StoreLimit = 1 << 20;
-    if (!WholeFile::notRegular(file.fileName()).isEmpty() || file.size() > StoreLimit ||
-        !file.open(QIODevice::ReadOnly))
+    QString problem;
+    const std::optional<QByteArray> data = WholeFile::read(storeFile(), 1 << 20, problem);
+    if (!data)
         return std::nullopt;
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(file.read(StoreLimit), &error);
+    const QJsonDocument document = QJsonDocument::fromJson(*data, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     return document.object();

@@ -19,6 +19,39 @@ QString WholeFile::notRegular(const QString &fileName)
            (info.isDir() ? QStringLiteral(" is a folder") : QStringLiteral(" is not a regular file"));
 }
 
+std::optional<QByteArray> WholeFile::read(const QString &fileName, qint64 limit, QString &error)
+{
+    error = notRegular(fileName);
+    if (!error.isEmpty())
+        return std::nullopt;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+    // Checked before and after: the file may grow while it is read.
+    const auto tooLarge = [&] {
+        const bool mebibytes = limit % (1 << 20) == 0;
+        error = QStringLiteral("%1 is larger than %2")
+                    .arg(QFileInfo(fileName).fileName(), mebibytes ? QStringLiteral("%1 MiB").arg(limit >> 20)
+                                                                   : QStringLiteral("%1 bytes").arg(limit));
+    };
+    if (file.size() > limit) {
+        tooLarge();
+        return std::nullopt;
+    }
+    QByteArray data = file.read(limit + 1);
+    if (file.error() != QFileDevice::NoError) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+    if (data.size() > limit) {
+        tooLarge();
+        return std::nullopt;
+    }
+    return data;
+}
+
 bool WholeFile::write(const QString &fileName, const QByteArray &data, QString &error)
 {
     const QString folder = QFileInfo(fileName).absolutePath();

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 namespace WholeFile {
 /// Replaces the file with `data`: written beside it, every write and the sync checked, and renamed over
 /// it only once all of it is on the disk. On any failure the old file stays as it was and `error` says
@@ -13,4 +15,7 @@ bool write(const QString &fileName, const QByteArray &data, QString &error);
 /// file (a named pipe blocks its reader until something writes to it; a device may never end). Empty
 /// for a regular file, a link to one, or nothing at all.
 QString notRegular(const QString &fileName);
+/// The whole of a regular file of at most `limit` bytes, or nullopt with `error` saying why not
+/// (missing, not a regular file, larger, unreadable).
+std::optional<QByteArray> read(const QString &fileName, qint64 limit, QString &error);
 } // namespace WholeFile
