@@ -3,8 +3,19 @@
 #include <QFile>
 #include <QString>
 #include <chrono>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace Bench {
+/// One malloc arena for every thread, as the program's main() sets.
+inline void oneArenaAsMain()
+{
+#ifdef __GLIBC__
+    mallopt(M_ARENA_MAX, 1);
+#endif
+}
+
 /// Wall-clock microseconds, comparable with time.time() in the harness.
 inline long long nowUs()
 {

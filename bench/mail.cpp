@@ -1,22 +1,18 @@
 // The program's own start-up and main window, sending notifications back to back through the
 // "Send" operation once start-up is over: the session as it runs beside the window's repaints.
 // Usage: bench_mail <count> [settle-ms]   (the mail settings come from the settings file)
+#include "BenchCommon.h"
 #include "Form1.h"
 #include "MailSender.h"
 #include "frmSplash.h"
 
 #include <QApplication>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 #include <QTimer>
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
-#ifdef __GLIBC__
-    mallopt(M_ARENA_MAX, 1); // as main.cpp
-#endif
+    Bench::oneArenaAsMain();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     if (argc < 2) {

@@ -4,9 +4,6 @@
 #include "frmSplash.h"
 
 #include <QApplication>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 #include <QTimer>
 #include <cstdio>
 
@@ -28,9 +25,7 @@ private:
 
 int main(int argc, char **argv)
 {
-#ifdef __GLIBC__
-    mallopt(M_ARENA_MAX, 1); // as main.cpp
-#endif
+    Bench::oneArenaAsMain();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     frmSplash splash;
