@@ -31,6 +31,10 @@ frmWhois::frmWhois(const QString &query, QWidget *parent)
     connect(Winsock1, &Winsock::Connected, this, &frmWhois::Winsock1_Connect);
     connect(Winsock1, &Winsock::DataArrival, this, &frmWhois::Winsock1_DataArrival);
     connect(Winsock1, &Winsock::Closed, this, &frmWhois::Winsock1_Close);
+    // The window stays empty when the query fails; the log says why.
+    connect(Winsock1, &Winsock::SocketError, this, [this](const QString &text) {
+        qCWarning(lcNettools).noquote() << "whois query to" << Winsock1->RemoteHost << "failed:" << text;
+    });
 
     Form_Load();
 }
