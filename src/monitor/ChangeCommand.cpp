@@ -3,6 +3,8 @@
 #include "CommandLog.h"
 #include "SourceAnswer.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
 #include <utility>
@@ -21,6 +23,11 @@ QString addressOrEmpty(const QString &text)
 {
     return SourceAnswer::isAddress(text) ? text : QString();
 }
+
+// What the launcher writes when the program cannot be started, with exit status 127 (a command's own
+// 127, "not found" in a script, comes with other output).
+constexpr char LauncherPrefix[] = "netquill-launcher: ";
+constexpr int LauncherCannotStart = 127;
 } // namespace
 
 ChangeCommand::ChangeCommand(QObject *parent) : QObject(parent), m_deadline(new QTimer(this))
@@ -29,6 +36,13 @@ ChangeCommand::ChangeCommand(QObject *parent) : QObject(parent), m_deadline(new 
     connect(m_deadline, &QTimer::timeout, this, [this] {
         if (!m_process)
             return;
+        if (m_launched && !m_killed) {
+            // The launcher ends the command and all it started, then itself; killed only if it hangs.
+            m_killed = true;
+            m_process->terminate();
+            m_deadline->start(LauncherStopTime);
+            return;
+        }
         m_killed = true;
         killGroup();
         m_process->kill();
@@ -39,6 +53,10 @@ ChangeCommand::~ChangeCommand()
 {
     if (m_process) {
         m_process->disconnect(this);
+        if (m_launched) {
+            m_process->terminate();
+            m_process->waitForFinished(int(LauncherStopTime.count()));
+        }
         killGroup();
         delete m_process; // kills it and waits for it
     }
@@ -100,13 +118,28 @@ void ChangeCommand::start(const Job &job)
 
     m_output.clear();
     m_killed = false;
+    m_launched = false;
+    QString launcher;
+#ifdef Q_OS_LINUX
+    // Like the page parser, the launcher sits beside the program.
+    launcher = QCoreApplication::applicationDirPath() + QStringLiteral("/netquill-launcher");
+    if (QFileInfo(launcher).isExecutable()) {
+        arguments.prepend(program);
+        arguments.prepend(QString::number(QCoreApplication::applicationPid()));
+        m_launched = true;
+    } else {
+        qCWarning(lcCommand) << "The launcher" << launcher
+                             << "is missing: what the command leaves running is ended only at the time limit";
+    }
+#endif
     m_process = new QProcess(this);
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     // A command that reads its input gets an end of file, not a wait until the time limit.
     m_process->setStandardInputFile(QProcess::nullDevice());
     m_process->setProcessEnvironment(environment);
 #ifdef Q_OS_UNIX
-    // A group of its own, so that the time limit also ends what a script started (curl, sleep).
+    // A session of its own, away from the program's terminal and process group; without the launcher,
+    // its group is what the time limit ends (curl, sleep).
     m_process->setChildProcessModifier([] { ::setsid(); });
 #endif
     connect(m_process, &QProcess::readyReadStandardOutput, this, &ChangeCommand::OnReadyRead);
@@ -116,7 +149,7 @@ void ChangeCommand::start(const Job &job)
             [this](QProcess::ProcessError error) { OnErrorOccurred(int(error)); });
     qCInfo(lcCommand) << "Running" << program << "for the external address" << job.inputs.current.external;
     m_deadline->start(m_limit);
-    m_process->start(program, arguments); // may end at once, through OnErrorOccurred
+    m_process->start(m_launched ? launcher : program, arguments); // may end at once, through OnErrorOccurred
 }
 
 void ChangeCommand::OnReadyRead()
@@ -133,7 +166,12 @@ void ChangeCommand::OnFinished(int exitCode, int exitStatus)
         end(false, QStringLiteral("the command was killed after %1 s").arg(m_limit.count() / 1000.0));
     else if (exitStatus == QProcess::CrashExit)
         end(false, QStringLiteral("the command crashed"));
-    else if (exitCode != 0)
+    else if (m_launched && exitCode == LauncherCannotStart && m_output.startsWith(LauncherPrefix) &&
+             m_output.indexOf('\n') == m_output.size() - 1) {
+        const QByteArray reason = std::exchange(m_output, {}).sliced(qsizetype(sizeof LauncherPrefix - 1));
+        end(false,
+            QStringLiteral("the command could not be started: ") + QString::fromLocal8Bit(reason.trimmed()));
+    } else if (exitCode != 0)
         end(false, QStringLiteral("the command exited with status %1").arg(exitCode));
     else
         end(true, {});

@@ -14,8 +14,9 @@ class QTimer;
 /// The user's command run after an address change: split like QProcess::splitCommand, started
 /// without a shell, with the addresses in its environment (NETQUILL_INTERNAL, NETQUILL_EXTERNAL,
 /// NETQUILL_OLD_INTERNAL, NETQUILL_OLD_EXTERNAL, NETQUILL_SOURCE). One runs at a time: a change while
-/// one runs is run after it, with the newest addresses only. A command still running at the time
-/// limit is killed with what it started.
+/// one runs is run after it, with the newest addresses only. On Linux it runs under netquill-launcher
+/// beside the program, which ends what the command leaves running when it ends or is killed at the
+/// time limit; without the launcher, only its process group is ended, and only at the time limit.
 class ChangeCommand : public QObject {
     Q_OBJECT
 public:
@@ -31,6 +32,8 @@ public:
     static constexpr qsizetype MaxCommandLength = 4096;
 
     static inline const QString StatusFinished = QStringLiteral("Command finished");
+    /// How long the launcher may take to end the command and what it started before it is killed.
+    static constexpr std::chrono::milliseconds LauncherStopTime{5'000};
 
     explicit ChangeCommand(QObject *parent = nullptr);
     ~ChangeCommand() override;
@@ -75,4 +78,5 @@ private:
     QByteArray m_output;
     QByteArray m_lastOutput;
     bool m_killed = false;
+    bool m_launched = false; // under the launcher
 };

@@ -7,7 +7,9 @@
 #include "TestMain.h"
 #include "Winsock.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -66,6 +68,21 @@ bool processGone(qint64 pid)
         return true;
     const QByteArray text = stat.readAll();
     return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
+}
+
+/// The running processes that have this exact argument (a zombie has none left to read).
+QList<qint64> processesWithArgument(const QByteArray &argument)
+{
+    QList<qint64> found;
+    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        bool number = false;
+        const qint64 pid = it.nextFileInfo().fileName().toLongLong(&number);
+        QFile cmdline(it.filePath() + QStringLiteral("/cmdline"));
+        if (number && cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().split('\0').contains(argument))
+            found.append(pid);
+    }
+    return found;
 }
 } // namespace
 
@@ -149,6 +166,15 @@ private slots:
                                  << "^Error: the command exited with status 3$" << QByteArray("failing\n");
         QTest::newRow("hangs") << QByteArray("echo waiting; sleep 30")
                                << "^Error: the command was killed after 0.3 s$" << QByteArray("waiting\n");
+        // $1 is a sleep time no other process uses, by which the test finds what the command left.
+        QTest::newRow("hangs, its grandchild in a session of its own")
+            << QByteArray("echo waiting; sh -c 'setsid sleep \"$1\" & wait' sh \"$1\"")
+            << "^Error: the command was killed after 0.3 s$" << QByteArray("waiting\n");
+        QTest::newRow("success, a job left in the background")
+            << QByteArray("sleep \"$1\" & echo started") << "^Command finished$" << QByteArray("started\n");
+        QTest::newRow("success, a job left in a session of its own")
+            << QByteArray("setsid sleep \"$1\" & echo started") << "^Command finished$"
+            << QByteArray("started\n");
         QTest::newRow("output kept to 4 KiB") << QByteArray("head -c 100000 /dev/zero | tr '\\0' x")
                                               << "^Command finished$" << QByteArray(4096, 'x');
         QTest::newRow("missing program")
@@ -166,9 +192,16 @@ private slots:
         if (!status.startsWith(QLatin1String("^Command")))
             QTest::ignoreMessage(QtWarningMsg,
                                  QRegularExpression(QStringLiteral("command on change failed")));
-        const QString commandLine =
-            script.isEmpty() ? scripts.path(QStringLiteral("missing")) : scripts.command(script);
+        const QByteArray leftover = "300." + QByteArray::number(QCoreApplication::applicationPid());
+        const QString commandLine = script.isEmpty() ? scripts.path(QStringLiteral("missing"))
+                                                     : scripts.command(script) + u' ' + leftover;
         const QString reported = runToEnd(command, commandLine, Addresses);
+        // Nothing the command started outlives it, whether it ended by itself or was killed.
+        const bool nothingLeft =
+            QTest::qWaitFor([&] { return processesWithArgument(leftover).isEmpty(); }, 2000);
+        for (const qint64 pid : processesWithArgument(leftover))
+            ::kill(pid_t(pid), SIGKILL);
+        QVERIFY2(nothingLeft, "a process the command started is still running");
         QVERIFY2(QRegularExpression(status).match(reported).hasMatch(), qPrintable(reported));
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().first().toBool(), status.startsWith(QLatin1String("^Command")));

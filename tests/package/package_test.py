@@ -26,7 +26,7 @@ PRIVATE = "lib/netquill"
 ICON_SIZES = (16, 32, 48, 64, 128, 256)
 BESIDE_PROGRAM = ("netquill", "netquill-htmlbody", "libnetquill_website.so", "Help.rtf")
 # The service's package: what it holds, and the graphics libraries it must never depend on.
-MONITOR_FILES = ("lib/netquill/netquill-monitor", "lib/netquill/netquill-htmlbody",
+MONITOR_FILES = ("lib/netquill/netquill-monitor", "lib/netquill/netquill-htmlbody", "lib/netquill/netquill-launcher",
                  "lib/systemd/user/netquill-monitor.service", "share/man/man1/netquill-monitor.1.gz",
                  "share/doc/netquill-monitor/copyright")
 GRAPHICS = re.compile(r"libqt6(gui|widgets|opengl|webengine)|libx11|libxcb|libgl|qt6-qpa")
@@ -330,7 +330,8 @@ def test_deb(build, version):
         run(["dpkg-deb", "-x", monitor, unpacked])
         private = os.path.join(unpacked, "usr", PRIVATE)
         check_binaries(private, "package")
-        for name in ("netquill", "netquill-htmlbody", "libnetquill_website.so", "netquill-monitor"):
+        for name in ("netquill", "netquill-htmlbody", "libnetquill_website.so", "netquill-monitor",
+                     "netquill-launcher"):
             sections = run(["readelf", "-S", os.path.join(private, name)]).stdout
             check(".symtab" not in sections and ".debug_info" not in sections, f"package: {name} is stripped")
 
