@@ -3,6 +3,7 @@
 #include "LookupCycle.h"
 #include "WholeFile.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,8 +13,17 @@
 #include <QMutex>
 #include <QSet>
 #include <QStringDecoder>
+#include <QThread>
 
 #include <array>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 Q_LOGGING_CATEGORY(lcHistory, "netquill.history")
 
@@ -197,6 +207,78 @@ std::optional<QByteArray> readTail(const QString &path, qint64 bytes, QString &e
     }
     return data;
 }
+
+// An flock on "<history>.lock", held across an append and the trim it may start: a trim reads the tail
+// and renames a new file over the old one, and a line another process appended in between would be lost.
+// (A lock on the history itself would not do: the rename replaces its inode.) Appends take it
+// exclusively too: they are rare, and the check for a cut-off last line then sees the file as the write
+// finds it. The kernel frees it when its holder dies; a holder stuck for longer than the wait is
+// written past rather than let it stop a lookup.
+class HistoryLock {
+public:
+    explicit HistoryLock(const QString &historyPath)
+    {
+#ifdef Q_OS_UNIX
+        const QString name = historyPath + QStringLiteral(".lock");
+        m_fd = ::open(QFile::encodeName(name).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd < 0) {
+            qCWarning(lcHistory) << "cannot open" << name << ":" << std::strerror(errno);
+            return;
+        }
+        QDeadlineTimer deadline(5000);
+        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            const bool held = errno == EWOULDBLOCK;
+            if ((!held && errno != EINTR) || deadline.hasExpired()) {
+                qCWarning(lcHistory) << "cannot lock" << name << ":"
+                                     << (held ? "another process holds it" : std::strerror(errno))
+                                     << "- writing without it";
+                ::close(m_fd);
+                m_fd = -1;
+                return;
+            }
+            QThread::msleep(1);
+        }
+#else
+        Q_UNUSED(historyPath)
+#endif
+    }
+    ~HistoryLock()
+    {
+#ifdef Q_OS_UNIX
+        if (m_fd >= 0)
+            ::close(m_fd); // and with it the lock
+#endif
+    }
+    HistoryLock(const HistoryLock &) = delete;
+    HistoryLock &operator=(const HistoryLock &) = delete;
+
+private:
+    int m_fd = -1;
+};
+
+// Appends `line` in one write, after a line end when the last line was cut off (by hand, or by a full
+// disk) so that it cannot swallow this one; `line` then holds that line end too. The new size, or -1
+// (logged).
+qint64 appendLine(const QString &path, QByteArray &line)
+{
+    QFile file(path);
+    // Unbuffered, so that the line goes out in one write, appended even when another process wrote
+    // in between; the addresses are the user's business only.
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered,
+                   QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        qCWarning(lcHistory) << "cannot open" << path << ":" << file.errorString();
+        return -1;
+    }
+    const qint64 size = file.size();
+    if (size > 0 && file.seek(size - 1) && file.read(1) != "\n")
+        line.prepend('\n');
+    const qint64 written = file.write(line);
+    if (written != line.size()) {
+        qCWarning(lcHistory) << "cannot append to" << path << ":" << file.errorString();
+        return -1;
+    }
+    return file.size();
+}
 } // namespace
 
 QString AddressHistory::defaultPath()
@@ -208,7 +290,9 @@ QString AddressHistory::defaultPath()
     return state + QStringLiteral("/Netquill/history.csv");
 }
 
-AddressHistory::AddressHistory(QString path) : m_path(std::move(path)) {}
+AddressHistory::AddressHistory(QString path, qint64 maxBytes) : m_path(std::move(path)), m_maxBytes(maxBytes)
+{
+}
 
 QString AddressHistory::kindName(Kind kind)
 {
@@ -259,19 +343,26 @@ QList<AddressHistory::Event> AddressHistory::read(const QString &path)
         qCWarning(lcHistory) << "cannot read" << path << ":" << error;
         return {};
     }
-    const qsizetype start = QFileInfo(path).size() > data->size() ? firstWholeRecord(*data, 1) : 0;
+    const bool cut = QFileInfo(path).size() > data->size();
+    const qsizetype start = cut ? firstWholeRecord(*data, 1) : 0;
+    // Nothing at all to read in the part read (one endless line, binary) is damage too.
+    const bool unreadable = cut && start >= data->size() && !data->trimmed().isEmpty();
     int damaged = 0;
     int firstDamaged = 0;
     const QList<Event> events = parseAll(*data, start, damaged, firstDamaged);
     // Once per file and program run: the window and the lookups read it again and again.
     static QMutex reportedLock;
     static QSet<QString> reported;
-    if (damaged > 0) {
+    if (damaged > 0 || unreadable) {
         const QMutexLocker lock(&reportedLock);
         if (!reported.contains(path)) {
             reported.insert(path);
-            qCWarning(lcHistory).nospace() << "skipped " << damaged << " damaged line(s) in " << path
-                                           << ", the first at line " << firstDamaged;
+            if (unreadable)
+                qCWarning(lcHistory).nospace() << "skipped " << path << ": no line in its newest "
+                                               << data->size() << " bytes is readable";
+            else
+                qCWarning(lcHistory).nospace() << "skipped " << damaged << " damaged line(s) in " << path
+                                               << ", the first at line " << firstDamaged;
         }
     }
     return events;
@@ -282,6 +373,8 @@ bool AddressHistory::clear(const QString &path, QString *error)
     QFile file(path);
     if (!file.exists())
         return true;
+    // Else a trim of the other process could put back what it read before.
+    const HistoryLock lock(path);
     if (!file.resize(0)) {
         qCWarning(lcHistory) << "cannot clear" << path << ":" << file.errorString();
         if (error)
@@ -302,42 +395,57 @@ bool AddressHistory::append(const Event &event) const
         qCWarning(lcHistory) << "cannot open" << m_path << ":" << problem;
         return false;
     }
-    QFile file(m_path);
-    // Unbuffered, so that the line goes out in one write, appended even when another process wrote
-    // in between; the addresses are the user's business only.
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered,
-                   QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        qCWarning(lcHistory) << "cannot open" << m_path << ":" << file.errorString();
-        return false;
-    }
+    const HistoryLock lock(m_path);
     QByteArray line = formatLine(event);
-    // A last line cut off (by hand, or by a full disk) would swallow this one.
-    const qint64 size = file.size();
-    if (size > 0 && file.seek(size - 1) && file.read(1) != "\n")
-        line.prepend('\n');
-    const qint64 written = file.write(line);
-    if (written != line.size()) {
-        qCWarning(lcHistory) << "cannot append to" << m_path << ":" << file.errorString();
+    const qint64 size = appendLine(m_path, line);
+    if (size < 0)
         return false;
-    }
-    const qint64 grown = file.size();
-    file.close();
-    if (grown > MaxBytes)
-        trim(grown);
+    if (size > m_maxBytes)
+        trim(size, line);
     return true;
 }
 
-void AddressHistory::trim(qint64 size) const
+// Under the lock, with `line` just appended and so still the file's last.
+void AddressHistory::trim(qint64 size, const QByteArray &line) const
 {
     QString error;
-    const std::optional<QByteArray> tail = readTail(m_path, TrimmedBytes, error);
+    const std::optional<QByteArray> tail = readTail(m_path, m_maxBytes - m_maxBytes / 16, error);
     if (!tail) {
         qCWarning(lcHistory) << "cannot read" << m_path << "to drop its oldest lines:" << error;
         return;
     }
-    const QByteArray kept = tail->mid(firstWholeRecord(*tail, size > tail->size() ? 1 : 0));
-    if (!WholeFile::write(m_path, kept, error))
+    const qsizetype start = firstWholeRecord(*tail, size > tail->size() ? 1 : 0);
+    // Damaged, for a trim: no record before the new line is readable in the part that would be kept.
+    if (start >= tail->size() - line.size()) {
+        setAside(line);
+        return;
+    }
+    if (!WholeFile::write(m_path, tail->mid(start), error))
         qCWarning(lcHistory) << "cannot drop the oldest lines of" << m_path << ":" << error;
+}
+
+// Keeps a damaged file for the user to look at, instead of cutting it down to nothing, and starts a new
+// one with the line just appended to it.
+void AddressHistory::setAside(const QByteArray &line) const
+{
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    const QString base = m_path + QStringLiteral(".damaged-") + stamp;
+    QString aside = base;
+    QFile file(m_path);
+    // QFile::rename never replaces a file: a name taken is an earlier damaged file.
+    for (int n = 2; !file.rename(aside); ++n) {
+        if (n > 100 || !QFileInfo::exists(aside)) {
+            qCWarning(lcHistory).nospace()
+                << "nothing in the newest lines of " << m_path << " is readable, and it cannot be renamed to "
+                << aside << ": " << file.errorString();
+            return;
+        }
+        aside = base + u'-' + QString::number(n);
+    }
+    qCWarning(lcHistory).nospace() << "nothing in the newest lines of " << m_path << " is readable: kept as "
+                                   << aside << ", and a new history started";
+    QByteArray fresh = line.startsWith('\n') ? line.mid(1) : line;
+    appendLine(m_path, fresh);
 }
 
 bool AddressHistory::failing()

@@ -15,8 +15,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcHistory)
 
 /// The history file: one CSV line per event (UTC time, event, old value, new value or status text,
 /// source), appended with a single write and kept under MaxBytes by dropping the oldest lines.
-/// The file may be edited, damaged or missing: reading skips what it cannot parse, and a failed write
-/// is logged and never stops a lookup.
+/// The desktop program and the service share the file: an append, and the trim it may start, hold an
+/// advisory lock on "<file>.lock" beside it. The file may be edited, damaged or missing: reading skips
+/// what it cannot parse, and a failed write is logged and never stops a lookup.
 class AddressHistory {
 public:
     enum class Kind { Internal, External, Failing, Working };
@@ -32,14 +33,15 @@ public:
 
     /// Past this size the oldest lines are dropped, down to TrimmedBytes, so that a trim is rare.
     static constexpr qint64 MaxBytes = 1024 * 1024;
-    static constexpr qint64 TrimmedBytes = MaxBytes - 64 * 1024;
+    static constexpr qint64 TrimmedBytes = MaxBytes - MaxBytes / 16;
     /// A longer value (a page's markup kept as the address) is cut to this many characters.
     static constexpr qsizetype MaxValueLength = 512;
 
     /// $XDG_STATE_HOME/Netquill/history.csv, else ~/.local/state/Netquill/history.csv.
     static QString defaultPath();
 
-    explicit AddressHistory(QString path = defaultPath());
+    /// `maxBytes` other than MaxBytes is for tests, to make trims frequent.
+    explicit AddressHistory(QString path = defaultPath(), qint64 maxBytes = MaxBytes);
     QString path() const { return m_path; }
 
     /// A lookup ended well, with the stored addresses it compared against: "working" when lookups
@@ -49,7 +51,9 @@ public:
     /// All sources failed: "failing" with the status text, once per outage.
     void lookupFailed(const QString &status);
 
-    /// Appends one event; false (logged) when the file could not be written.
+    /// Appends one event; false (logged) when the file could not be written. A file past the bound whose
+    /// newest part holds nothing readable is renamed to "<file>.damaged-<UTC time>" (logged) and a new
+    /// one started, instead of being cut down to the new line.
     bool append(const Event &event) const;
 
     /// The events in file order (oldest first); damaged lines are skipped and reported once in the log.
@@ -72,9 +76,11 @@ public:
     static QByteArray json(const QList<Event> &events);
 
 private:
-    void trim(qint64 size) const;
+    void trim(qint64 size, const QByteArray &line) const;
+    void setAside(const QByteArray &line) const;
     bool failing();
 
     QString m_path;
+    qint64 m_maxBytes;
     std::optional<bool> m_failing; // read from the file at the first lookup
 };

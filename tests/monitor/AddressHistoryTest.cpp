@@ -7,13 +7,18 @@
 #include "TestMain.h"
 #include "Winsock.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <array>
 
 namespace {
 using Event = AddressHistory::Event;
@@ -38,6 +43,15 @@ bool writeFile(const QString &path, const QByteArray &data)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+QByteArray randomBytes(qsizetype size)
+{
+    QRandomGenerator random(7);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = char(random.bounded(256));
+    return bytes;
 }
 
 /// Points the history at a folder of its own for the life of the object.
@@ -81,6 +95,10 @@ private slots:
         QTest::newRow("an outage the last run left open is not started again")
             << "LAN"
             << "203.0.113.7" << outage << QStringList{"fail", "ok:203.0.113.7"}
+            << QStringList{"working  " + LookupCycle::StatusFinished};
+        QTest::newRow("an outage the last run left open ends at the first lookup")
+            << "LAN"
+            << "203.0.113.7" << outage << QStringList{"ok:203.0.113.7"}
             << QStringList{"working  " + LookupCycle::StatusFinished};
         QTest::newRow("a folder where the file goes: the lookups go on")
             << "LAN"
@@ -201,26 +219,82 @@ private slots:
         QCOMPARE(after.last(), added);
     }
 
+    // Past the bound the oldest lines go; a file with nothing readable in the part a trim would keep
+    // is kept aside instead, whole, and a new one started.
+    void fileStaysUnderTheBound_data()
+    {
+        QTest::addColumn<QByteArray>("oldest");
+        QTest::addColumn<qint64>("recordBytes"); // numbered records after `oldest`, at least this many bytes
+        QTest::addColumn<QByteArray>("newest");  // after the records
+        QTest::addColumn<bool>("damaged");
+
+        const QByteArray noise = randomBytes(AddressHistory::MaxBytes + 100 * 1024);
+        QByteArray markup = "2026-03-01T12:00:00Z,external,198.51.100.1,\"";
+        while (markup.size() <= AddressHistory::MaxBytes)
+            markup += "<p class=x>Your address, as seen from here:</p>\n";
+        QTest::newRow("records") << QByteArray() << AddressHistory::MaxBytes + 1 << QByteArray() << false;
+        QTest::newRow("damage among the oldest lines only")
+            << noise.left(200 * 1024) << AddressHistory::TrimmedBytes + 1 << QByteArray() << false;
+        QTest::newRow("random bytes") << noise << qint64(0) << QByteArray() << true;
+        QTest::newRow("one 50 MB line") << QByteArray(50 << 20, '7') << qint64(0) << QByteArray() << true;
+        QTest::newRow("an open quote") << markup << qint64(0) << QByteArray() << true;
+        QTest::newRow("records, then damage") << QByteArray() << qint64(64 * 1024) << noise << true;
+    }
     void fileStaysUnderTheBound()
     {
+        QFETCH(QByteArray, oldest);
+        QFETCH(qint64, recordBytes);
+        QFETCH(QByteArray, newest);
+        QFETCH(bool, damaged);
+
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("history.csv"));
-        QByteArray content;
+        QByteArray records;
         int written = 0;
-        while (content.size() <= AddressHistory::MaxBytes) {
-            content += AddressHistory::formatLine(
+        while (records.size() < recordBytes) {
+            records += AddressHistory::formatLine(
                 {at(0), Kind::External, QString::number(written), QStringLiteral("203.0.113.7"),
                  QStringLiteral("value, with \"quotes\"\nand a line break")});
             ++written;
         }
-        QVERIFY(writeFile(path, content));
-        const Event newest{at(1), Kind::Working, {}, LookupCycle::StatusFinished, QStringLiteral("x")};
+        const Event added{at(1), Kind::Working, {}, LookupCycle::StatusFinished, QStringLiteral("x")};
+        const QByteArray line = AddressHistory::formatLine(added);
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
-        QVERIFY(AddressHistory(path).append(newest));
-
+        // A damaged file twice: the second one kept does not replace the first.
+        QByteArrayList kept;
+        for (int round = 0; round < (damaged ? 2 : 1); ++round) {
+            const QByteArray content = QByteArray(round, 'x') + oldest + records + newest;
+            QVERIFY(writeFile(path, content));
+            if (damaged && round == 0) {
+                QTest::ignoreMessage(QtWarningMsg,
+                                     QRegularExpression(QStringLiteral("no line in its newest \\d+ bytes")));
+                QCOMPARE(AddressHistory::read(path), QList<Event>{});
+            }
+            if (damaged)
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
+                                                       "is readable: kept as .*/history\\.csv\\.damaged-")));
+            QVERIFY(AddressHistory(path).append(added));
+            kept.append(content + (content.endsWith('\n') ? "" : "\n") + line);
+        }
+        const QStringList aside =
+            QDir(dir.path()).entryList({QStringLiteral("history.csv.damaged-*")}, QDir::Files, QDir::Name);
+        if (damaged) {
+            QCOMPARE(aside.size(), kept.size());
+            for (int i = 0; i < aside.size(); ++i) {
+                QFile file(dir.filePath(aside.at(i)));
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                QVERIFY(file.readAll() == kept.at(i));
+            }
+            QCOMPARE(AddressHistory::read(path), QList<Event>{added});
+            // Made anew, not after the damaged file (which this test wrote readable by all).
+            QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+                     QFile::Permissions());
+            return;
+        }
+        QCOMPARE(aside, QStringList{});
         QVERIFY(QFileInfo(path).size() <= AddressHistory::MaxBytes);
         const QList<Event> events = AddressHistory::read(path);
-        QCOMPARE(events.last(), newest);
+        QCOMPARE(events.last(), added);
         QVERIFY(events.size() > 100);
         // The newest lines are kept, one after another, and the oldest are gone.
         const int first = events.first().oldValue.toInt();
@@ -228,6 +302,47 @@ private slots:
         for (int i = 0; i + 1 < events.size(); ++i)
             QCOMPARE(events.at(i).oldValue.toInt(), first + i);
         QCOMPARE(events.at(events.size() - 2).oldValue.toInt(), written - 1);
+    }
+
+    // The program and the service appending to one file, while their appends trim it: no line is lost.
+    void twoProcessesLoseNoLine()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("history.csv"));
+        const qint64 maxBytes = 8 * 1024; // a trim every few appends
+        const QStringList names{QStringLiteral("program"), QStringLiteral("service")};
+        // Both stop at the same time, so that the newest lines of each are still in the file.
+        const QString until = QString::number(QDateTime::currentMSecsSinceEpoch() + 1500);
+        std::array<QProcess, 2> writers;
+        for (int i = 0; i < 2; ++i)
+            writers[i].start(QCoreApplication::applicationDirPath() + QStringLiteral("/history_writer"),
+                             {path, QString::number(maxBytes), names[i], until});
+        std::array<int, 2> counts{};
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(writers[i].waitForFinished(10000));
+            QCOMPARE(writers[i].exitStatus(), QProcess::NormalExit);
+            QCOMPARE(writers[i].exitCode(), 0);
+            QCOMPARE(writers[i].readAllStandardError(), QByteArray());
+            counts[i] = writers[i].readAllStandardOutput().trimmed().toInt();
+            QVERIFY2(counts[i] > 100, qPrintable(names.at(i))); // enough trims under way to lose a line
+        }
+
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+        const QList<Event> events = AddressHistory::read(path);
+        QVERIFY(QFileInfo(path).size() <= maxBytes);
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.damaged-*")}), QStringList{});
+        for (int i = 0; i < 2; ++i) {
+            QList<int> numbers;
+            for (const Event &event : events) {
+                if (event.source == names.at(i))
+                    numbers.append(event.oldValue.toInt());
+            }
+            // Each writer's newest lines, trimmed at the oldest end only, and none missing in between.
+            QVERIFY2(!numbers.isEmpty() && numbers.first() > 0, qPrintable(names.at(i)));
+            for (int k = 1; k < numbers.size(); ++k)
+                QCOMPARE(numbers.at(k), numbers.at(k - 1) + 1);
+            QCOMPARE(numbers.last(), counts[i] - 1);
+        }
     }
 
     void valuesSurviveTheRoundTrip_data()
