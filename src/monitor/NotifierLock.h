@@ -20,6 +20,10 @@ public:
     /// Another live process holds the lock. Looking briefly takes and gives back a lock nobody holds.
     bool heldElsewhere() const;
     QLockFile::LockError error() const { return m_lock.error(); }
+    /// Why acquire failed, in words: which process holds the lock, or why the file cannot be made
+    /// ("cannot write in the folder …: Read-only file system", "… is not a folder"). Empty when it
+    /// did not fail.
+    QString errorText() const;
     QString fileName() const { return m_fileName; }
 
 private:

@@ -5,16 +5,27 @@
 #include "WholeFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
-#include <QStandardPaths>
 #include <QStringList>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
 #include <mutex>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 Q_LOGGING_CATEGORY(lcSettings, "netquill.settings")
 
@@ -35,10 +46,130 @@ std::optional<QSettings::SettingsMap> readWhole(const QString &fileName, QString
     return SettingsFileFormat::parse(*data);
 }
 
+// Where the settings go: $XDG_CONFIG_HOME, else ~/.config, as the other files of the program.
+struct ConfigHome {
+    QString variable; // the environment variable naming the base
+    QString base;     // its value: a folder that must exist already, never made here
+    QString folder;   // the config folder: the base itself, or .config in it
+
+    static ConfigHome current()
+    {
+        // A relative XDG_CONFIG_HOME is invalid and must be ignored.
+        const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+        if (QDir::isAbsolutePath(xdg))
+            return {QStringLiteral("XDG_CONFIG_HOME"), QDir::cleanPath(xdg), QDir::cleanPath(xdg)};
+        const QString home = qEnvironmentVariable("HOME");
+        return {QStringLiteral("HOME"), QDir::isAbsolutePath(home) ? QDir::cleanPath(home) : home,
+                QDir::cleanPath(QDir::homePath() + QStringLiteral("/.config"))};
+    }
+
+    QString problem() const
+    {
+        if (base.isEmpty())
+            return variable + QStringLiteral(" is not set");
+        const QString named = variable + QStringLiteral(" (") + base + QStringLiteral(") ");
+        if (!QDir::isAbsolutePath(base))
+            return named + QStringLiteral("is not an absolute path");
+        const QFileInfo info(base);
+        if (!info.exists())
+            return named + QStringLiteral("does not exist");
+        if (!info.isDir())
+            return named + QStringLiteral("is not a folder");
+        return {};
+    }
+};
+
+[[maybe_unused]] QString systemError(int error)
+{
+#ifdef Q_OS_UNIX
+    return QString::fromLocal8Bit(std::strerror(error));
+#else
+    return QStringLiteral("error %1").arg(error);
+#endif
+}
+
+// QSaveFile writes "<file>." and six ASCII letters beside the file and renames it over the file; a
+// process killed in between leaves it. Nothing else is named so: not "<file>.lock", not a backup the
+// user named "<file>.bak" or "<file>.202405".
+bool isLeftoverOf(const QString &fileName, const QString &name)
+{
+    constexpr qsizetype Letters = 6;
+    if (name.size() != fileName.size() + 1 + Letters || !name.startsWith(fileName) ||
+        name[fileName.size()] != u'.')
+        return false;
+    return std::all_of(name.cend() - Letters, name.cend(),
+                       [](QChar ch) { return (ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z'); });
+}
+
+// Held around each read, merge and rename of the file by every process that saves it, so that a
+// rename landing late does not undo what another process wrote meanwhile. An flock: the kernel lets
+// go of it when its holder dies, so a killed process never leaves the file locked.
+class SaveLock {
+public:
+    enum Result { Held, Unavailable, Failed };
+    // Longer than any write takes; a holder stopped for good must not keep the saves forever.
+    static constexpr int WaitMs = 10000;
+
+    SaveLock() = default;
+    ~SaveLock()
+    {
+#ifdef Q_OS_UNIX
+        if (m_fd >= 0)
+            ::close(m_fd); // lets go of the lock
+#endif
+    }
+    SaveLock(const SaveLock &) = delete;
+    SaveLock &operator=(const SaveLock &) = delete;
+
+    /// Unavailable when this folder gives no lock (read-only, a lock file this user may not open, a
+    /// file system without locks): the save goes on without one, and fails by itself where it cannot
+    /// write either, while a save that changes nothing still succeeds.
+    Result take(const QString &lockFile, QString &why)
+    {
+#ifdef Q_OS_UNIX
+        // Read-only is enough for flock, and lets a lock file another user made serve too; O_NONBLOCK
+        // keeps a named pipe put there from holding the open.
+        m_fd = ::open(QFile::encodeName(lockFile).constData(),
+                      O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+        if (m_fd < 0) {
+            const int error = errno;
+            why = QStringLiteral("cannot open ") + lockFile + QStringLiteral(": ") + systemError(error);
+            return error == EACCES || error == EPERM || error == EROFS ? Unavailable : Failed;
+        }
+        QElapsedTimer waited;
+        waited.start();
+        for (int pauseMs = 1;; pauseMs = std::min(pauseMs * 2, 16)) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+                return Held;
+            const int error = errno;
+            if (error == EINTR)
+                continue;
+            if (error != EWOULDBLOCK) {
+                why = QStringLiteral("cannot lock ") + lockFile + QStringLiteral(": ") + systemError(error);
+                return error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL
+                           ? Unavailable
+                           : Failed;
+            }
+            if (waited.elapsed() >= WaitMs) {
+                why = QStringLiteral("another process has held %1 for %2 s").arg(lockFile).arg(WaitMs / 1000);
+                return Failed;
+            }
+            QThread::msleep(pauseMs);
+        }
+#else
+        why = QStringLiteral("no lock beside ") + lockFile + QStringLiteral(" on this system");
+        return Unavailable;
+#endif
+    }
+
+private:
+    int m_fd = -1;
+};
+
 } // namespace
 
 struct SettingsStore::Shared {
-    explicit Shared(QString file) : fileName(std::move(file))
+    Shared(QString file, ConfigHome configHome) : fileName(std::move(file)), home(std::move(configHome))
     {
         writer.setMaxThreadCount(1); // saves stay in order
         // Lookups come minutes apart: an idle program keeps no writer thread.
@@ -47,6 +178,7 @@ struct SettingsStore::Shared {
     ~Shared() { writer.waitForDone(); }
 
     const QString fileName;
+    const ConfigHome home;
     // A value not on the disk yet, with the number of its save: queued for the writer, or left by a
     // save that failed. GetSetting answers from here first.
     struct Unwritten {
@@ -61,17 +193,22 @@ struct SettingsStore::Shared {
     quint64 taken = 0;    // the last save a write has taken up
     quint64 finished = 0; // writes ended, whether they succeeded or not
     QList<SettingsStore *> stores;
-    std::mutex io; // one read or write of the file at a time
+    std::mutex io; // one read or write of the file at a time; guards the members below it
+    bool leftoversRemoved = false;
+    bool warnedUnlocked = false;
     QThreadPool writer;
 
-    static std::shared_ptr<Shared> of(const QString &fileName)
+    static std::shared_ptr<Shared> of(const QString &application)
     {
+        ConfigHome home = ConfigHome::current();
+        const QString fileName =
+            home.folder + u'/' + application + u'/' + application + QStringLiteral(".conf");
         static std::mutex registryMutex;
         static QHash<QString, std::weak_ptr<Shared>> registry;
         std::lock_guard lock(registryMutex);
         std::shared_ptr<Shared> shared = registry.value(fileName).lock();
         if (!shared) {
-            shared = std::make_shared<Shared>(fileName);
+            shared = std::make_shared<Shared>(fileName, std::move(home));
             registry.insert(fileName, shared);
         }
         shared->load(); // again for each store: the file may have been edited since
@@ -113,6 +250,26 @@ struct SettingsStore::Shared {
         if (values.isEmpty())
             return std::nullopt;
         QString error;
+        if (!makeFolder(error))
+            return fail(error, error);
+        SaveLock fileLock; // held until the write is over
+        switch (fileLock.take(fileName + QStringLiteral(".lock"), error)) {
+        case SaveLock::Failed:
+            return fail(error, error);
+        case SaveLock::Unavailable:
+            if (!std::exchange(warnedUnlocked, true))
+                qCWarning(lcSettings).noquote()
+                    << "Saving" << fileName
+                    << "without a lock - " + error +
+                           "; a save another process makes at the same moment may undo this one";
+            break;
+        case SaveLock::Held:
+            // Only under the lock: a temporary file of another process's save in progress is not a leftover.
+            if (!std::exchange(leftoversRemoved, true))
+                removeLeftovers();
+            break;
+        }
+        error.clear();
         const auto onDisk = readWhole(fileName, error);
         if (!onDisk)
             return fail(QStringLiteral("cannot read it whole: ") + error, error);
@@ -131,6 +288,64 @@ struct SettingsStore::Shared {
         stored = std::move(merged);
         unwritten.removeIf([upTo](const Unwritten &value) { return value.save <= upTo; });
         return std::nullopt;
+    }
+
+    /// Makes the folder of the file and those between it and the config base when missing; never the
+    /// base itself: without HOME, or with one that does not exist, the settings would land in /.config
+    /// or in a made-up home.
+    bool makeFolder(QString &error) const
+    {
+        const QString folder = QFileInfo(fileName).absolutePath();
+        if (QFileInfo(folder).isDir())
+            return true;
+        error = home.problem();
+        const QString inBase = error.isEmpty() ? QDir(home.base).relativeFilePath(folder) : QString();
+        if (error.isEmpty() && (inBase.isEmpty() || inBase.startsWith(QStringLiteral(".."))))
+            error = folder + QStringLiteral(" is outside ") + home.base;
+        if (!error.isEmpty())
+            return false;
+        QString path = home.base;
+        for (const QString &part : inBase.split(u'/', Qt::SkipEmptyParts)) {
+            path += u'/' + part;
+#ifdef Q_OS_UNIX
+            // 0700 as XDG asks of the folders it makes; mail settings are kept here.
+            const int made = ::mkdir(QFile::encodeName(path).constData(), 0700);
+            const int cause = errno;
+            if (made != 0 && !(cause == EEXIST && QFileInfo(path).isDir())) {
+                error = QStringLiteral("cannot create the folder ") + path + QStringLiteral(": ") +
+                        systemError(cause);
+                return false;
+            }
+#else
+            if (!QDir().mkpath(path)) {
+                error = QStringLiteral("cannot create the folder ") + path;
+                return false;
+            }
+#endif
+        }
+        return true;
+    }
+
+    /// Removes the temporary files of saves killed before their rename. Called holding the lock, when
+    /// no save of any process is in progress.
+    void removeLeftovers() const
+    {
+        const QFileInfo file(fileName);
+        QDir folder = file.absoluteDir();
+        const QStringList names =
+            folder.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+        for (const QString &name : names) {
+            if (!isLeftoverOf(file.fileName(), name))
+                continue;
+            QFile leftover(folder.filePath(name));
+            if (leftover.remove())
+                qCInfo(lcSettings).noquote()
+                    << "Removed" << leftover.fileName() << "left by a save that did not finish";
+            else
+                qCWarning(lcSettings).noquote()
+                    << "Cannot remove" << leftover.fileName() << "left by a save that did not finish -"
+                    << leftover.errorString();
+        }
     }
 
     QString fail(const QString &logged, const QString &shown) const
@@ -194,9 +409,7 @@ struct SettingsStore::Shared {
 };
 
 SettingsStore::SettingsStore(const QString &application)
-    : m_shared(Shared::of(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/' +
-                          application + u'/' + application + QStringLiteral(".conf"))),
-      m_typing(new QTimer(this))
+    : m_shared(Shared::of(application)), m_typing(new QTimer(this))
 {
     {
         std::lock_guard lock(m_shared->mutex);
@@ -294,6 +507,11 @@ bool SettingsStore::WaitForWrites()
     return shared.unwritten.isEmpty();
 }
 
+void SettingsStore::Reload()
+{
+    m_shared->load();
+}
+
 QStringList SettingsStore::keys() const
 {
     QStringList result;
@@ -317,4 +535,9 @@ QString SettingsStore::fileName() const
 std::optional<int> SettingsStore::toWholeNumber(const QString &text)
 {
     return SettingKeys::wholeNumber(text);
+}
+
+QString SettingsStore::whyNoConfigFolder()
+{
+    return ConfigHome::current().problem();
 }

@@ -21,6 +21,9 @@ class QTimer;
 /// leaves the file as it was and keeps its values here: GetSetting answers them, and the next save
 /// writes them again. Pending saves are finished by WaitForWrites, when the application's event loop
 /// ends, and when the last store of the file goes away.
+/// Other processes may save to the same file (the desktop program and netquill-monitor do): each write
+/// holds `<file>.lock` while it reads the file, puts this process's saved values over it and renames
+/// the new file over the old one, so that no process's write undoes another's.
 class SettingsStore : public QObject {
     Q_OBJECT
 public:
@@ -53,12 +56,20 @@ public:
     /// or have failed. True when the file holds every value saved.
     bool WaitForWrites();
 
+    /// Reads the file again, for what another program saved; values not on the disk yet stay over it.
+    void Reload();
+
     /// Keys present in the section, for tests and diagnostics.
     QStringList keys() const;
     QString fileName() const;
 
     /// Whole-number value of a stored check state or list position; nullopt when the text is not one.
     static std::optional<int> toWholeNumber(const QString &text);
+
+    /// Why there is no folder to keep settings in, in words ("HOME is not set"); empty when
+    /// $XDG_CONFIG_HOME, an absolute path, or else $HOME, an absolute path, names an existing folder.
+    /// A store makes the folders of its file inside that folder, but never that folder itself.
+    static QString whyNoConfigFolder();
 
 signals:
     /// A write of the file failed, for a status line: "Settings not saved: " and the cause. Every

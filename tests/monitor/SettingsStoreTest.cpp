@@ -2,6 +2,7 @@
 #include "FileReplacements.h"
 #include "MailSettings.h"
 #include "Module6464.h"
+#include "ProcessStop.h"
 #include "SettingsFileFormat.h"
 #include "TempSettings.h"
 #include "TestMain.h"
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -20,7 +22,10 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 /// Puts a settings file in place in the given config folder, as a user or an earlier build left it.
@@ -46,6 +51,35 @@ QByteArray contents(const QString &fileName)
 {
     QFile file(fileName);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+/// The names a save of the store in `folder` makes there besides the file and its lock: what the
+/// writer calls its temporary file. Empty without inotify.
+QStringList createdBySave(const QString &folder)
+{
+    QStringList names;
+    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0)
+        return names;
+    const auto close = qScopeGuard([fd] { ::close(fd); });
+    if (inotify_add_watch(fd, QFile::encodeName(folder).constData(), IN_CREATE | IN_MOVED_FROM) < 0)
+        return names;
+    SettingsStore store(QStringLiteral("Netquill"));
+    store.SaveSetting(SettingKeys::Refresh, QStringLiteral("7"));
+    if (!store.WaitForWrites())
+        return {QStringLiteral("(save failed)")};
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t length; (length = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < length;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            const QString name = QFile::decodeName(event->name);
+            if (event->len > 0 && !names.contains(name) && name != QLatin1String("Netquill.conf") &&
+                name != QLatin1String("Netquill.conf.lock"))
+                names.append(name);
+            at += ssize_t(sizeof(inotify_event)) + event->len;
+        }
+    }
+    return names;
 }
 } // namespace
 
@@ -184,7 +218,7 @@ private slots:
                      QString::fromLocal8Bit(std::strerror(EFBIG)));
         QCOMPARE(contents(fileName), file);
         QCOMPARE(QDir(temp.path() + QStringLiteral("/Netquill")).entryList(QDir::Files),
-                 QStringList{QStringLiteral("Netquill.conf")});
+                 (QStringList{QStringLiteral("Netquill.conf"), QStringLiteral("Netquill.conf.lock")}));
         // The next save, with room again, writes the kept value too.
         writer.write("\n");
         QVERIFY(writer.waitForFinished(10000));
@@ -274,14 +308,162 @@ private slots:
         QCOMPARE(reread, expected);
     }
 
+    void storeLivesInTheUsersConfigFolder_data()
+    {
+        // Paths: "-" unset, %t the test's folder, which holds the folders config and home and a file.
+        QTest::addColumn<QString>("xdgConfigHome");
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<QString>("why");  // whyNoConfigFolder; a save fails with it
+        QTest::addColumn<QString>("file"); // where a save goes when there is a config folder
+        QTest::newRow("XDG_CONFIG_HOME") << "%t/config"
+                                         << "%t/home"
+                                         << ""
+                                         << "%t/config/Netquill/Netquill.conf";
+        QTest::newRow("HOME, .config made in it") << "-"
+                                                  << "%t/home"
+                                                  << ""
+                                                  << "%t/home/.config/Netquill/Netquill.conf";
+        QTest::newRow("relative XDG_CONFIG_HOME ignored") << "config"
+                                                          << "%t/home"
+                                                          << ""
+                                                          << "%t/home/.config/Netquill/Netquill.conf";
+        QTest::newRow("HOME not set") << "-"
+                                      << "-"
+                                      << "HOME is not set"
+                                      << "";
+        QTest::newRow("HOME empty") << "-"
+                                    << ""
+                                    << "HOME is not set"
+                                    << "";
+        QTest::newRow("HOME missing") << "-"
+                                      << "%t/missing"
+                                      << "HOME (%t/missing) does not exist"
+                                      << "";
+        QTest::newRow("HOME a file") << "-"
+                                     << "%t/file"
+                                     << "HOME (%t/file) is not a folder"
+                                     << "";
+        QTest::newRow("HOME relative") << "-"
+                                       << "netquill-relative-home"
+                                       << "HOME (netquill-relative-home) is not an absolute path"
+                                       << "";
+        QTest::newRow("XDG_CONFIG_HOME missing") << "%t/missing"
+                                                 << "%t/home"
+                                                 << "XDG_CONFIG_HOME (%t/missing) does not exist"
+                                                 << "";
+    }
     void storeLivesInTheUsersConfigFolder()
     {
+        QFETCH(QString, xdgConfigHome);
+        QFETCH(QString, home);
+        QFETCH(QString, why);
+        QFETCH(QString, file);
+        if (home == QLatin1String("-") && QFileInfo::exists(QStringLiteral("/.config/Netquill")))
+            QSKIP("/.config/Netquill exists: a store without HOME finds its folder there");
+        QTemporaryDir dir;
+        // A relative HOME is taken from here; and a broken store would make /.config/Netquill, as the
+        // service run without HOME once did, which is taken away again.
+        const QString cwd = QDir::currentPath();
+        const bool rootConfig = QFileInfo::exists(QStringLiteral("/.config"));
+        const auto back = qScopeGuard([&] {
+            QDir::setCurrent(cwd);
+            QDir(rootConfig ? QStringLiteral("/.config/Netquill") : QStringLiteral("/.config"))
+                .removeRecursively();
+        });
+        QVERIFY(QDir::setCurrent(dir.path()));
+        const QStringList made{QStringLiteral("config"), QStringLiteral("file"), QStringLiteral("home")};
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("config")) &&
+                QDir(dir.path()).mkpath(QStringLiteral("home")));
+        QFile plain(dir.filePath(QStringLiteral("file")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        const auto restore = qScopeGuard(
+            [xdg = qgetenv("XDG_CONFIG_HOME"), xdgSet = qEnvironmentVariableIsSet("XDG_CONFIG_HOME"),
+             homeWas = qgetenv("HOME"), homeSet = qEnvironmentVariableIsSet("HOME")] {
+                xdgSet ? qputenv("XDG_CONFIG_HOME", xdg) : qunsetenv("XDG_CONFIG_HOME");
+                homeSet ? qputenv("HOME", homeWas) : qunsetenv("HOME");
+            });
+        const auto inDir = [&](QString text) { return text.replace(QStringLiteral("%t"), dir.path()); };
+        for (const auto &[name, value] :
+             {std::pair{"XDG_CONFIG_HOME", xdgConfigHome}, std::pair{"HOME", home}}) {
+            if (value == QLatin1String("-"))
+                qunsetenv(name);
+            else
+                qputenv(name, inDir(value).toLocal8Bit());
+        }
+
+        QCOMPARE(SettingsStore::whyNoConfigFolder(), inDir(why));
+        {
+            SettingsStore store(QStringLiteral("Netquill"));
+            QSignalSpy failed(&store, &SettingsStore::saveFailed);
+            store.SaveSetting(SettingKeys::Refresh, QStringLiteral("1"));
+            QCOMPARE(store.WaitForWrites(), why.isEmpty());
+            if (why.isEmpty()) {
+                QCOMPARE(store.fileName(), inDir(file));
+                QCOMPARE(readFromCopy(store.fileName(), SettingKeys::Refresh), QStringLiteral("1"));
+            } else {
+                QVERIFY(!failed.isEmpty());
+                QCOMPARE(failed.first().first().toString(),
+                         QStringLiteral("Settings not saved: ") + inDir(why));
+                QCOMPARE(store.GetSetting(SettingKeys::Refresh),
+                         QStringLiteral("1")); // kept for the next save
+            }
+        }
+        // The folder named by HOME or XDG_CONFIG_HOME is never made, wherever it is.
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), made);
+        QVERIFY(!QFileInfo::exists(QStringLiteral("/.config/Netquill")));
+    }
+
+    void leftoversOfUnfinishedSavesAreRemoved_data()
+    {
+        QTest::addColumn<QString>("name");  // "(the writer's)": the name the writer gives its own
+        QTest::addColumn<bool>("lockHeld"); // by another save in progress when this one starts
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("a killed save's") << "Netquill.conf.AbCxYz" << false << true;
+        QTest::newRow("as the writer names it") << "(the writer's)" << false << true;
+        QTest::newRow("another save in progress") << "Netquill.conf.AbCxYz" << true << true;
+        QTest::newRow("backup") << "Netquill.conf.bak" << false << false;
+        QTest::newRow("dated backup") << "Netquill.conf.202405" << false << false;
+        QTest::newRow("five letters") << "Netquill.conf.AbCxY" << false << false;
+        QTest::newRow("seven letters") << "Netquill.conf.AbCxYzW" << false << false;
+        QTest::newRow("another file's") << "Other.conf.AbCxYz" << false << false;
+        QTest::newRow("other case") << "netquill.conf.AbCxYz" << false << false;
+    }
+    void leftoversOfUnfinishedSavesAreRemoved()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, lockHeld);
+        QFETCH(bool, removed);
         TempSettings temp;
+        QVERIFY(placeStoreFile(temp.path(), "[Settings]\nrefresh=0\n"));
+        const QString folder = temp.path() + QStringLiteral("/Netquill");
+        if (name == QLatin1String("(the writer's)")) {
+            const QStringList created = createdBySave(folder);
+            if (created.isEmpty())
+                QSKIP("needs inotify");
+            QCOMPARE(created.size(), 1);
+            name = created.first();
+        }
+        QFile leftover(folder + u'/' + name);
+        QVERIFY(leftover.open(QIODevice::WriteOnly) && leftover.write("[Settings]\nrefresh=2\n") > 0);
+        leftover.close();
+
+        QFile lockFile(folder + QStringLiteral("/Netquill.conf.lock"));
+        QVERIFY(lockFile.open(QIODevice::WriteOnly));
+        if (lockHeld)
+            QCOMPARE(::flock(lockFile.handle(), LOCK_EX | LOCK_NB), 0);
         SettingsStore store(QStringLiteral("Netquill"));
         store.SaveSetting(SettingKeys::Refresh, QStringLiteral("1"));
+        if (lockHeld) {
+            // The other save may be about to rename that file: it stays, and so does the old file.
+            QTest::qSleep(300);
+            QVERIFY(leftover.exists());
+            QCOMPARE(contents(store.fileName()), QByteArray("[Settings]\nrefresh=0\n"));
+            QCOMPARE(::flock(lockFile.handle(), LOCK_UN), 0);
+        }
         QVERIFY(store.WaitForWrites());
-        QCOMPARE(store.fileName(), temp.path() + QStringLiteral("/Netquill/Netquill.conf"));
-        QVERIFY(QFile::exists(store.fileName()));
+        QCOMPARE(leftover.exists(), !removed);
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::Refresh), QStringLiteral("1"));
     }
 
     void killRightAfterAWriteLosesNothing()
@@ -325,7 +507,7 @@ private slots:
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
         QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldInternal), QStringLiteral("10.0.0.5"));
         QCOMPARE(QDir(temp.path() + QStringLiteral("/Netquill")).entryList(QDir::Files),
-                 QStringList{QStringLiteral("Netquill.conf")});
+                 (QStringList{QStringLiteral("Netquill.conf"), QStringLiteral("Netquill.conf.lock")}));
     }
 
     void savingWhatTheFileHoldsLeavesItAlone()
@@ -474,6 +656,50 @@ private slots:
                      internal.startsWith(QStringLiteral("10.0.0.")) &&
                      external.sliced(10) == internal.sliced(7),
                  qPrintable(external + QStringLiteral(" with ") + internal));
+    }
+
+    void twoProcessesSavingAtOnceUndoNothing()
+    {
+        // The desktop program and netquill-monitor save their own keys of one file, each write a
+        // read, a merge and a rename: a rename landing late must not take out what the other wrote.
+        TempSettings temp;
+        constexpr int Saves = 100;
+        const QStringList prefixes{QStringLiteral("desktop"), QStringLiteral("service")};
+        QProcess writers[2];
+        const auto stop = qScopeGuard([&] {
+            for (QProcess &writer : writers)
+                stopProcess(writer);
+        });
+        for (int i = 0; i < 2; ++i) {
+            writers[i].start(QCoreApplication::applicationDirPath() + QStringLiteral("/settings_writer"),
+                             {QStringLiteral("--count"), prefixes[i], QString::number(Saves)});
+        }
+        for (QProcess &writer : writers) {
+            QVERIFY(writer.waitForReadyRead(10000));
+            QCOMPARE(writer.readLine().trimmed(), QByteArray("ready"));
+        }
+        for (QProcess &writer : writers) {
+            writer.write("\n");
+            QVERIFY(writer.waitForBytesWritten(5000)); // else the second starts when the first ends
+        }
+        for (QProcess &writer : writers) {
+            QVERIFY(writer.waitForFinished(20000));
+            QCOMPARE(writer.exitCode(), 0);
+        }
+        const QSettings::SettingsMap file =
+            SettingsFileFormat::parse(contents(temp.path() + QStringLiteral("/Netquill/Netquill.conf")));
+        QStringList lost;
+        for (const QString &prefix : prefixes) {
+            for (int i = 0; i <= Saves; ++i) {
+                if (file.value(QStringLiteral("Settings/") + prefix + QString::number(i)) !=
+                    QString::number(i))
+                    lost.append(prefix + QString::number(i));
+            }
+        }
+        QVERIFY2(lost.isEmpty(), qPrintable(QStringLiteral("%1 of %2 values lost: %3 ...")
+                                                .arg(lost.size())
+                                                .arg(2 * (Saves + 1))
+                                                .arg(lost.mid(0, 8).join(u' '))));
     }
 
     void wholeNumbers_data()

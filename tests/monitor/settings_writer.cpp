@@ -7,6 +7,9 @@
 // --limit <bytes> <key> <value>: saves one setting with files limited to that size (a nearly full
 // disk), prints "saved" or "failed", what GetSetting then answers and the reported reason, waits for a
 // line on standard input, lifts the limit, saves refresh=1 and exits with 0 when that save succeeded.
+// --count <key> <saves>: saves <key>0=0, prints "ready", waits for a line on standard input, then
+// saves <key>1=1, <key>2=2, ... up to <saves>, one write each, and exits with 0. A key is never saved
+// twice, so a value another process's save undoes stays missing from the file.
 #include "SettingsStore.h"
 
 #include <QCoreApplication>
@@ -71,6 +74,23 @@ int main(int argc, char **argv)
         setrlimit(RLIMIT_FSIZE, &unlimited);
         store.SaveSetting(QStringLiteral("refresh"), QStringLiteral("1"));
         return store.WaitForWrites() ? 0 : 3;
+    }
+    if (argc == 4 && mode == "--count") {
+        const QString key = QString::fromUtf8(argv[2]);
+        const int saves = QByteArray(argv[3]).toInt();
+        store.SaveSetting(key + QStringLiteral("0"), QStringLiteral("0"));
+        if (!store.WaitForWrites())
+            return 3;
+        std::puts("ready");
+        std::fflush(stdout);
+        std::string line;
+        std::getline(std::cin, line);
+        for (int i = 1; i <= saves; ++i) {
+            store.SaveSetting(key + QString::number(i), QString::number(i));
+            if (!store.WaitForWrites())
+                return 3;
+        }
+        return 0;
     }
     if (argc == 4 && mode == "--both")
         store.SaveSettings(pair(QString::fromUtf8(argv[2]), QString::fromUtf8(argv[3])));
