@@ -133,8 +133,10 @@ frmConfigure *Form1::configureWindow() const
 void Form1::Form_Load()
 {
     m_addRemove = std::make_unique<AddRemove>();
+    m_monitor->setStartupEntry([this](bool on) { WriteStartupEntry(on); });
     m_tray->AddTrayIcon(windowIcon(), QStringLiteral("Animated TrayIcon"));
     m_monitor->Load();
+    m_monitor->WriteBackRestored();
     const ProductIdentity &identity = modIdentity::Identity();
     ShowOptions();
 
@@ -200,6 +202,8 @@ void Form1::OnAddressesShown(const IpSnapshot &current)
 
 void Form1::OnLookupCompleted(const IpSnapshot &current, bool changed)
 {
+    if (m_closing)
+        return;
     Label3->setText(QStringLiteral("Internal:"));
     Label4->setText(QStringLiteral("External:"));
     Form2 *addresses = overlay();
@@ -338,15 +342,19 @@ void Form1::cmbRefresh_Click()
 
 void Form1::Check2_Click()
 {
+    m_monitor->setRunAtStartup(Check2->checkState() == Qt::Checked);
+}
+
+void Form1::WriteStartupEntry(bool on)
+{
+    // The registry helper lives from the load to the unload.
+    if (!m_addRemove)
+        return;
     const QString name = modIdentity::Identity().strProgramName;
-    const bool checked = Check2->checkState() == Qt::Checked;
-    if (m_addRemove) {
-        if (checked)
-            m_addRemove->AddToRun(name, QDir::toNativeSeparators(StartupCommand::ForThisProgram()));
-        else
-            m_addRemove->RemoveFromRun(name);
-    }
-    m_monitor->setRunAtStartup(checked);
+    if (on)
+        m_addRemove->AddToRun(name, QDir::toNativeSeparators(StartupCommand::ForThisProgram()));
+    else
+        m_addRemove->RemoveFromRun(name);
 }
 
 void Form1::Check3_Click()
@@ -410,6 +418,8 @@ void Form1::Form_QueryUnload()
 void Form1::Form_Unload()
 {
     m_addRemove.reset();
+    // The monitor stops with this window, also while the browser window keeps the program running.
+    m_monitor->Stop();
     const QList<QPointer<QWidget>> windows = {
         m_overlay.data(), m_help.data(),    m_configure.data(),     m_splash,
         m_whois,          m_sources.data(), m_historyWindow.data(), m_changeCommand.data()};

@@ -172,6 +172,7 @@ private:
 
     void Check1_Click();
     void Check2_Click();
+    void WriteStartupEntry(bool on);
     void Check3_Click();
     void cmbRefresh_Click();
 

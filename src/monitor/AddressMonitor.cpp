@@ -70,12 +70,29 @@ void AddressMonitor::Load()
         message.company = identity.strCompany;
         message.website = identity.strWebsite;
     });
+    ReadOptions();
+    m_lookup->LoadPrevious();
+
+    m_schedule.resetCount();
+    m_schedule.applyInterval(m_refreshPosition);
+    m_schedule.applyMinutes(m_repeatMinutes);
+    if (m_repeat == Repeat::Always || (m_repeat == Repeat::AsStored && m_autoRefresh))
+        m_clock->start();
+    else
+        m_clock->stop();
+    ApplyWatch();
+}
+
+void AddressMonitor::ReadOptions()
+{
+    const QString userBefore = m_mail.get().strUser;
     MailSettings mail = m_mail.get();
     Module6464::LoadMailSettings(m_store, mail);
     m_mail.set(mail);
     // Read ahead, so that the first notification does not wait for the keyring; not where the
     // password comes from elsewhere, which may be a machine with no keyring at all.
     if (!mail.strUser.isEmpty() &&
+        (mail.strUser != userBefore || m_password->state() == MailPassword::State::NotLoaded) &&
         (!m_serverPassword ||
          ServerPassword::find(m_store.GetSetting(SettingKeys::PasswordFile), settingsFolder()).outcome ==
              ServerPassword::Outcome::None))
@@ -91,19 +108,54 @@ void AddressMonitor::Load()
     m_desktopNotify = flag(SettingKeys::NotifyDesktop);
     m_watchNetwork = flag(SettingKeys::WatchNetwork);
     // A stored position the list cannot take counts as the default, the first item.
-    m_refreshPosition =
-        SettingKeys::position(m_store.GetSetting(SettingKeys::RefreshRate), -1, 4).value_or(0);
-    m_lookup->LoadPrevious();
+    const std::optional<int> position =
+        SettingKeys::position(m_store.GetSetting(SettingKeys::RefreshRate), -1, 4);
+    m_refreshPosition = position.value_or(0);
+    m_positionRestored = position.has_value();
     LoadSources();
+}
 
-    m_schedule.resetCount();
+void AddressMonitor::Reload()
+{
+    if (m_stopped)
+        return;
+    // The previous addresses stay this process's own: a change another program saw first is still
+    // one for this one to report.
+    m_store.Reload();
+    ReadOptions();
     m_schedule.applyInterval(m_refreshPosition);
     m_schedule.applyMinutes(m_repeatMinutes);
-    if (m_repeat == Repeat::Always || (m_repeat == Repeat::AsStored && m_autoRefresh))
-        m_clock->start();
-    else
-        m_clock->stop();
+    if (m_repeat == Repeat::AsStored && m_autoRefresh != m_clock->isActive()) {
+        m_schedule.resetCount();
+        if (m_autoRefresh)
+            m_clock->start();
+        else
+            m_clock->stop();
+    }
     ApplyWatch();
+}
+
+void AddressMonitor::WriteBackRestored()
+{
+    // A box restored unticked and a list left with no item are as they start: nothing to write. What
+    // the program cannot read stays in the file as the user left it.
+    if (m_autoRefresh)
+        SaveFlag(SettingKeys::Refresh, true);
+    if (m_runAtStartup)
+        setRunAtStartup(true);
+    if (m_emailNotify)
+        SaveFlag(SettingKeys::EmailNotify, true);
+    if (m_positionRestored && m_refreshPosition >= 0)
+        m_store.SaveSetting(SettingKeys::RefreshRate, QString::number(m_refreshPosition));
+}
+
+void AddressMonitor::Stop()
+{
+    m_stopped = true;
+    m_clock->stop();
+    m_watchNetwork = false; // only here: the stored option stays as the user set it
+    ApplyWatch();
+    m_lookup->Stop();
 }
 
 void AddressMonitor::setRepeat(Repeat repeat, int minutes)
@@ -119,6 +171,8 @@ QString AddressMonitor::settingsFolder() const
 
 void AddressMonitor::Refresh()
 {
+    if (m_stopped)
+        return;
     m_lookup->Refresh();
 }
 
@@ -171,6 +225,8 @@ void AddressMonitor::setDesktopNotify(bool on)
 void AddressMonitor::setRunAtStartup(bool on)
 {
     m_runAtStartup = on;
+    if (m_startupEntry)
+        m_startupEntry(on);
     SaveFlag(SettingKeys::Startup, on);
     emit optionsChanged();
 }
@@ -209,10 +265,18 @@ void AddressMonitor::OnNetworkChanged()
         Refresh();
 }
 
+bool AddressMonitor::keepsTheRecord() const
+{
+    // One change, one history line, mail and command, from whichever program holds the notifier
+    // lock; a lookup that only looks records nothing.
+    return m_lookup->storing() && !m_notifierLock.heldElsewhere();
+}
+
 void AddressMonitor::OnStatusChanged(const QString &text)
 {
     if (text == LookupCycle::StatusFailed) {
-        m_history.lookupFailed(text);
+        if (keepsTheRecord())
+            m_history.lookupFailed(text);
         // The labels keep the last good pair; the log says where the machine is now.
         qCInfo(lcLookup) << "No source answered; the internal address is now" << Winsock::LocalIP();
     }
@@ -240,6 +304,8 @@ IpSnapshot AddressMonitor::previous() const
 
 bool AddressMonitor::SendMail()
 {
+    if (m_stopped)
+        return false;
     return PreparePassword() && m_session->Send();
 }
 
@@ -290,12 +356,14 @@ void AddressMonitor::OnAddressesShown(const IpSnapshot &current)
 
 void AddressMonitor::OnLookupCompleted(const IpSnapshot &current, bool changed)
 {
-    m_history.lookupCompleted(m_storedBefore, current, m_answeredBy);
+    const bool mine = keepsTheRecord();
+    if (mine)
+        m_history.lookupCompleted(m_storedBefore, current, m_answeredBy);
     emit lookupCompleted(current, changed);
     const QString command = m_store.GetSetting(SettingKeys::ChangeCommand);
     if (!m_emailNotify && command.trimmed().isEmpty())
         return;
-    if (m_notifierLock.heldElsewhere()) {
+    if (!mine) {
         // The service sees the same change: the mail, its unsent mark and the command are its own.
         if (changed || (m_emailNotify && m_backlog->pending()))
             qCInfo(lcMail).noquote() << "The address change is left to netquill-monitor, which holds"

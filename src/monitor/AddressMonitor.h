@@ -11,6 +11,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <functional>
 
 class ChangeCommand;
 class LookupCycle;
@@ -53,6 +54,17 @@ public:
     /// Reads the options, the mail settings, the sources and the previous addresses, and starts the
     /// auto-refresh clock when it is on. Nothing is written back.
     void Load();
+    /// Reads the options, the mail settings and the sources again, after another program changed
+    /// them; the previous addresses stay as they are.
+    void Reload();
+    /// The desktop program's restore, after Load: writes back what ticking each restored box and
+    /// choosing the restored interval would write, in that order, with the log-on entry written again
+    /// so that it follows the program when it has moved.
+    void WriteBackRestored();
+    /// The desktop program's main window closed: no more lookups, network watch or notices; a mail
+    /// session already talking to its server finishes.
+    void Stop();
+    bool stopped() const { return m_stopped; }
     /// The Refresh operation: a lookup now.
     void Refresh();
 
@@ -67,8 +79,10 @@ public:
     bool desktopNotify() const { return m_desktopNotify; }
     void setDesktopNotify(bool on);
     bool runAtStartup() const { return m_runAtStartup; }
-    /// Only the stored option: the desktop program keeps the log-on entry itself.
+    /// The option, and the log-on entry where one is kept (setStartupEntry).
     void setRunAtStartup(bool on);
+    /// Writes (true) or removes (false) the log-on entry; only the desktop program keeps one.
+    void setStartupEntry(std::function<void(bool on)> write) { m_startupEntry = std::move(write); }
     bool watchNetwork() const { return m_watchNetwork; }
     /// A lookup when the network changes or the machine wakes, beside the clock's own. Saved.
     void setWatchNetwork(bool on);
@@ -115,6 +129,8 @@ signals:
 private:
     void OnAddressesShown(const IpSnapshot &current);
     void OnLookupCompleted(const IpSnapshot &current, bool changed);
+    void ReadOptions();
+    bool keepsTheRecord() const;
     void SaveFlag(const SettingKeys::Key &key, bool on);
     /// Puts the password of a login in place; false (with the status shown) when it cannot be had.
     bool PreparePassword();
@@ -139,9 +155,12 @@ private:
     QString m_answeredBy;
     bool m_autoRefresh = false;
     int m_refreshPosition = 0;
+    bool m_positionRestored = false; // the stored interval is one the list can select
     bool m_emailNotify = false;
     bool m_desktopNotify = false;
     bool m_runAtStartup = false;
+    std::function<void(bool on)> m_startupEntry;
+    bool m_stopped = false;
     Repeat m_repeat = Repeat::AsStored;
     int m_repeatMinutes = 0;
     bool m_serverPassword = false;

@@ -35,6 +35,11 @@ void LookupCycle::Refresh()
     askNext();
 }
 
+void LookupCycle::Stop()
+{
+    m_asking = -1;
+}
+
 void LookupCycle::askNext()
 {
     const IpSource &source = m_chain.at(m_asking);

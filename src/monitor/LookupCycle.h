@@ -34,6 +34,10 @@ public:
     /// Off: a lookup only looks; the addresses it finds are neither stored nor kept as the previous
     /// ones, and the change it reports is against those stored before. On by default.
     void setStoring(bool on) { m_storing = on; }
+    bool storing() const { return m_storing; }
+
+    /// Drops a pending lookup without reporting anything.
+    void Stop();
 
     /// True from Refresh until the lookup has ended, well or not.
     bool busy() const { return m_asking >= 0; }

@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "AddRemove.h"
 #include "DnsConverter.h"
 #include "Form2.h"
 #include "FreePort.h"
@@ -11,6 +12,7 @@
 #include "Skin.h"
 #include "SkinEngine.h"
 #include "SkinLabel.h"
+#include "StartupCommand.h"
 #include "TempSettings.h"
 #include "TestMain.h"
 #include "Winsock.h"
@@ -70,14 +72,15 @@ private slots:
         QVERIFY(!w.Command3->isEnabled());
         QVERIFY(!w.timRefresh->isActive());
         QCOMPARE(w.Label1->text(), QStringLiteral("000.000.000.000"));
-        QCOMPARE(rig.storedKeys(), QStringList()); // showing the options writes none of them
+        // The list's restore selects the first item, as a user's choice would, and writes it.
+        QCOMPARE(rig.storedKeys(), QStringList{QStringLiteral("refreshrate")});
 
         QVERIFY(rig.lookupFinished());
         QCOMPARE(w.txtStatus->text(), QStringLiteral("Finished looking up IPs"));
         QCOMPARE(w.Label1->text(), QStringLiteral("203.0.113.7"));
         QCOMPARE(w.Label2->text(), Winsock::LocalIP());
-        QCOMPARE(rig.storedKeys(),
-                 (QStringList{QStringLiteral("OldExternal"), QStringLiteral("OldInternal")}));
+        QCOMPARE(rig.storedKeys(), (QStringList{QStringLiteral("OldExternal"), QStringLiteral("OldInternal"),
+                                                QStringLiteral("refreshrate")}));
         QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::RefreshRate),
                  QStringLiteral("0"));
 
@@ -107,13 +110,15 @@ private slots:
         QVERIFY(QFileInfo(file).isDir());
     }
 
-    void restoreAppliesTheOptionsWithoutWriting()
+    void restoreAppliesAndWritesBackTheOptions()
     {
         Rig rig;
-        rig.seed("refresh", QStringLiteral("1"));
+        rig.seed("refresh", QStringLiteral(" 1"));
         rig.seed("refreshrate", QStringLiteral("2"));
-        rig.seed("emailNotify", QStringLiteral("1"));
+        rig.seed("emailNotify", QStringLiteral("01"));
         rig.seed("startup", QStringLiteral("1"));
+        const QString entry = rig.temp.path() + QStringLiteral("/autostart/Netquill.desktop");
+        QVERIFY(!QFile::exists(entry));
         Form1 &w = rig.load();
         QCOMPARE(w.Check1->checkState(), Qt::Checked);
         QVERIFY(w.timRefresh->isActive());
@@ -121,8 +126,16 @@ private slots:
         QCOMPARE(w.schedule().threshold().value_or(-1), 600); // the list is restored after the box
         QVERIFY(w.Command3->isEnabled());
         QCOMPARE(w.Check2->checkState(), Qt::Checked);
-        // Restoring is not changing: the log-on entry is the user's, written when they tick the box.
-        QVERIFY(!QFile::exists(rig.temp.path() + QStringLiteral("/autostart/Netquill.desktop")));
+        // Each restored box writes back as a tick would, and the log-on entry is written again, so it
+        // follows the program wherever it has moved.
+        SettingsStore store(QStringLiteral("Netquill"));
+        for (const SettingKeys::Key &key :
+             {SettingKeys::Refresh, SettingKeys::EmailNotify, SettingKeys::Startup})
+            QCOMPARE(store.GetSetting(key), QStringLiteral("1"));
+        QCOMPARE(AddRemove().GetString(AddRemove::ProgramRoot, QString::fromLatin1(AddRemove::RunKeyPath),
+                                       QStringLiteral("Netquill")),
+                 QDir::toNativeSeparators(StartupCommand::ForThisProgram()));
+        QVERIFY(QFile::exists(entry));
     }
 
     void oddStoredValues_data()
@@ -139,7 +152,7 @@ private slots:
         QTest::newRow("no item") << "0"
                                  << "-1" << -1 << "-1";
         QTest::newRow("padded number") << " 0"
-                                       << " 3" << 3 << " 3";
+                                       << " 3" << 3 << "3";
     }
     void oddStoredValues()
     {
@@ -572,18 +585,40 @@ private slots:
         Skin skin;
         modSkin::Engine()->SetSkin(skin.Object());
         modSkin::Engine()->Start();
+        rig.seed("refresh", QStringLiteral("1"));
+        rig.seed("watchNetwork", QStringLiteral("1"));
+        rig.seed("OldExternal", QStringLiteral("198.51.100.1"));
         Form1 &w = rig.load();
         w.show();
+        QVERIFY(rig.lookupFinished());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.webBrowser()->Busy(), 5000);
         QWidget browser;
         browser.show();
         w.setWebsiteWindow(&browser);
         modIdentity::blnExitPending = false;
+        rig.server.setResponse(PagePath, Response::ok("203.0.113.99"));
+        w.Command1_Click(); // under way as the window closes
         w.close();
         QVERIFY(!w.isVisible());
         QVERIFY(!w.trayIcon()->isAdded());
         QVERIFY(modIdentity::blnExitPending);
         QCOMPARE(rig.endCalls, 0);
         QVERIFY(modSkin::Engine()->isRunning()); // stopped only when the program really ends
+
+        // The monitor went with the window: no clock, no watch, and the lookup under way is dropped.
+        QVERIFY(!w.timRefresh->isActive());
+        QVERIFY(!w.monitor().networkWatch());
+        QTest::qWait(300);
+        const qsizetype requests = rig.server.requestsFor(PagePath).size();
+        for (int tick = 0; tick < 60; ++tick)
+            w.timRefresh_Timer();
+        w.monitor().Refresh();
+        QTest::qWait(300);
+        QCOMPARE(rig.server.requestsFor(PagePath).size(), requests);
+        QVERIFY(!w.overlayWindow());
+        QCOMPARE(w.store().GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        // What the user chose stays chosen for the next start.
+        QCOMPARE(w.store().GetSetting(SettingKeys::WatchNetwork), QStringLiteral("1"));
         modIdentity::blnExitPending = false;
     }
 
