@@ -22,7 +22,7 @@ int main(int argc, char **argv)
     frmSplash splash;
     splash.Form_Load();
     splash.show();
-    // SIGTERM (a log-out, systemd, kill) and SIGINT end the program through the event loop, so that
+    // SIGTERM (a log-out, systemd, kill), SIGINT and SIGHUP end the program through the event loop, so that
     // saves are finished and the windows go before the application object.
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::requested, &app, [&splash] {

@@ -16,7 +16,7 @@
 
 namespace {
 int pipeEnds[2] = {-1, -1}; // [0] read by the event loop, [1] written by the handler
-constexpr int Handled[] = {SIGTERM, SIGINT};
+constexpr int Handled[] = {SIGTERM, SIGINT, SIGHUP};
 
 void onSignal(int signal)
 {
@@ -30,7 +30,7 @@ void onSignal(int signal)
 TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pipeEnds) != 0) {
-        qCWarning(lcPlatform) << "SIGTERM and SIGINT keep their default action: no socket pair:"
+        qCWarning(lcPlatform) << "SIGTERM, SIGINT and SIGHUP keep their default action: no socket pair:"
                               << std::strerror(errno);
         return;
     }

@@ -4,7 +4,7 @@
 
 class QSocketNotifier;
 
-/// SIGTERM and SIGINT delivered through the event loop: the handler only writes the signal's number
+/// SIGTERM, SIGINT and SIGHUP delivered through the event loop: the handler only writes the signal's number
 /// to a socket, and `requested` is emitted from the loop, where ending the program is safe. One
 /// object at a time; the default actions come back when it goes.
 class TerminationSignals : public QObject {

@@ -11,9 +11,12 @@
 #include "TerminationSignals.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 
 MonitorService::MonitorService(SettingsStore &store, QObject *parent)
@@ -21,6 +24,10 @@ MonitorService::MonitorService(SettingsStore &store, QObject *parent)
 {
     connect(new TerminationSignals(this), &TerminationSignals::requested, this,
             &MonitorService::EndForSignal);
+    // Direct: --once asks for the cause right after waiting for the writes, before any event is handled.
+    connect(
+        &m_store, &SettingsStore::saveFailed, this,
+        [this](const QString &reason) { m_saveFailure.set(reason); }, Qt::DirectConnection);
 }
 
 MonitorService::~MonitorService() = default;
@@ -40,7 +47,7 @@ bool MonitorService::startService(int minutes)
                 << "netquill-monitor runs already for this user: it holds" << lock.fileName();
         else
             qCCritical(lcService).noquote()
-                << "Cannot make the lock file" << lock.fileName() << "- error" << lock.error();
+                << "Cannot make the lock file" << lock.fileName() << "-" << lock.errorText();
         return false;
     }
     connect(m_monitor, &AddressMonitor::statusChanged, this, &MonitorService::LogStatus);
@@ -58,8 +65,55 @@ bool MonitorService::startService(int minutes)
                                        .arg(seconds / 60)
                                        .arg(m_monitor->emailNotify() ? QLatin1String("on")
                                                                      : QLatin1String("off"));
+    WatchSettings();
     m_monitor->Refresh();
     return true;
+}
+
+void MonitorService::WatchSettings()
+{
+    m_reloadPause = new QTimer(this);
+    m_reloadPause->setSingleShot(true);
+    m_reloadPause->setInterval(ReloadPauseMs);
+    connect(m_reloadPause, &QTimer::timeout, this, &MonitorService::ReloadSettings);
+    // The folder too: a save puts a new file in place, and the watch on the old one ends with it.
+    m_watcher = new QFileSystemWatcher(this);
+    const QString file = m_store.fileName();
+    const QString folder = QFileInfo(file).absolutePath();
+    for (const QString &path : {folder, file}) {
+        if (QFileInfo::exists(path) && !m_watcher->addPath(path))
+            qCWarning(lcService).noquote() << "Cannot follow changes of" << path;
+    }
+    const auto later = [this] { m_reloadPause->start(); };
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, later);
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, later);
+}
+
+QMap<QString, QString> MonitorService::options() const
+{
+    QMap<QString, QString> values;
+    for (const SettingKeys::Key &key : SettingKeys::All) {
+        // The addresses and the unsent mark are this process's own record, not options.
+        if (key.name != SettingKeys::OldInternal.name && key.name != SettingKeys::OldExternal.name &&
+            key.name != SettingKeys::NotifyPending.name)
+            values.insert(QString::fromLatin1(key.name), m_store.GetSetting(key));
+    }
+    return values;
+}
+
+void MonitorService::ReloadSettings()
+{
+    if (m_watcher && !m_watcher->files().contains(m_store.fileName()) &&
+        QFileInfo::exists(m_store.fileName()))
+        m_watcher->addPath(m_store.fileName());
+    const QMap<QString, QString> before = options();
+    m_monitor->Reload();
+    const QMap<QString, QString> after = options();
+    for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        if (before.value(it.key()) != it.value())
+            qCInfo(lcService).noquote().nospace() << "Setting " << it.key() << " is now \"" << it.value()
+                                                  << "\" (was \"" << before.value(it.key()) << "\")";
+    }
 }
 
 void MonitorService::startOnce()
@@ -139,6 +193,14 @@ void MonitorService::EndWithoutAnswer(const QString &status)
 
 void MonitorService::EndForSignal(int signal)
 {
+#ifdef SIGHUP
+    // The unit's reload: the settings are read again, as when the file changes.
+    if (signal == SIGHUP && m_watcher) {
+        qCInfo(lcService) << "Reading the settings again on SIGHUP";
+        ReloadSettings();
+        return;
+    }
+#endif
     qCInfo(lcService) << "Ending on signal" << signal;
     if (m_ending)
         return;
@@ -152,6 +214,11 @@ void MonitorService::EndForSignal(int signal)
 
 void MonitorService::Exit(int code)
 {
+    // A lookup whose addresses did not reach the disk failed: the next run would report the change again.
+    if (m_completed && !m_ending && !m_store.WaitForWrites()) {
+        LogStatus(QStringLiteral("Error: ") + m_saveFailure.get());
+        code = 1;
+    }
     ChangeCommand *command = m_monitor->command();
     if (!m_ending && m_completed && command->busy()) {
         // --once waits for the command its lookup started; one that failed fails the run.

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "Guarded.h"
+
+#include <QMap>
 #include <QObject>
 #include <QString>
 
 class AddressMonitor;
+class QFileSystemWatcher;
+class QTimer;
 class SettingsStore;
 
 /// The ways netquill-monitor runs the model, each ending with the program's exit code (through
@@ -29,6 +34,8 @@ public:
 
     /// How long a running mail session is given once the program is asked to end.
     static constexpr int MailMomentMs = 5000;
+    /// How long the settings file must stay quiet before it is read again: a save is several events.
+    static constexpr int ReloadPauseMs = 500;
 
 private:
     void LogStatus(const QString &text);
@@ -37,10 +44,18 @@ private:
     /// After the lookup's last answer: a lookup that ended without a result or a failure (the only
     /// source answered from elsewhere) ends the program too.
     void EndWithoutAnswer(const QString &status);
+    /// Follows the settings file, which the desktop program edits while the service runs.
+    void WatchSettings();
+    void ReloadSettings();
+    /// The options as stored, for the log of what a reload changed.
+    QMap<QString, QString> options() const;
 
     SettingsStore &m_store;
     AddressMonitor *m_monitor;
     bool m_ending = false;
-    bool m_completed = false; // the lookup of --once or --print has its addresses
-    QString m_failure;        // the status of what failed since, for --once
+    bool m_completed = false;       // the lookup of --once or --print has its addresses
+    QString m_failure;              // the status of what failed since, for --once
+    Guarded<QString> m_saveFailure; // why the last save failed, from the store's writer thread
+    QFileSystemWatcher *m_watcher = nullptr;
+    QTimer *m_reloadPause = nullptr;
 };

@@ -103,6 +103,11 @@ int main(int argc, char **argv)
         minutes = *value;
     }
 
+    // Nothing is made outside the user's own folders: without one there is nowhere to keep settings.
+    if (const QString why = SettingsStore::whyNoConfigFolder(); !why.isEmpty()) {
+        qCCritical(lcService).noquote() << "No folder for the settings:" << why;
+        return 1;
+    }
     if (parser.isSet(history))
         return MonitorService::printHistory(parser.isSet(json));
 

@@ -3,6 +3,8 @@
 #include "TestMain.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QProcessEnvironment>
 #include <QTest>
 
 /// What netquill-monitor refuses before it looks anything up.
@@ -14,22 +16,33 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("error"); // found on standard error
+        QTest::addColumn<QString>("home"); // without XDG_CONFIG_HOME: "-" unset, else HOME; null keeps both
         const QByteArray usage = "netquill-monitor: ";
-        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << usage + "Unknown option 'bogus'.";
-        QTest::newRow("stray argument") << QStringList{"now"} << 2 << usage + "Unexpected argument 'now'.";
+        QTest::newRow("unknown option")
+            << QStringList{"--bogus"} << 2 << usage + "Unknown option 'bogus'." << QString();
+        QTest::newRow("stray argument")
+            << QStringList{"now"} << 2 << usage + "Unexpected argument 'now'." << QString();
         QTest::newRow("--json alone")
-            << QStringList{"--json"} << 2 << usage + "--json goes with --print or --history.";
+            << QStringList{"--json"} << 2 << usage + "--json goes with --print or --history." << QString();
         QTest::newRow("--history with --once")
-            << QStringList{"--history", "--once"} << 2 << usage + "--history goes alone, or with --json.";
-        QTest::newRow("--once with --print")
-            << QStringList{"--once", "--print"} << 2 << usage + "--once and --print exclude each other.";
-        QTest::newRow("--interval with --once")
-            << QStringList{"--once", "--interval", "5"} << 2 << usage + "--interval is for the service";
+            << QStringList{"--history", "--once"} << 2 << usage + "--history goes alone, or with --json."
+            << QString();
+        QTest::newRow("--once with --print") << QStringList{"--once", "--print"} << 2
+                                             << usage + "--once and --print exclude each other." << QString();
+        QTest::newRow("--interval with --once") << QStringList{"--once", "--interval", "5"} << 2
+                                                << usage + "--interval is for the service" << QString();
         for (const char *minutes : {"0", "1441", "5.5", "five", ""})
             QTest::addRow("--interval '%s'", minutes)
-                << QStringList{"--interval", minutes} << 2 << usage + "--interval takes a whole number";
+                << QStringList{"--interval", minutes} << 2 << usage + "--interval takes a whole number"
+                << QString();
         QTest::newRow("settings file is a folder")
-            << QStringList{"--once"} << 1 << QByteArray("netquill.service: Cannot read the settings file ");
+            << QStringList{"--once"} << 1 << QByteArray("netquill.service: Cannot read the settings file ")
+            << QString();
+        // Nothing is made outside the user's own folders.
+        for (const char *home : {"-", "", "relative", "/nonexistent"})
+            QTest::addRow("HOME '%s'", home)
+                << QStringList{"--once"} << 1 << QByteArray("netquill.service: No folder for the settings: ")
+                << QString::fromLatin1(home);
     }
 
     void refused()
@@ -37,17 +50,27 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, error);
+        QFETCH(QString, home);
         TempSettings temp;
         QVERIFY(QDir(temp.path()).mkpath(QStringLiteral("Netquill/Netquill.conf")));
         const auto before = QDir(temp.path() + QStringLiteral("/Netquill")).entryList(QDir::AllEntries);
         // Nothing answers there: a run that got as far as a lookup would say so.
-        const MonitorRun run =
-            runMonitor(arguments, monitorEnvironment(temp.path(), QStringLiteral("127.0.0.1:9")));
+        QProcessEnvironment env = monitorEnvironment(temp.path(), QStringLiteral("127.0.0.1:9"));
+        if (!home.isNull()) {
+            env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+            if (home == QLatin1String("-"))
+                env.remove(QStringLiteral("HOME"));
+            else
+                env.insert(QStringLiteral("HOME"), home);
+        }
+        const MonitorRun run = runMonitor(arguments, env);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(error), run.err.constData());
         QVERIFY2(!run.err.contains("Looking up"), run.err.constData());
         QVERIFY(run.out.isEmpty());
         QCOMPARE(QDir(temp.path() + QStringLiteral("/Netquill")).entryList(QDir::AllEntries), before);
+        QVERIFY(!QFileInfo::exists(QStringLiteral("/nonexistent")));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("/.config/Netquill")));
     }
 };
 

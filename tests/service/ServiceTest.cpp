@@ -1,3 +1,4 @@
+#include "AddressHistory.h"
 #include "AddressMonitor.h"
 #include "ExpectedNotification.h"
 #include "FileSnapshot.h"
@@ -23,6 +24,8 @@
 #include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
+#include <csignal>
 
 namespace {
 QString snippet()
@@ -120,6 +123,14 @@ private slots:
         SettingsStore store(QStringLiteral("Netquill"));
         AddressMonitor desktop(store);
         desktop.Load();
+        const auto changeLines = [] {
+            const QList<AddressHistory::Event> events = AddressHistory::read();
+            return std::count_if(events.cbegin(), events.cend(), [](const AddressHistory::Event &event) {
+                return event.kind == AddressHistory::Kind::External &&
+                       event.oldValue == QLatin1String("198.51.100.1");
+            });
+        };
+        const auto linesBefore = changeLines();
 
         QProcess service;
         const auto stop = qScopeGuard([&] { stopProcess(service); });
@@ -136,6 +147,7 @@ private slots:
         QVERIFY(completed.wait(15000));
         QCOMPARE(completed.first().at(1).toBool(), true);
         QCOMPARE(desktop.session()->state(), SmtpSession::State::Idle);
+        QCOMPARE(changeLines(), linesBefore + 1); // the service's line only
 
         // SIGTERM right after the lookup, the mail perhaps still on its way: a clean end, nothing lost.
         service.terminate();
@@ -193,20 +205,25 @@ private slots:
         QTest::addColumn<QString>("out"); // %1 stands for this machine's address
         QTest::addColumn<QByteArray>("err");
         QTest::addColumn<int>("messages");
-        QTest::addColumn<bool>("stored"); // the addresses found replaced those stored before
+        QTest::addColumn<bool>("stored");    // the addresses found replaced those stored before
+        QTest::addColumn<bool>("oversized"); // a settings file too big to read whole, and so to rewrite
 
         QTest::newRow("--once") << QStringList{"--once"} << true << 0 << QString()
-                                << QByteArray("Message Sent") << 1 << true;
+                                << QByteArray("Message Sent") << 1 << true << false;
         QTest::newRow("--print") << QStringList{"--print"} << true << 0
                                  << QStringLiteral("Internal: %1\nExternal: 127.0.0.1\n") << QByteArray() << 0
-                                 << false;
+                                 << false << false;
         QTest::newRow("--print --json") << QStringList{"--print", "--json"} << true << 0
-                                        << QStringLiteral("json") << QByteArray() << 0 << false;
+                                        << QStringLiteral("json") << QByteArray() << 0 << false << false;
         const QByteArray failed = "Error: Connection not available.\n";
         QTest::newRow("--once, page down")
-            << QStringList{"--once"} << false << 1 << QString() << failed << 0 << false;
+            << QStringList{"--once"} << false << 1 << QString() << failed << 0 << false << false;
         QTest::newRow("--print, page down")
-            << QStringList{"--print"} << false << 1 << QString() << failed << 0 << false;
+            << QStringList{"--print"} << false << 1 << QString() << failed << 0 << false << false;
+        // The addresses found could not be stored: the next run would report the change again.
+        QTest::newRow("--once, settings not saved")
+            << QStringList{"--once"} << true << 1 << QString() << QByteArray("Error: Settings not saved: ")
+            << 0 << false << true;
     }
 
     void singleRuns()
@@ -218,6 +235,7 @@ private slots:
         QFETCH(QByteArray, err);
         QFETCH(int, messages);
         QFETCH(bool, stored);
+        QFETCH(bool, oversized);
         NETQUILL_REQUIRE(NginxServer::missing());
         NETQUILL_REQUIRE(RealSmtpServer::missing());
         TempSettings temp;
@@ -229,6 +247,13 @@ private slots:
         QString error;
         QVERIFY2(smtp.start(&error), qPrintable(error));
         storeChangeToMail(smtp.port());
+        if (oversized) {
+            QFile file(temp.path() + QStringLiteral("/Netquill/Netquill.conf"));
+            QVERIFY(file.open(QIODevice::Append));
+            const QByteArray comment = QByteArray(1023, '#') + '\n';
+            for (int i = 0; i < 17 * 1024; ++i)
+                file.write(comment);
+        }
         const auto before = FileSnapshot::snapshot(temp.path());
 
         const MonitorRun run = runMonitor(arguments, monitorEnvironment(temp.path(), host));
@@ -256,6 +281,36 @@ private slots:
         SettingsStore after(QStringLiteral("Netquill"));
         QCOMPARE(after.GetSetting(SettingKeys::OldExternal), QStringLiteral("127.0.0.1"));
         QCOMPARE(after.GetSetting(SettingKeys::NotifyPending), QStringLiteral("0"));
+    }
+
+    // The desktop program edits the settings while the service runs: the service follows the file.
+    void serviceFollowsTheSettingsFile()
+    {
+        NETQUILL_REQUIRE(NginxServer::missing());
+        TempSettings temp;
+        NginxServer nginx;
+        QVERIFY2(nginx.start(snippet()), qPrintable(nginx.error()));
+        QProcess service;
+        const auto stop = qScopeGuard([&] { stopProcess(service); });
+        QByteArray log;
+        connect(&service, &QProcess::readyReadStandardError, [&] { log += service.readAllStandardError(); });
+        service.setProcessEnvironment(monitorEnvironment(temp.path(), nginx.hostPort()));
+        service.start(monitorProgram(), {});
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("netquill.service: Finished looking up IPs\n"), 20000);
+
+        // Twice: each save puts a new file in place of the one first watched.
+        for (const char *to : {"first@example.com", "second@example.com"}) {
+            SettingsStore(QStringLiteral("Netquill"))
+                .SaveSetting(SettingKeys::EmailTo, QString::fromLatin1(to));
+            const QByteArray line = QByteArray("Setting strEmailTo is now \"") + to + '"';
+            QTRY_VERIFY2_WITH_TIMEOUT(log.contains(line), log.constData(), 10000);
+        }
+        QVERIFY2(!log.contains("OldExternal"), log.constData());
+        ::kill(pid_t(service.processId()), SIGHUP);
+        QTRY_VERIFY2_WITH_TIMEOUT(log.contains("Reading the settings again on SIGHUP"), log.constData(),
+                                  5000);
+        QTest::qWait(200);
+        QCOMPARE(service.state(), QProcess::Running);
     }
 
     // --once ends only after the command its change started; --history then lists the change.
