@@ -19,8 +19,8 @@ SourceAnswer::Result SourceAnswer::judge(const IpSource &source, const PageFetch
             return {Verdict::Failed, {}};
         return {Verdict::Address, pageText};
     }
-    // A service's fetcher asks nothing but the service, so whatever it completed with is the service's
-    // answer, also where the service redirected it to.
+    // A service's fetcher asks nothing but the service (a redirect elsewhere has failed it), so whatever
+    // it completed with is the service's answer.
     if (fetcher.Failed())
         return {Verdict::Failed, {}};
     const QString text = fetcher.BodyInnerHTML().trimmed();

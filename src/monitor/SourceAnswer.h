@@ -8,11 +8,13 @@
 /// What a completed fetch of a source gave. The product's page keeps its own rule: the body as it
 /// stands, failed when it is empty or contains "error", and no answer at all from a location that is
 /// not the page. A public service must answer with nothing but an address, white space around it
-/// aside; the answer of the URL it redirects to counts as its own.
+/// aside, from the address asked for: the fetcher follows no redirect of a service but the one to the
+/// same address over https, and fails it at any other.
 namespace SourceAnswer {
 enum class Verdict {
     Address,      ///< address holds the text to show and store
-    Failed,       ///< no page: no connection, HTTP error, time-out, oversized, or an error page
+    Failed,       ///< no page: no connection, HTTP error, time-out, oversized, a service's redirect to
+                  ///< another address, or an error page
     NotAnAddress, ///< a page, but not an address (a captive portal, an error text)
     Elsewhere,    ///< the product's page ended at another location: no answer of this source
 };

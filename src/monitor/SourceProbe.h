@@ -18,7 +18,8 @@ public:
         SourceAnswer::Result answer;
         qint64 elapsedMs = 0;
         /// Unless it answered with an address, why not, in a few words: "connection refused", "no
-        /// answer within 10 s", "HTTP status 404", "not an address: " and the start of the answer.
+        /// answer within 10 s", "HTTP status 404", "not an address: " and the start of the answer,
+        /// "redirected to another address: " and where to.
         QString reason;
     };
 

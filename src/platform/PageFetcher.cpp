@@ -75,10 +75,17 @@ void PageFetcher::Navigate(const QUrl &url, Body body)
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // A service's answer is only its own when it comes from the address asked for: its redirects are
+    // judged one by one. The product's page is judged by where it ends up.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         body == Body::PlainText ? QNetworkRequest::UserVerifiedRedirectPolicy
+                                                 : QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(MaxRedirects);
+    m_hop = url;
 
     m_reply = m_network->get(request);
+    if (body == Body::PlainText)
+        connect(m_reply, &QNetworkReply::redirected, this, &PageFetcher::redirected);
     // Backpressure: the network layer stops reading once it holds more than we would accept.
     m_reply->setReadBufferSize(bodyLimit() + 1);
     connect(m_reply, &QNetworkReply::readyRead, this, &PageFetcher::readBody);
@@ -92,6 +99,35 @@ void PageFetcher::readBody()
     m_received += m_reply->readAll();
     if (m_received.size() > bodyLimit())
         fail(QStringLiteral("the page is longer than %1 bytes").arg(bodyLimit()));
+}
+
+bool PageFetcher::IsUpgrade(const QUrl &from, const QUrl &to)
+{
+    if (from.scheme() != QLatin1String("http") || to.scheme() != QLatin1String("https"))
+        return false;
+    const int fromPort = from.port(80);
+    const int toPort = to.port(443);
+    if (toPort != fromPort && !(fromPort == 80 && toPort == 443))
+        return false;
+    // What is left must match as sent: "http://h" asks for "/" as "https://h/" does.
+    const auto request = [](const QUrl &url) {
+        QUrl sent = url.adjusted(QUrl::RemoveScheme | QUrl::RemovePort | QUrl::RemoveFragment);
+        if (sent.path().isEmpty())
+            sent.setPath(QStringLiteral("/"));
+        return sent.toEncoded();
+    };
+    return request(from) == request(to);
+}
+
+void PageFetcher::redirected(const QUrl &target)
+{
+    const QUrl next = m_hop.resolved(target);
+    if (!IsUpgrade(m_hop, next)) {
+        fail(QStringLiteral("redirected to another address: ") + next.toDisplayString());
+        return;
+    }
+    m_hop = next;
+    emit m_reply->redirectAllowed();
 }
 
 void PageFetcher::replyFinished()
@@ -184,6 +220,13 @@ void PageFetcher::parseFinished()
         return;
     }
     complete(false, QString::fromUtf8(m_parsed));
+}
+
+void PageFetcher::Stop()
+{
+    dropReply();
+    stopParser();
+    m_timer->stop();
 }
 
 void PageFetcher::dropReply()

@@ -14,11 +14,13 @@ class QTimer;
 /// Fetches one web page at a time and offers what the lookup cycle reads of a browser control:
 /// the location of the completed document and its body element's inner HTML.
 /// A new Navigate replaces a pending one; only the newest fetch completes.
-/// Redirects are followed, up to MaxRedirects, as long as they do not go from https to http.
-/// A fetch that fails (no connection, a status other than 2xx, time-out, too many redirects, oversized
-/// or cut-off body, a body's inner HTML longer than the page bound, a parser that crashed, hung or ran
-/// out of memory) still completes, with Failed() true, an empty body and the requested address as its
-/// location; the cause is logged.
+/// An HTML fetch follows redirects, up to MaxRedirects, as long as they do not go from https to http.
+/// A plain-text fetch follows one only from http to https of the very same address (IsUpgrade): any
+/// other redirect fails it, before the address it points to is asked.
+/// A fetch that fails (no connection, a status other than 2xx, time-out, too many redirects, a refused
+/// redirect, oversized or cut-off body, a body's inner HTML longer than the page bound, a parser that
+/// crashed, hung or ran out of memory) still completes, with Failed() true, an empty body and the
+/// requested address as its location; the cause is logged.
 /// The body is parsed by a helper process (netquill-htmlbody beside the program), started per fetch
 /// with a time and memory limit, so that no page can take the program down.
 /// A plain-text fetch (services that answer with a bare address) skips the parser: its decoded text,
@@ -36,6 +38,9 @@ public:
 
     /// Starts a GET of url and returns at once; a fetch still pending is dropped without completing.
     void Navigate(const QUrl &url, Body body = Body::Html);
+
+    /// Drops the pending fetch, if any, without completing it.
+    void Stop();
 
     QUrl LocationURL() const { return m_location; }
     /// The body's inner HTML; for a plain-text fetch, the whole text as received.
@@ -61,6 +66,11 @@ public:
     /// Limits for one parse: wall-clock time and address space.
     void setParseLimits(int milliseconds, qint64 memoryBytes);
 
+    /// Whether a redirect from one address to another only moves it from http to https: the same host,
+    /// path and query, and the same port, or http's default port to https's default port. Nothing
+    /// else asks the same server for the same thing.
+    static bool IsUpgrade(const QUrl &from, const QUrl &to);
+
     /// Whether a body of received bytes falls short of its Content-Length header. Qt 6.4 sometimes
     /// finishes a reply without an error when the server closes early; such a page is not an address.
     static bool IsCutOff(const QByteArray &contentLength, bool encoded, qint64 received);
@@ -81,6 +91,8 @@ signals:
 
 private:
     void readBody();
+    /// Only for a plain-text fetch, whose redirects wait for this verdict.
+    void redirected(const QUrl &target);
     void replyFinished();
     void dropReply();
     void parse(const QByteArray &utf8Document);
@@ -102,6 +114,7 @@ private:
     int m_parseTimeMs = DefaultParseTimeMs;
     qint64 m_parseMemoryBytes = DefaultParseMemoryBytes;
     QUrl m_requested;
+    QUrl m_hop; // the address the fetch under way has reached, redirects included
     Body m_mode = Body::Html;
     QUrl m_finalUrl; // where the fetch ended up, after redirects
     QByteArray m_received;

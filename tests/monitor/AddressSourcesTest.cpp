@@ -15,6 +15,7 @@ namespace {
 using Response = ScriptedHttpServer::Response;
 const QByteArray ProductPath = "/extras/GetExternalIP.asp";
 const QByteArray ServicePath = "/ip";
+const QString TlsFolder = QStringLiteral(NETQUILL_SOURCE_DIR "/tests/notify/tls");
 
 /// A lookup cycle over four scripted local servers, one source each, with its own store.
 struct ChainRig {
@@ -32,6 +33,10 @@ struct ChainRig {
 
     ChainRig()
     {
+        for (ScriptedHttpServer &server : servers) {
+            QVERIFY(server.acceptTls(TlsFolder));
+            server.setResponse("/moved", Response::ok("203.0.113.77\n", "text/plain"));
+        }
         fetcher.setTimeout(1000);
         cycle =
             std::make_unique<LookupCycle>(store, &fetcher, servers[0].url(QString::fromLatin1(ProductPath)),
@@ -67,6 +72,12 @@ struct ChainRig {
             {"hang", Response::hang()},
             {"302", Response::redirect("/moved")},
             {"301", Response::redirect("/moved", 301)},
+            {"to another port", Response::redirect(servers[(i + 1) % 4].url("/moved").toEncoded())},
+            {"to localhost",
+             Response::redirect("http://localhost:" + QByteArray::number(server.port()) + "/moved")},
+            {"upgrade", Response::ok("203.0.113.44", "text/plain")},
+            {"upgrade, then moved", Response::redirect(server.secureUrl("/moved").toEncoded())},
+            {"https to http", Response::redirect(server.url("/moved").toEncoded())},
             {"to a portal", Response::redirect("/portal")},
             {"loop", Response::redirect("/loop")},
             {"product", Response::ok("<b>198.51.100.7</b>")},
@@ -77,12 +88,16 @@ struct ChainRig {
             server.close();
         else if (responses.contains(behaviour))
             server.setResponse(path, responses.value(behaviour));
-        server.setResponse("/moved", Response::ok("203.0.113.77\n", "text/plain"));
+        // Told to come back over https first: the same address, answered over TLS.
+        if (behaviour.startsWith(QLatin1String("upgrade")))
+            server.enqueue(path, Response::redirect(server.secureUrl(QString::fromLatin1(path)).toEncoded()));
         server.setResponse("/portal", Response::ok("<html><body>Sign in first</body></html>"));
         server.setResponse("/loop", Response::redirect("/loop2"));
         server.setResponse("/loop2", Response::redirect("/loop"));
-        sources.append(IpSource{product, product ? QUrl() : server.url(QString::fromLatin1(path)),
-                                behaviour != QLatin1String("off")});
+        const QUrl url = behaviour == QLatin1String("https to http")
+                             ? server.secureUrl(QString::fromLatin1(path))
+                             : server.url(QString::fromLatin1(path));
+        sources.append(IpSource{product, product ? QUrl() : url, behaviour != QLatin1String("off")});
     }
 
     /// Runs one lookup to the end of its chain.
@@ -206,11 +221,19 @@ private slots:
             << QStringList{"off", "address"} << finished << "203.0.113.5" << QList<int>{1};
         QTest::newRow("time-out, then a service")
             << QStringList{"hang", "address"} << finished << "203.0.113.5" << QList<int>{0, 1};
-        // A service's redirect is followed, and the address at its end is the service's answer.
-        QTest::newRow("302 to an address")
-            << QStringList{"302"} << finished << "203.0.113.77" << QList<int>{0};
-        QTest::newRow("failure, then 301 to an address")
-            << QStringList{"500", "301", "address"} << finished << "203.0.113.77" << QList<int>{0, 1};
+        // A service's redirect is followed only to the same address over https; any other fails it.
+        QTest::newRow("302 to another path alone") << QStringList{"302"} << failed << "" << QList<int>{0};
+        QTest::newRow("failure, then 301 to another path, then a service")
+            << QStringList{"500", "301", "address"} << finished << "203.0.113.5" << QList<int>{0, 1, 2};
+        QTest::newRow("to another port, then a service")
+            << QStringList{"to another port", "address"} << finished << "203.0.113.5" << QList<int>{0, 1};
+        QTest::newRow("to localhost alone") << QStringList{"to localhost"} << failed << "" << QList<int>{0};
+        QTest::newRow("https to http alone") << QStringList{"https to http"} << failed << "" << QList<int>{0};
+        QTest::newRow("upgraded to https")
+            << QStringList{"upgrade", "address"} << finished << "203.0.113.44" << QList<int>{0, 0};
+        QTest::newRow("upgraded, then moved on over https, then a service")
+            << QStringList{"upgrade, then moved", "address"} << finished << "203.0.113.5"
+            << QList<int>{0, 0, 1};
         QTest::newRow("redirected to a portal, then a service")
             << QStringList{"to a portal", "address"} << finished << "203.0.113.5" << QList<int>{0, 1};
         QTest::newRow("redirect loop alone") << QStringList{"loop"} << failed << "" << QList<int>{0};

@@ -9,10 +9,12 @@
 
 using Response = ScriptedHttpServer::Response;
 Q_DECLARE_METATYPE(ScriptedHttpServer::Response)
+Q_DECLARE_METATYPE(PageFetcher::Body)
 
 namespace {
 constexpr int WaitMs = 5000;
-}
+const QString TlsFolder = QStringLiteral(NETQUILL_SOURCE_DIR "/tests/notify/tls");
+} // namespace
 
 class PageFetcherTest : public QObject {
     Q_OBJECT
@@ -26,6 +28,8 @@ private slots:
     void oversizedBodyFailsBeforeItEnds();
     void redirect_data();
     void redirect();
+    void upgradeRedirect_data();
+    void upgradeRedirect();
     void navigateReplacesPending_data();
     void navigateReplacesPending();
     void navigateFromCompletionHandler();
@@ -202,16 +206,20 @@ void PageFetcherTest::oversizedBodyFailsBeforeItEnds()
 
 void PageFetcherTest::redirect_data()
 {
+    QTest::addColumn<PageFetcher::Body>("mode");
+    QTest::addColumn<bool>("secure"); // /old asked for over https
     QTest::addColumn<Response>("redirect");
     QTest::addColumn<Response>("target");
     QTest::addColumn<bool>("failed");
     QTest::addColumn<QString>("finalPath");
     QTest::addColumn<QString>("body");
     QTest::addColumn<int>("newRequests");
+    QTest::addColumn<QString>("reason"); // checked unless empty; "{port}" is the server's port
 
     const auto row = [](const char *name, const Response &redirect, const Response &target, bool failed,
                         const QString &finalPath, const QString &body, int newRequests = 1) {
-        QTest::newRow(name) << redirect << target << failed << finalPath << body << newRequests;
+        QTest::newRow(name) << PageFetcher::Body::Html << false << redirect << target << failed << finalPath
+                            << body << newRequests << QString();
     };
 
     const Response page = Response::ok("203.0.113.7");
@@ -228,30 +236,97 @@ void PageFetcherTest::redirect_data()
     // Ten redirects are followed: /old, then /new and /old in turn, until the eleventh answer.
     row("loop", Response::redirect("/new"), Response::redirect("/old", 301), true, "/old", "",
         PageFetcher::MaxRedirects / 2);
+
+    // A service's answer comes from the address asked for: no redirect to another one is followed.
+    const auto refused = [&page](const char *name, bool secure, const QByteArray &location,
+                                 const QString &resolved) {
+        QTest::newRow(name) << PageFetcher::Body::PlainText << secure << Response::redirect(location) << page
+                            << true << "/old"
+                            << "" << 0 << "redirected to another address: " + resolved;
+    };
+    const QString elsewhere = QStringLiteral("http://127.0.0.1:{port}/new");
+    refused("service, another path", false, elsewhere.toLatin1(), elsewhere);
+    refused("service, relative", false, "/new", elsewhere);
+    refused("service, another host name", false, "http://localhost:{port}/new",
+            "http://localhost:{port}/new");
+    refused("service, https of another path", false, "https://127.0.0.1:{port}/new",
+            "https://127.0.0.1:{port}/new");
+    refused("service, https to http", true, elsewhere.toLatin1(), elsewhere);
 }
 
 void PageFetcherTest::redirect()
 {
+    QFETCH(PageFetcher::Body, mode);
+    QFETCH(bool, secure);
     QFETCH(Response, redirect);
     QFETCH(Response, target);
     QFETCH(bool, failed);
     QFETCH(QString, finalPath);
     QFETCH(QString, body);
     QFETCH(int, newRequests);
+    QFETCH(QString, reason);
 
     ScriptedHttpServer server;
     QVERIFY(server.isListening());
+    QVERIFY(server.acceptTls(TlsFolder));
+    const QByteArray port = QByteArray::number(server.port());
+    for (auto &[name, value] : redirect.headers)
+        value.replace("{port}", port);
     server.setResponse("/old", redirect);
     server.setResponse("/new", target);
     PageFetcher fetcher;
     fetcher.setTimeout(1000);
     QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
-    fetcher.Navigate(server.url("/old"));
+    const QUrl start = secure ? server.secureUrl("/old") : server.url("/old");
+    fetcher.Navigate(start, mode);
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
     QCOMPARE(fetcher.Failed(), failed);
-    QCOMPARE(fetcher.LocationURL(), server.url(finalPath));
+    QCOMPARE(fetcher.LocationURL(), secure ? server.secureUrl(finalPath) : server.url(finalPath));
     QCOMPARE(fetcher.BodyInnerHTML(), body);
     QCOMPARE(server.requestsFor("/new").size(), newRequests);
+    if (!reason.isEmpty())
+        QCOMPARE(fetcher.FailureReason(), reason.replace(QLatin1String("{port}"), QLatin1String(port)));
+}
+
+void PageFetcherTest::upgradeRedirect_data()
+{
+    QTest::addColumn<QUrl>("from");
+    QTest::addColumn<QUrl>("to");
+    QTest::addColumn<bool>("upgrade");
+    const auto row = [](const char *name, const char *from, const char *to, bool upgrade) {
+        QTest::newRow(name) << QUrl(from) << QUrl(to) << upgrade;
+    };
+    row("same address", "http://ip.example/ip", "https://ip.example/ip", true);
+    row("default ports written out", "http://ip.example:80/ip", "https://ip.example:443/ip", true);
+    row("same explicit port", "http://ip.example:8080/ip", "https://ip.example:8080/ip", true);
+    row("port 80 kept", "http://ip.example/ip", "https://ip.example:80/ip", true);
+    row("root without a slash", "http://ip.example", "https://ip.example/", true);
+    row("same query", "http://ip.example/ip?format=text", "https://ip.example/ip?format=text", true);
+    row("letter case of the host", "http://IP.example/ip", "https://ip.example/ip", true);
+    row("fragment", "http://ip.example/ip", "https://ip.example/ip#top", true);
+    row("another path", "http://ip.example/ip", "https://ip.example/other", false);
+    row("trailing slash", "http://ip.example/ip", "https://ip.example/ip/", false);
+    row("letter case of the path", "http://ip.example/ip", "https://ip.example/IP", false);
+    row("query added", "http://ip.example/ip", "https://ip.example/ip?x=1", false);
+    row("another host", "http://ip.example/ip", "https://ip.example.net/ip", false);
+    row("subdomain", "http://ip.example/ip", "https://www.ip.example/ip", false);
+    row("IPv4 to name", "http://127.0.0.1/ip", "https://localhost/ip", false);
+    row("another port", "http://ip.example:8080/ip", "https://ip.example:8443/ip", false);
+    row("default port to another", "http://ip.example/ip", "https://ip.example:8443/ip", false);
+    row("explicit port to default", "http://ip.example:8080/ip", "https://ip.example/ip", false);
+    row("user added", "http://ip.example/ip", "https://me@ip.example/ip", false);
+    row("http to http", "http://ip.example/ip", "http://ip.example/ip", false);
+    row("https to https", "https://ip.example/ip", "https://ip.example/ip", false);
+    row("https to http", "https://ip.example/ip", "http://ip.example/ip", false);
+    row("another scheme", "http://ip.example/ip", "ftp://ip.example/ip", false);
+}
+
+void PageFetcherTest::upgradeRedirect()
+{
+    QFETCH(QUrl, from);
+    QFETCH(QUrl, to);
+    QFETCH(bool, upgrade);
+    QCOMPARE(PageFetcher::IsUpgrade(from, to), upgrade);
 }
 
 void PageFetcherTest::navigateReplacesPending_data()

@@ -1,6 +1,9 @@
 #include "ScriptedHttpServer.h"
 
-#include <QTcpSocket>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTimer>
 
 namespace {
@@ -134,6 +137,43 @@ QUrl ScriptedHttpServer::url(const QString &path) const
     return QUrl(QStringLiteral("http://") + hostAndPort() + path);
 }
 
+QUrl ScriptedHttpServer::secureUrl(const QString &path) const
+{
+    return QUrl(QStringLiteral("https://") + hostAndPort() + path);
+}
+
+bool ScriptedHttpServer::acceptTls(const QString &folder)
+{
+    const QList<QSslCertificate> certificate =
+        QSslCertificate::fromPath(folder + QStringLiteral("/server.pem"));
+    const QList<QSslCertificate> authority = QSslCertificate::fromPath(folder + QStringLiteral("/ca.pem"));
+    QFile keyFile(folder + QStringLiteral("/server.key"));
+    if (certificate.isEmpty() || authority.isEmpty() || !keyFile.open(QIODevice::ReadOnly))
+        return false;
+    const QSslKey key(&keyFile, QSsl::Rsa);
+    if (key.isNull())
+        return false;
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(certificate.first());
+    tls.setPrivateKey(key);
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    m_tls = tls;
+    QSslConfiguration client = QSslConfiguration::defaultConfiguration();
+    client.addCaCertificates(authority);
+    QSslConfiguration::setDefaultConfiguration(client);
+    return true;
+}
+
+void ScriptedHttpServer::Listener::incomingConnection(qintptr handle)
+{
+    auto *socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(handle)) {
+        delete socket;
+        return;
+    }
+    addPendingConnection(socket);
+}
+
 void ScriptedHttpServer::setResponse(const QByteArray &path, const Response &response)
 {
     m_standing.insert(path, response);
@@ -170,7 +210,24 @@ void ScriptedHttpServer::accept()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         m_connections.insert(socket, Connection{});
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+            // A TLS handshake opens with a record of type 22; a plain request with its method. Peeked,
+            // not read: the handshake is the TLS layer's to read.
+            auto it = m_connections.find(socket);
+            if (it != m_connections.end() && !it->typed) {
+                char first = 0;
+                if (socket->peek(&first, 1) < 1)
+                    return;
+                it->typed = true;
+                auto *tls = qobject_cast<QSslSocket *>(socket);
+                if (first == 0x16 && m_tls && tls) {
+                    tls->setSslConfiguration(*m_tls);
+                    tls->startServerEncryption();
+                    return;
+                }
+            }
+            readFrom(socket);
+        });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             m_connections.remove(socket);
             socket->deleteLater();

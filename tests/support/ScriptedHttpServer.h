@@ -4,10 +4,12 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QString>
 #include <QTcpServer>
 #include <QUrl>
 
+#include <optional>
 #include <utility>
 
 class QTcpSocket;
@@ -33,6 +35,9 @@ class QTcpSocket;
 /// one), however many packets it comes in. After an answer the connection is closed, unless the response
 /// keeps it open; then further requests on it are answered too. Qt's network layer sends a request again
 /// once when its connection closes without an answer, so closeWithoutAnswer may log two requests.
+///
+/// After acceptTls, a connection that opens with a TLS handshake is answered over TLS on the same port
+/// (secureUrl), as a server that tells plain requests to come back over https would be.
 class ScriptedHttpServer : public QObject {
     Q_OBJECT
 public:
@@ -79,6 +84,13 @@ public:
     QString hostAndPort() const;
     /// "http://127.0.0.1:<port>" + path
     QUrl url(const QString &path) const;
+    /// "https://127.0.0.1:<port>" + path
+    QUrl secureUrl(const QString &path) const;
+
+    /// Answers TLS connections too, with server.pem and server.key of folder (certified for 127.0.0.1
+    /// by its ca.pem, which this process's default TLS configuration then trusts). False when the
+    /// files cannot be read.
+    bool acceptTls(const QString &folder);
 
     /// Answers every request for path that its queue does not answer.
     void setResponse(const QByteArray &path, const Response &response);
@@ -101,7 +113,14 @@ signals:
 private:
     struct Connection {
         QByteArray buffer;
-        bool busy = false; // a request is being answered or hangs
+        bool busy = false;  // a request is being answered or hangs
+        bool typed = false; // the first byte told plain HTTP from a TLS handshake
+    };
+
+    /// Hands out QSslSocket connections, still unencrypted, so that TLS can start on any of them.
+    class Listener : public QTcpServer {
+    protected:
+        void incomingConnection(qintptr handle) override;
     };
 
     void accept();
@@ -109,7 +128,8 @@ private:
     Response responseFor(const QByteArray &path);
     void answer(QTcpSocket *socket, const Request &request, const Response &response);
 
-    QTcpServer m_server;
+    Listener m_server;
+    std::optional<QSslConfiguration> m_tls;
     quint16 m_port = 0;
     QHash<QTcpSocket *, Connection> m_connections;
     QHash<QByteArray, QList<Response>> m_queued;

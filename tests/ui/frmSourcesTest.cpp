@@ -62,13 +62,15 @@ private slots:
     {
         TempSettings temp;
         SettingsStore store(QStringLiteral("Netquill"));
-        ScriptedHttpServer product, address, error, page, silent;
+        ScriptedHttpServer product, address, error, page, silent, moved;
         product.setResponse(PagePath, Response::ok("<B>198.51.100.7</B>"));
         address.setResponse("/ip", Response::ok("203.0.113.5\n", "text/plain"));
         error.setResponse("/ip", Response::status(500, "203.0.113.6"));
         page.setResponse("/ip", Response::ok("<html><body>Sign in to use this network</body></html>"));
         silent.setResponse("/ip", Response::hang());
-        const QList<ScriptedHttpServer *> services = {&address, &error, &page, &silent};
+        moved.setResponse("/ip", Response::redirect("/elsewhere"));
+        moved.setResponse("/elsewhere", Response::ok("203.0.113.77", "text/plain"));
+        const QList<ScriptedHttpServer *> services = {&address, &error, &page, &silent, &moved};
         QStringList urls;
         for (ScriptedHttpServer *service : services)
             urls.append(service->url(QStringLiteral("/ip")).toString());
@@ -87,7 +89,8 @@ private slots:
         const QStringList answers = {
             "<b>198.51.100.7</b>",    "203.0.113.5",
             "HTTP status 500",        "Not an address: <html><body>Sign in to use this network<\u2026",
-            "No answer within 0.5 s", "Connection refused"};
+            "No answer within 0.5 s", "Redirected to another address: " + moved.url("/elsewhere").toString(),
+            "Connection refused"};
         QCOMPARE(dialog.lstSources->topLevelItemCount(), answers.size());
         const QRegularExpression time(QStringLiteral("^(\\d+) ms$"));
         for (int i = 0; i < answers.size(); ++i) {
