@@ -38,6 +38,7 @@ void LookupCycle::Refresh()
 void LookupCycle::Stop()
 {
     m_asking = -1;
+    m_fetcher->Stop();
 }
 
 void LookupCycle::askNext()
