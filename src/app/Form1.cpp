@@ -73,6 +73,7 @@ Form1::Form1(QWidget *parent)
     connect(m_monitor, &AddressMonitor::statusChanged, this, &Form1::SetStatus);
     connect(m_monitor, &AddressMonitor::addressesShown, this, &Form1::OnAddressesShown);
     connect(m_monitor, &AddressMonitor::lookupCompleted, this, &Form1::OnLookupCompleted);
+    connect(m_monitor, &AddressMonitor::sourceNeeded, this, &Form1::PointToTheSources);
 
     m_tray = new TrayIcon(this);
     connect(m_tray, &TrayIcon::menuRequested, this, &Form1::ShowTrayMenu);

@@ -191,6 +191,9 @@ private:
     void mnuWatchNetwork_Click();
     /// The tray icon's tool tip, and its message when an address changed and the user asked for it.
     void TellTheTray(const IpSnapshot &current, bool changed);
+    /// Nothing can answer: the tray says once where to choose a source, and its tool tip keeps saying
+    /// it until a lookup succeeds.
+    void PointToTheSources();
 
     std::unique_ptr<SettingsStore> m_store;
     AddressMonitor *m_monitor = nullptr;

@@ -88,6 +88,15 @@ void Form1::mnuWatchNetwork_Click()
     m_monitor->setWatchNetwork(mnuWatchNetwork->isChecked());
 }
 
+void Form1::PointToTheSources()
+{
+    const QString name = modIdentity::Identity().strProgramName;
+    const QString hint =
+        QStringLiteral("No address source answers. Choose one in Action, Address Sources...");
+    m_tray->setToolTip(name + QLatin1Char('\n') + hint);
+    m_tray->ShowMessage(name, hint);
+}
+
 void Form1::TellTheTray(const IpSnapshot &current, bool changed)
 {
     const QString name = modIdentity::Identity().strProgramName;

@@ -20,6 +20,7 @@
 #include <netquill/BuildIdentity.h>
 
 #include <QFileInfo>
+#include <QHostInfo>
 #include <QTimer>
 
 AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
@@ -40,7 +41,11 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     });
     connect(m_lookup, &LookupCycle::addressesShown, this, &AddressMonitor::OnAddressesShown);
     connect(m_lookup, &LookupCycle::lookupCompleted, this, &AddressMonitor::OnLookupCompleted);
-    connect(m_command, &ChangeCommand::statusChanged, this, &AddressMonitor::statusChanged);
+    // A command that went well leaves the status line to the lookup and the mail, and is only logged.
+    connect(m_command, &ChangeCommand::statusChanged, this, [this](const QString &text) {
+        if (text != ChangeCommand::StatusFinished)
+            emit statusChanged(text);
+    });
 
     m_message.set({{}, {}, {}, Unknown, Unknown});
     m_session = new MailSender([this] { return m_mail.get(); }, [this] { return m_message.get(); }, this);
@@ -265,6 +270,23 @@ void AddressMonitor::OnNetworkChanged()
         Refresh();
 }
 
+void AddressMonitor::CheckTheOnlySource()
+{
+    // Out of the box the only source is a page whose host the user has not set up; a host the name
+    // service does not know tells that apart from a network that is down.
+    const QList<IpSource> sources = m_lookup->sources();
+    if (sources.size() != 1 || !sources.first().productPage)
+        return;
+    const QString host = sources.first().url.host();
+    QHostInfo::lookupHost(host, this, [this, host](const QHostInfo &info) {
+        if (info.error() != QHostInfo::HostNotFound)
+            return;
+        qCWarning(lcLookup).noquote() << "Netquill's own page has no address:" << host << "is unknown to the"
+                                      << "name service. Choose a public source in Action, Address Sources...";
+        emit sourceNeeded(host);
+    });
+}
+
 bool AddressMonitor::keepsTheRecord() const
 {
     // One change, one history line, mail and command, from whichever program holds the notifier
@@ -279,6 +301,10 @@ void AddressMonitor::OnStatusChanged(const QString &text)
             m_history.lookupFailed(text);
         // The labels keep the last good pair; the log says where the machine is now.
         qCInfo(lcLookup) << "No source answered; the internal address is now" << Winsock::LocalIP();
+        if (!m_firstFailureSeen) {
+            m_firstFailureSeen = true;
+            CheckTheOnlySource();
+        }
     }
     if (!m_lookUpAgain || m_lookup->busy())
         return;

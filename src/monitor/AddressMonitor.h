@@ -125,12 +125,17 @@ signals:
     void lookupCompleted(const IpSnapshot &current, bool changed);
     /// A setter changed an option.
     void optionsChanged();
+    /// The first failed lookup of this run had only Netquill's own page to ask, and no name server
+    /// knows its host: nothing will answer until the user chooses another source.
+    void sourceNeeded(const QString &host);
 
 private:
     void OnAddressesShown(const IpSnapshot &current);
     void OnLookupCompleted(const IpSnapshot &current, bool changed);
     void ReadOptions();
     bool keepsTheRecord() const;
+    /// After the first failed lookup: is there any source the user could have meant to be asked?
+    void CheckTheOnlySource();
     void SaveFlag(const SettingKeys::Key &key, bool on);
     /// Puts the password of a login in place; false (with the status shown) when it cannot be had.
     bool PreparePassword();
@@ -161,6 +166,7 @@ private:
     bool m_runAtStartup = false;
     std::function<void(bool on)> m_startupEntry;
     bool m_stopped = false;
+    bool m_firstFailureSeen = false;
     Repeat m_repeat = Repeat::AsStored;
     int m_repeatMinutes = 0;
     bool m_serverPassword = false;

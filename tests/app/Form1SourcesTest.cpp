@@ -1,4 +1,5 @@
 #include "Form1Rig.h"
+#include "FreePort.h"
 #include "PageFetcher.h"
 #include "SkinLabel.h"
 #include "TestMain.h"
@@ -187,6 +188,45 @@ private slots:
         QCOMPARE(shownMessages.size(), messages);
         if (messages > 0)
             QCOMPARE(shownMessages.first().at(1).toString(), lines);
+    }
+
+    // Out of the box only the own page is asked; a host nobody set up is pointed out once.
+    void trayPointsToTheSources_data()
+    {
+        QTest::addColumn<QString>("pageHost");
+        QTest::addColumn<QString>("sources"); // %1: an address where nothing listens
+        QTest::addColumn<bool>("pointed");
+        const QString unknown = QStringLiteral("netquill-test.invalid");
+        QTest::newRow("own page, host unknown") << unknown << "default" << true;
+        QTest::newRow("own page, host known, nothing there") << "127.0.0.1:%1"
+                                                             << "default" << false;
+        QTest::newRow("a service ticked too") << unknown << "default http://%1/" << false;
+    }
+    void trayPointsToTheSources()
+    {
+        QFETCH(QString, pageHost);
+        QFETCH(QString, sources);
+        QFETCH(bool, pointed);
+        Rig rig;
+        const QString closed = QStringLiteral("127.0.0.1:%1").arg(FreePort::pick());
+        rig.seed("ipSources", sources.arg(closed));
+        qputenv("NETQUILL_IP_HOST", pageHost.arg(FreePort::pick()).toLatin1());
+        rig.window = std::make_unique<Form1>();
+        Form1 &w = *rig.window;
+        w.setEndProgram([] {});
+        w.trayIcon()->setTrayProbe([] { return true; }, 1000);
+        QSignalSpy shownMessages(w.trayIcon(), &TrayIcon::messageShown);
+        w.Form_Load();
+        QTRY_COMPARE_WITH_TIMEOUT(w.txtStatus->text(), LookupCycle::StatusFailed, 10000);
+        // The status line keeps its text; the tray tells the way on.
+        QTest::qWaitFor([&] { return !shownMessages.isEmpty(); }, 2000);
+        QCOMPARE(shownMessages.size(), pointed ? 1 : 0);
+        QCOMPARE(w.trayIcon()->toolTip().contains(QLatin1String("Action, Address Sources...")), pointed);
+        QCOMPARE(w.txtStatus->text(), LookupCycle::StatusFailed);
+        w.Command1_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(w.txtStatus->text(), LookupCycle::StatusFailed, 10000);
+        QTest::qWait(300);
+        QCOMPARE(shownMessages.size(), pointed ? 1 : 0); // once a run
     }
 
     // Written by the lookups, shown only when asked for, and followed while it is open.

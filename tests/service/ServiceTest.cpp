@@ -333,7 +333,7 @@ private slots:
                    temp.path() + QStringLiteral("/state")); // a history of its own
         const MonitorRun once = runMonitor({QStringLiteral("--once")}, env);
         QCOMPARE(once.exitCode, 0);
-        QVERIFY2(once.err.contains("Command finished"), once.err.constData());
+        QVERIFY2(once.err.contains("The command on change finished"), once.err.constData());
         QFile updated(done);
         QVERIFY(updated.open(QIODevice::ReadOnly));
         QCOMPARE(updated.readAll(), QByteArray("127.0.0.1"));
