@@ -1,5 +1,6 @@
 #include "Form1.h"
 #include "TerminationSignals.h"
+#include "UiLog.h"
 #include "frmSplash.h"
 
 #include <QApplication>
@@ -16,7 +17,20 @@ int main(int argc, char **argv)
     // 600 kB of free and half-used pages dirty for the whole run.
     mallopt(M_ARENA_MAX, 1);
 #endif
+    // The overlay's place in the corner and above other windows need X. Under Wayland with XWayland
+    // at hand, and no platform chosen by the user, the program runs on XWayland.
+    const bool onXWayland = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+                            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+                            !qEnvironmentVariableIsEmpty("DISPLAY");
+    if (onXWayland)
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
+    if (onXWayland)
+        qCInfo(lcUi) << "Running on XWayland, where the overlay can be placed and kept on top;"
+                     << "QT_QPA_PLATFORM=wayland runs on Wayland instead";
+    else if (QGuiApplication::platformName() == QLatin1String("wayland"))
+        qCWarning(lcUi)
+            << "On Wayland the overlay cannot be placed in the corner or kept above other windows";
     // The main window may be hidden in the tray while other windows close; only it ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     frmSplash splash;

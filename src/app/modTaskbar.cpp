@@ -1,5 +1,6 @@
 #include "modTaskbar.h"
 
+#include "UiLog.h"
 #include "modIdentity.h"
 
 #include <QTimer>
@@ -31,6 +32,10 @@ void TrayIcon::AddTrayIcon(const QIcon &icon, const QString &tip)
 void TrayIcon::follow()
 {
     const bool available = m_available();
+    if (!available && !m_toldNoTray) {
+        m_toldNoTray = true;
+        qCInfo(lcUi) << "No system tray: minimizing leaves the window on the taskbar until a tray starts";
+    }
     if (available && !m_icon) {
         m_icon = new QSystemTrayIcon(m_image, this);
         m_icon->setToolTip(toolTip());

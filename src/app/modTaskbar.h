@@ -52,4 +52,5 @@ private:
     QString m_tip;
     std::function<bool()> m_available = &QSystemTrayIcon::isSystemTrayAvailable;
     bool m_added = false;
+    bool m_toldNoTray = false; // said once in the log
 };
