@@ -5,7 +5,7 @@ NETQUILL_PACKAGES=(
   xvfb xauth fonts-dejavu-core
   nginx-light python3-aiosmtpd dbus-daemon gnome-keyring libsecret-1-0 ca-certificates
   clang libclang-rt-14-dev clang-format-14
-  dpkg-dev file desktop-file-utils appstream lintian x11-utils
+  dpkg-dev file desktop-file-utils appstream lintian x11-utils systemd
 )
 
 netquill_install_deps() {

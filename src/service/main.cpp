@@ -36,11 +36,11 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("netquill-monitor"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3.%4")
+    // The package's version: the fourth number counts builds for the Windows resource only.
+    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
                                                 .arg(BuildIdentity::VersionMajor)
                                                 .arg(BuildIdentity::VersionMinor)
-                                                .arg(BuildIdentity::VersionPatch)
-                                                .arg(BuildIdentity::VersionTweak));
+                                                .arg(BuildIdentity::VersionPatch));
     ServiceLog::install();
 
     QCommandLineParser parser;
@@ -48,12 +48,21 @@ int main(int argc, char **argv)
         "Watches the internal and external IP address and mails a change, with the settings of the "
         "desktop program.\n"
         "Without an option it runs as a service: a lookup at start, then one at the stored interval, "
-        "until SIGTERM or SIGINT. Events go to standard error, one line each.\n"
+        "until SIGTERM or SIGINT. The service always repeats at the stored interval, whether or not auto "
+        "refresh is ticked in the desktop program; --interval overrides it. A lookup that fails is made "
+        "again at the next interval, and with watchNetwork=1 one follows each network change. Events go "
+        "to standard error, one line each.\n"
         "A change is mailed when the desktop program's e-mail option is on (emailNotify=1). While the "
         "service runs, the desktop program leaves the mailing to it.\n"
         "The mail password: $CREDENTIALS_DIRECTORY/mail-password (a systemd credential), else the file "
         "named by passwordFile in the settings, used only while no one but its owner can read it, else "
-        "the keyring."));
+        "the keyring.\n"
+        "Exit status:\n"
+        "  0  done; the service ends with 0 on SIGTERM or SIGINT\n"
+        "  1  failed: the lookup (--once, --print); the notice, the command on change or saving the "
+        "addresses (--once); no home folder, or the settings file unreadable; another netquill-monitor "
+        "of this user runs already and holds the lock, or the lock file cannot be made (the service)\n"
+        "  2  bad arguments"));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption once(QStringLiteral("once"),
@@ -71,7 +80,7 @@ int main(int argc, char **argv)
     const QCommandLineOption interval(
         QStringLiteral("interval"),
         QStringLiteral("Look up every <minutes> (1 to 1440) instead of the stored "
-                       "interval."),
+                       "interval; the service repeats even where auto refresh is off."),
         QStringLiteral("minutes"));
     parser.addOptions({once, print, history, json, interval});
 

@@ -3,7 +3,8 @@
 
 package_test.py install <build dir>
     Installs the build into a temporary DESTDIR, validates the desktop entry and the AppStream
-    metadata, and starts the installed program the way the menu does, under Xvfb.
+    metadata, and starts the installed program the way the menu does, under Xvfb; installs the service
+    under a home folder's ~/.local too. The systemd user unit of each is checked with systemd-analyze.
 package_test.py deb <build dir> <package version>
     Builds the .deb with CPack and inspects its contents, control fields and binaries.
 """
@@ -183,7 +184,7 @@ def start_program(command, work, port, display, path_prefix, help_file):
     return seen
 
 
-def check_run(what, seen):
+def check_run(what, seen, command):
     check(seen.get("alive", False), f"{what}: the program starts and keeps running")
     check(seen.get("clean exit", False), f"{what}: SIGTERM ends the program with status 0")
     check(seen.get("help window", False), f"{what}: the help window 'Readme/Help' is open")
@@ -191,9 +192,64 @@ def check_run(what, seen):
     found = seen.get("external address")
     check(bool(found) and found.group(1) == ADDRESS,
           f"{what}: the page parser beside the program gave the external address {ADDRESS}")
-    # Which command the entry names is StartupCommandTest's business; at start it is not written at all.
+    # The load writes the entry back: an installed copy names the command on the PATH, which outlives an
+    # upgrade, not its private folder; a build names its own program.
     exec_line = seen.get("autostart")
-    check(exec_line is None, f"{what}: starting with Run at startup on writes no log-on entry (found {exec_line})")
+    check(exec_line == command, f"{what}: Run at startup writes the log-on entry Exec={command} (found {exec_line})")
+
+
+def unit_exec_start(unit):
+    with open(unit, encoding="utf-8") as f:
+        found = re.findall(r"^ExecStart=(.*)$", f.read(), re.M)
+    return found[0] if len(found) == 1 else None
+
+
+def verify_unit(unit, env):
+    """systemd-analyze verify as the user manager would load the unit: (passed, what it said)."""
+    result = run(["systemd-analyze", "--user", "--man=no", "verify", unit], env=env)
+    return result.returncode == 0 and not (result.stdout + result.stderr).strip(), \
+        (result.stdout + result.stderr).strip()
+
+
+def check_unit(what, unit, program, home, root=""):
+    """The user unit at `unit` starts `program` (an absolute path, found under `root` when the tree is
+    not installed in place), lies on a user manager's search path for the user of `home`, and passes
+    systemd-analyze verify."""
+    if not check(os.path.isfile(unit), f"{what}: the user unit is at {unit}"):
+        return
+    exec_start = unit_exec_start(unit)
+    check(exec_start == program, f"{what}: ExecStart={program} (found {exec_start})")
+    if not shutil.which("systemd-analyze"):
+        print(f"SKIP {what}: systemd-analyze is not installed (package systemd, listed in scripts/deps.sh), "
+              "so the unit's search path and syntax are not checked", flush=True)
+        return
+    runtime = tempfile.mkdtemp(prefix="netquill-runtime-")
+    try:
+        # The defaults of a user's session; the test's own environment may name other folders.
+        env = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
+        env.update(HOME=home, XDG_RUNTIME_DIR=runtime)
+        paths = run(["systemd-analyze", "--user", "unit-paths"], env=env).stdout.split()
+        folder = os.path.dirname(unit)[len(root):]
+        check(folder in paths, f"{what}: {folder} is on the user unit search path")
+        # Verified where the program is: under the DESTDIR or unpacked package, ExecStart leads there.
+        checked = os.path.join(runtime, "unit")
+        os.mkdir(checked)
+        with open(unit, encoding="utf-8") as f:
+            text = f.read()
+        for name, target in (("present", root + program), ("missing", root + program + "-missing")):
+            os.makedirs(os.path.join(checked, name))
+            copy = os.path.join(checked, name, "netquill-monitor.service")
+            with open(copy, "w", encoding="utf-8") as f:
+                f.write(text.replace("ExecStart=" + program + "\n", "ExecStart=" + target + "\n"))
+            passed, said = verify_unit(copy, env)
+            if name == "present":
+                check(passed, f"{what}: systemd-analyze verify accepts the unit {said}")
+            else:
+                # Without this, a verify that does not look at ExecStart would pass any unit.
+                check(not passed and "-missing" in said,
+                      f"{what}: systemd-analyze verify refuses the unit with a missing program ({said})")
+    finally:
+        shutil.rmtree(runtime, ignore_errors=True)
 
 
 def test_install(build):
@@ -221,6 +277,23 @@ def test_install(build):
         check(result.returncode == 0 and "netquill-monitor" in result.stdout,
               "the installed netquill-monitor runs: " + (result.stdout + result.stderr).strip())
         check_binaries(private, "installed")
+        home = os.path.join(work, "home")
+        os.mkdir(home)
+        check_unit("/usr/local", os.path.join(root, "lib/systemd/user/netquill-monitor.service"),
+                   "/usr/local/bin/netquill-monitor", home, destdir)
+        with open(os.path.join(build, "install_manifest.txt"), encoding="utf-8") as f:
+            check("/usr/local/lib/systemd/user/netquill-monitor.service" in f.read().split("\n"),
+                  "install_manifest.txt lists the user unit, for the uninstall")
+
+        # A user's own install: the prefix given only now, the unit where the user manager looks.
+        local = os.path.join(home, ".local")
+        result = run(["cmake", "--install", build, "--prefix", local, "--component", "monitor"],
+                     env=dict(os.environ, HOME=home))
+        if check(result.returncode == 0, "cmake --install --prefix ~/.local --component monitor"):
+            check_unit("~/.local", os.path.join(local, "share/systemd/user/netquill-monitor.service"),
+                       os.path.join(local, "bin/netquill-monitor"), home)
+        else:
+            print(result.stdout, result.stderr)
 
         desktop = os.path.join(root, "share/applications", APP_ID + ".desktop")
         result = run(["desktop-file-validate", desktop])
@@ -249,12 +322,12 @@ def test_install(build):
             seen = start_program(shlex.split(entry["Exec"]), os.path.join(work, "installed"),
                                  server.server_address[1], display, os.path.join(root, "bin"),
                                  os.path.join(private, "Help.rtf"))
-            check_run("installed", seen)
+            check_run("installed", seen, os.path.join(root, "bin/netquill"))
             # The same program run from the build registers the build's program instead.
             built = os.path.join(build, "bin/netquill")
             seen = start_program([built], os.path.join(work, "built"), server.server_address[1], display,
                                  os.path.join(root, "bin"), os.path.join(build, "bin/Help.rtf"))
-            check_run("build", seen)
+            check_run("build", seen, built)
         finally:
             xvfb.terminate()
             xvfb.wait()
@@ -330,6 +403,14 @@ def test_deb(build, version):
         run(["dpkg-deb", "-x", monitor, unpacked])
         private = os.path.join(unpacked, "usr", PRIVATE)
         check_binaries(private, "package")
+        home = os.path.join(work, "home")
+        os.mkdir(home)
+        check_unit("package", os.path.join(unpacked, "usr/lib/systemd/user/netquill-monitor.service"),
+                   "/usr/bin/netquill-monitor", home, unpacked)
+        result = run([os.path.join(unpacked, "usr/bin/netquill-monitor"), "--version"])
+        upstream = version.rsplit("-", 1)[0]
+        check(result.returncode == 0 and result.stdout == f"netquill-monitor {upstream}\n",
+              f"netquill-monitor --version prints the package's version {upstream}: {result.stdout.strip()}")
         for name in ("netquill", "netquill-htmlbody", "libnetquill_website.so", "netquill-monitor",
                      "netquill-launcher"):
             sections = run(["readelf", "-S", os.path.join(private, name)]).stdout

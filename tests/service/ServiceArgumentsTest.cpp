@@ -31,6 +31,13 @@ private slots:
                                              << usage + "--once and --print exclude each other." << QString();
         QTest::newRow("--interval with --once") << QStringList{"--once", "--interval", "5"} << 2
                                                 << usage + "--interval is for the service" << QString();
+        QTest::newRow("--interval with --history") << QStringList{"--history", "--interval", "5"} << 2
+                                                   << usage + "--interval is for the service" << QString();
+        QTest::newRow("--history with --print")
+            << QStringList{"--history", "--print"} << 2 << usage + "--history goes alone, or with --json."
+            << QString();
+        QTest::newRow("--interval without minutes")
+            << QStringList{"--interval"} << 2 << usage + "Missing value after '--interval'." << QString();
         for (const char *minutes : {"0", "1441", "5.5", "five", ""})
             QTest::addRow("--interval '%s'", minutes)
                 << QStringList{"--interval", minutes} << 2 << usage + "--interval takes a whole number"
