@@ -132,9 +132,9 @@ private slots:
         };
         const auto linesBefore = changeLines();
 
+        QByteArray log; // outlives the guard, which may still hear the service
         QProcess service;
         const auto stop = qScopeGuard([&] { stopProcess(service); });
-        QByteArray log;
         connect(&service, &QProcess::readyReadStandardError, [&] { log += service.readAllStandardError(); });
         service.setProcessEnvironment(monitorEnvironment(temp.path(), nginx.hostPort()));
         service.start(monitorProgram(), {});
@@ -178,9 +178,9 @@ private slots:
         smtp.setReply(ScriptedSmtpServer::EndOfData, {}); // the message is accepted when the test says so
         storeChangeToMail(smtp.port());
 
+        QByteArray log; // outlives the guard, which may still hear the service
         QProcess service;
         const auto stop = qScopeGuard([&] { stopProcess(service); });
-        QByteArray log;
         connect(&service, &QProcess::readyReadStandardError, [&] { log += service.readAllStandardError(); });
         service.setProcessEnvironment(monitorEnvironment(temp.path(), nginx.hostPort()));
         service.start(monitorProgram(), {});
@@ -290,9 +290,9 @@ private slots:
         TempSettings temp;
         NginxServer nginx;
         QVERIFY2(nginx.start(snippet()), qPrintable(nginx.error()));
+        QByteArray log; // outlives the guard, which may still hear the service
         QProcess service;
         const auto stop = qScopeGuard([&] { stopProcess(service); });
-        QByteArray log;
         connect(&service, &QProcess::readyReadStandardError, [&] { log += service.readAllStandardError(); });
         service.setProcessEnvironment(monitorEnvironment(temp.path(), nginx.hostPort()));
         service.start(monitorProgram(), {});
