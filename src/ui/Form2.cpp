@@ -7,10 +7,26 @@
 #include "modOnTop.h"
 #include "modSkin.h"
 
+#include <QAccessibleWidget>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
+#include <algorithm>
+
+namespace {
+// Designed size and address column, in twips.
+constexpr int WidthTwips = 3555, HeightTwips = 720;
+constexpr int AddressLeft = 900, AddressWidth = 2475;
+
+// Qt announces a top-level QWidget as a client area; the overlay is a window of its own.
+QAccessibleInterface *accessibleOverlay(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("Form2") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
+} // namespace
 
 Form2::Form2(QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint),
@@ -22,12 +38,13 @@ Form2::Form2(QWidget *parent)
 {
     // It shows addresses; clicking it must not take the focus from the user's work.
     setAttribute(Qt::WA_ShowWithoutActivating);
+    QAccessible::installFactory(accessibleOverlay);
     setWindowTitle(QStringLiteral("IP Address Overlay"));
-    setFixedSize(Twips::toPixels(3555), Twips::toPixels(720));
+    setFixedSize(Twips::toPixels(WidthTwips), Twips::toPixels(HeightTwips));
     Twips::place(Label3, 60, 120, 735, 195);
-    Twips::place(Label1, 900, 120, 2475, 255);
+    Twips::place(Label1, AddressLeft, 120, AddressWidth, 255);
     Twips::place(Label4, 60, 420, 735, 195);
-    Twips::place(Label2, 900, 420, 2475, 255);
+    Twips::place(Label2, AddressLeft, 420, AddressWidth, 255);
     // The captions' boxes are narrow; where the design face is missing and the stand-in runs wider,
     // the text is set a little smaller rather than cut off.
     for (QLabel *caption : {Label3, Label4})
@@ -73,7 +90,18 @@ void Form2::ShowAddresses(const IpSnapshot &current)
 {
     const std::pair<SkinLabel *, const QString &> rows[] = {{Label1, current.internal},
                                                             {Label2, current.external}};
+    // Nothing else is drawn around the overlay: it grows to the right until an address (IPv6, say) fits
+    // in the labels' own face, up to twice the designed width, past which a text is set smaller.
+    const int designed = Twips::toPixels(AddressWidth);
+    // A pixel to spare: the ink of a bold glyph may reach the very end of its advance.
+    const int margins = Label1->width() - Label1->contentsRect().width() + 1;
+    int width = designed;
+    for (const auto &[label, address] : rows)
+        width = std::max(width, QFontMetrics(m_addressFont).horizontalAdvance(address.left(64)) + margins);
+    width = std::min(width, 2 * designed);
+    setFixedSize(Twips::toPixels(WidthTwips) + width - designed, Twips::toPixels(HeightTwips));
     for (const auto &[label, address] : rows) {
+        label->resize(width, label->height());
         LabelFit::showWhole(label, address, m_addressFont);
         label->setToolTip(LabelFit::brief(address));
     }

@@ -20,7 +20,8 @@ public:
 
     /// Goes on top, skins itself and asks for a lookup. Runs once, when the window is created.
     void Form_Load();
-    /// Shows both addresses whole, each also as its label's tool tip.
+    /// Shows both addresses whole, each also as its label's tool tip; the window widens for an address
+    /// too long for the designed labels and narrows again after it.
     void ShowAddresses(const IpSnapshot &current);
 
     QLabel *Label3;            // the caption "Internal:"

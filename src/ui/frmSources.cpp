@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTextDocument>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -34,14 +35,23 @@ QString oneLine(const QString &answer)
     return answer.size() > text.size() ? text + QChar(0x2026) : text;
 }
 
-// The address, or what went wrong instead.
-QString shownAnswer(const SourceProbe::Outcome &outcome)
+// The address, or what went wrong instead, whole.
+QString wholeAnswer(const SourceProbe::Outcome &outcome)
 {
     if (outcome.answer.verdict == SourceAnswer::Verdict::Address)
-        return oneLine(outcome.answer.address);
-    QString reason = oneLine(outcome.reason.isEmpty() ? QStringLiteral("failed") : outcome.reason);
+        return outcome.answer.address;
+    QString reason = outcome.reason.isEmpty() ? QStringLiteral("failed") : outcome.reason;
     reason[0] = reason.at(0).toUpper();
     return reason;
+}
+
+// The cell's tool tip holds what the cell cuts short: shown as text, whatever markup a page holds, and
+// wrapped. Only a page longer than any real answer is cut, at a length a tool tip can still show.
+QString toolTipFor(const QString &whole)
+{
+    constexpr qsizetype room = 1024;
+    const QString text = whole.size() > room ? whole.left(room) + QChar(0x2026) : whole;
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
 }
 } // namespace
 
@@ -130,12 +140,12 @@ void frmSources::Form_Load()
     QList<IpSource> offer = m_offer;
     offer.prepend(IpSource{true, QUrl(), false});
     for (const IpSource &source : IpSourceList::read(m_store.GetSetting(SettingKeys::IpSources)))
-        m_rows.append(Row{source, {}, {}});
+        m_rows.append(Row{source, {}, {}, {}});
     for (IpSource source : offer) {
         source.enabled = false;
         if (std::none_of(m_rows.cbegin(), m_rows.cend(),
                          [&](const Row &row) { return sameSource(row.source, source); }))
-            m_rows.append(Row{source, {}, {}});
+            m_rows.append(Row{source, {}, {}, {}});
     }
     fill(0);
     if (modIdentity::Identity().blnSkinEnabled)
@@ -163,7 +173,7 @@ void frmSources::fill(int current)
             item->setText(ColumnSource, shown.displayName());
             item->setToolTip(ColumnSource, shown.url.toDisplayString());
             item->setText(ColumnAnswer, row.answer);
-            item->setToolTip(ColumnAnswer, row.answer);
+            item->setToolTip(ColumnAnswer, row.tip);
             item->setText(ColumnTime, row.time);
             item->setTextAlignment(ColumnTime, Qt::AlignRight | Qt::AlignVCenter);
             item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
@@ -275,7 +285,7 @@ void frmSources::cmdAdd_Click()
     const auto url = IpSourceList::serviceUrl(txtCustom->text().trimmed());
     if (!url)
         return;
-    m_rows.append(Row{IpSource{false, *url, true}, {}, {}});
+    m_rows.append(Row{IpSource{false, *url, true}, {}, {}, {}});
     txtCustom->clear();
     fill(int(m_rows.size()) - 1);
     save();
@@ -289,6 +299,7 @@ void frmSources::cmdTest_Click()
     m_probed = IpSourceList::active(all, m_page);
     for (Row &row : m_rows) {
         row.answer = QStringLiteral("Asking...");
+        row.tip.clear();
         row.time.clear();
     }
     fill(lstSources->indexOfTopLevelItem(lstSources->currentItem()));
@@ -302,11 +313,13 @@ void frmSources::probe_Answered(int index, const SourceProbe::Outcome &outcome)
     for (qsizetype i = 0; i < m_rows.size(); ++i) {
         if (!sameSource(m_rows.at(i).source, m_probed.value(index)))
             continue;
-        m_rows[i].answer = shownAnswer(outcome);
+        const QString whole = wholeAnswer(outcome);
+        m_rows[i].answer = oneLine(whole);
+        m_rows[i].tip = toolTipFor(whole);
         m_rows[i].time = QStringLiteral("%1 ms").arg(outcome.elapsedMs);
         const QSignalBlocker quiet(lstSources);
         lstSources->topLevelItem(int(i))->setText(ColumnAnswer, m_rows.at(i).answer);
-        lstSources->topLevelItem(int(i))->setToolTip(ColumnAnswer, m_rows.at(i).answer);
+        lstSources->topLevelItem(int(i))->setToolTip(ColumnAnswer, m_rows.at(i).tip);
         lstSources->topLevelItem(int(i))->setText(ColumnTime, m_rows.at(i).time);
     }
 }

@@ -44,7 +44,8 @@ signals:
 private:
     struct Row {
         IpSource source;
-        QString answer;
+        QString answer; // as the cell shows it: on one line, cut short
+        QString tip;    // the whole answer, as the cell's tool tip
         QString time;
     };
 

@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <QTreeWidget>
 
 namespace {
@@ -28,6 +29,12 @@ QList<IpSource> offerOf(const QStringList &urls)
     for (const QString &url : urls)
         offer.append(IpSource{false, QUrl(url), false});
     return offer;
+}
+
+// What a cell's tool tip shows, as text.
+QString shownTip(const QTreeWidgetItem *item)
+{
+    return QTextDocumentFragment::fromHtml(item->toolTip(frmSources::ColumnAnswer)).toPlainText();
 }
 
 void runStep(frmSources &dialog, const QString &step)
@@ -96,6 +103,7 @@ private slots:
         for (int i = 0; i < answers.size(); ++i) {
             const QTreeWidgetItem *item = dialog.lstSources->topLevelItem(i);
             QCOMPARE(item->text(frmSources::ColumnAnswer), answers.at(i));
+            QCOMPARE(shownTip(item), answers.at(i)); // markup too is shown as it came
             QVERIFY2(time.match(item->text(frmSources::ColumnTime)).hasMatch(),
                      qPrintable(item->text(frmSources::ColumnTime)));
         }
@@ -114,6 +122,40 @@ private slots:
             QVERIFY(!accessible->text(QAccessible::Name).isEmpty());
         }
         QCOMPARE(dialog.txtCustom->accessibleName(), QStringLiteral("Custom URL:"));
+    }
+
+    // A cell cuts a long answer short; its tool tip holds all of it.
+    void longAnswerWholeInTheToolTip_data()
+    {
+        QTest::addColumn<bool>("page"); // the product's page answers at length; else a service moves far
+        QTest::newRow("a page longer than the cell") << true;
+        QTest::newRow("a redirect to a long address") << false;
+    }
+    void longAnswerWholeInTheToolTip()
+    {
+        QFETCH(bool, page);
+        TempSettings temp;
+        SettingsStore store(QStringLiteral("Netquill"));
+        ScriptedHttpServer product, service;
+        const QString tail(120, u'x');
+        QString whole;
+        QList<IpSource> offer;
+        if (page) {
+            whole = QStringLiteral("Your address: 198.51.100.7 ") + tail;
+            product.setResponse(PagePath, Response::ok(whole.toLatin1()));
+        } else {
+            product.setResponse(PagePath, Response::ok("198.51.100.7"));
+            service.setResponse("/ip", Response::redirect("/elsewhere/" + tail.toLatin1()));
+            whole = "Redirected to another address: " + service.url("/elsewhere/" + tail).toString();
+            offer = offerOf({service.url(QStringLiteral("/ip")).toString()});
+        }
+        frmSources dialog(store, product.url(QString::fromLatin1(PagePath)), offer);
+        QSignalSpy done(dialog.probe(), &SourceProbe::finished);
+        dialog.cmdTest->click();
+        QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 5000);
+        const QTreeWidgetItem *item = dialog.lstSources->topLevelItem(page ? 0 : 1);
+        QCOMPARE(item->text(frmSources::ColumnAnswer), whole.left(80) + QChar(0x2026));
+        QCOMPARE(shownTip(item), whole);
     }
 
     // What the dialog refuses, it says why, where the user tried.

@@ -1,10 +1,13 @@
 #include "frmWhois.h"
+#include "FreePort.h"
 #include "TestMain.h"
 #include "Winsock.h"
 
+#include <QAccessible>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -94,6 +97,8 @@ private slots:
         QTest::newRow("server never closes")
             << "example.com" << QByteArray("example.com\r\n")
             << QByteArrayList{"Domain Name: ", "EXAMPLE.COM\r\n"} << false << "";
+        QTest::newRow("empty answer stays empty")
+            << "example.com" << QByteArray("example.com\r\n") << QByteArrayList{} << true << "";
     }
     void answerShownWhenTheServerCloses()
     {
@@ -103,6 +108,8 @@ private slots:
         QFETCH(bool, serverCloses);
         QFETCH(QString, shown);
 
+        // A server that answered is no failure, whatever it answered.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("whois")));
         WhoisPeer whois;
         QPointer<frmWhois> window = new frmWhois(query);
         QCOMPARE(whois.acceptQuery(), sent);
@@ -112,7 +119,8 @@ private slots:
         }
         if (serverCloses) {
             whois.peer->disconnectFromHost();
-            QTRY_COMPARE_WITH_TIMEOUT(window->text1->toPlainText(), shown, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(window->Winsock1->State(), 0, 5000);
+            QCOMPARE(window->text1->toPlainText(), shown);
         } else {
             QTest::qWait(100);
             QCOMPARE(window->text1->toPlainText(), QString());
@@ -164,16 +172,81 @@ private slots:
         delete window;
     }
 
+    // A query without an answer says why where the answer would stand, and in the log.
+    void failureShownInThePlaceOfTheAnswer_data()
+    {
+        QTest::addColumn<QString>("server");  // NETQUILL_WHOIS_HOST; empty: a local server that goes silent
+        QTest::addColumn<QByteArray>("sent"); // what the local server sends before it goes silent
+        QTest::addColumn<QString>("shown");   // a pattern
+        QTest::addColumn<QString>("logged");  // a pattern; empty: nothing is logged as a failure
+
+        const QString nobody = QStringLiteral("127.0.0.1:%1").arg(FreePort::pick());
+        QTest::newRow("nobody listens") << nobody << QByteArray() << "^127\\.0\\.0\\.1: Connection refused$"
+                                        << "^whois query to 127\\.0\\.0\\.1 failed: Connection refused$";
+        // Offline, the resolver may give another reason than "Host not found"; the host comes first all
+        // the same.
+        QTest::newRow("host not found")
+            << "whois.nonexistent.invalid" << QByteArray() << "^whois\\.nonexistent\\.invalid: \\S[^\\n]*$"
+            << "^whois query to whois\\.nonexistent\\.invalid failed: ";
+        QTest::newRow("silent server") << "" << QByteArray() << "^127\\.0\\.0\\.1: No answer within 0\\.3 s$"
+                                       << "^whois query to 127\\.0\\.0\\.1 failed: No answer within 0\\.3 s$";
+        QTest::newRow("part of an answer, then silence")
+            << "" << QByteArray("Domain Name: EXAMPLE.COM\r\n") << "^Domain Name: EXAMPLE\\.COM\n$"
+            << "";
+    }
+    void failureShownInThePlaceOfTheAnswer()
+    {
+        QFETCH(QString, server);
+        QFETCH(QByteArray, sent);
+        QFETCH(QString, shown);
+        QFETCH(QString, logged);
+
+        WhoisPeer whois;
+        if (!server.isEmpty())
+            qputenv("NETQUILL_WHOIS_HOST", server.toUtf8());
+        if (!logged.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(logged));
+        else
+            QTest::failOnWarning(QRegularExpression(QStringLiteral("failed")));
+        QPointer<frmWhois> window = new frmWhois(QStringLiteral("example.com"));
+        window->setTimeLimit(300);
+        if (server.isEmpty()) {
+            QCOMPARE(whois.acceptQuery(), QByteArray("example.com\r\n"));
+            if (!sent.isEmpty())
+                QVERIFY(deliver(whois, window, sent));
+        }
+        const QRegularExpression pattern(shown);
+        QTRY_VERIFY2_WITH_TIMEOUT(pattern.match(window->text1->toPlainText()).hasMatch(),
+                                  qPrintable(window->text1->toPlainText()), 20000);
+        if (server.isEmpty())
+            QVERIFY(whois.peerClosed()); // given up on, the connection is ended
+        delete window;
+    }
+
+    void closingTheWindowEndsTheConnection_data()
+    {
+        QTest::addColumn<bool>("escape"); // else the close box
+        QTest::newRow("close box") << false;
+        QTest::newRow("Escape") << true;
+    }
     void closingTheWindowEndsTheConnection()
     {
+        QFETCH(bool, escape);
         WhoisPeer whois;
         QPointer<frmWhois> window = new frmWhois(QStringLiteral("example.com"));
         window->show();
         QCOMPARE(window->size(), QSize(549, 437));
         QCOMPARE(window->text1->geometry(), window->rect());
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(window);
+        QVERIFY(accessible);
+        QVERIFY2(accessible->role() == QAccessible::Dialog, qPrintable(QString::number(accessible->role())));
+        QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("WHOIS Information"));
         QCOMPARE(whois.acceptQuery(), QByteArray("example.com\r\n"));
         QVERIFY(deliver(whois, window, "Domain Name: EXAMPLE.COM\r\n"));
-        window->close();
+        if (escape)
+            QTest::keyClick(window->text1, Qt::Key_Escape); // the box has the focus, the window takes the key
+        else
+            window->close();
         QVERIFY(whois.peerClosed());
         QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 5000);
     }

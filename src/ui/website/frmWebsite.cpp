@@ -4,6 +4,7 @@
 #include "Twips.h"
 #include "WebsiteLayout.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -34,11 +35,21 @@ int pixels(float twips)
 {
     return Twips::toPixels(qRound(twips));
 }
+
+// Qt announces a top-level QWidget as a client area; the browser is a window of its own. (The library
+// is never unloaded, so the factory stays valid.)
+QAccessibleInterface *accessibleBrowser(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("frmWebsite") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
 } // namespace
 
 frmWebsite::frmWebsite(const WebsiteHost &host, QWidget *parent) : QWidget(parent, Qt::Window), m_host(host)
 {
     setAttribute(Qt::WA_DeleteOnClose);
+    QAccessible::installFactory(accessibleBrowser);
     setWindowIcon(QIcon(QStringLiteral(":/icons/netquill.png")));
     setFont(m_host.designFont);
     resize(Twips::toPixels(10545), Twips::toPixels(8580));
@@ -59,6 +70,7 @@ frmWebsite::frmWebsite(const WebsiteHost &host, QWidget *parent) : QWidget(paren
     Command5 = button(frmBrowser, QStringLiteral("Forward"), QStringLiteral("forward"), 1620, 600, 1000, 435);
     Command6 = button(frmBrowser, QStringLiteral("Stop"), QStringLiteral("stop"), 2700, 600, 1000, 435);
     Command7 = button(frmBrowser, QStringLiteral("Refresh"), QStringLiteral("refresh"), 3780, 600, 1000, 435);
+    Command6->setEnabled(false); // until a page is loading
     WebBrowser1 = new QWebEngineView(frmBrowser);
     Twips::place(WebBrowser1, WebsiteLayout::WebBrowser1Left, WebsiteLayout::WebBrowser1Top, 6135, 5595);
     SkinLabel1 = m_host.SkinLabelTemplate(frmBrowser, 3180, 6840, 555, 135);
@@ -188,6 +200,8 @@ void frmWebsite::WebBrowser1_StatusTextChange(const QString &text)
 
 void frmWebsite::WebBrowser1_LoadingChanged(const QWebEngineLoadingInfo &info)
 {
+    // Stop is offered only while there is a load to stop.
+    Command6->setEnabled(info.status() == QWebEngineLoadingInfo::LoadStartedStatus);
     switch (info.status()) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
         WebBrowser1_StatusTextChange(QStringLiteral("Opening page %1...").arg(info.url().toString()));
@@ -208,7 +222,9 @@ void frmWebsite::WebBrowser1_LoadingChanged(const QWebEngineLoadingInfo &info)
 void frmWebsite::WebBrowser1_DownloadComplete()
 {
     Text1->setText(WebBrowser1->url().toString());
-    setWindowTitle(WebBrowser1->title());
+    // A page without a title keeps its address as the caption, so that the window always has a name.
+    const QString title = WebBrowser1->title();
+    setWindowTitle(title.isEmpty() ? Text1->text() : title);
     updateHistoryButtons();
 }
 

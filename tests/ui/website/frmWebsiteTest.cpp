@@ -8,6 +8,7 @@
 #include "WebsiteModule.h"
 #include "modIdentity.h"
 
+#include <QAccessible>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -81,6 +82,24 @@ private slots:
         QCOMPARE(window->Text1->text(), url("/first.html"));
         QTRY_COMPARE(window->Panels.at(0)->text(), QStringLiteral("Done"));
         QCOMPARE(window->Panels.at(1)->text(), QString());
+
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(window);
+        QVERIFY(accessible);
+        QVERIFY2(accessible->role() == QAccessible::Window, qPrintable(QString::number(accessible->role())));
+        QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("First page"));
+    }
+
+    void stopOfferedOnlyWhileLoading()
+    {
+        m_server->setResponse("/slow.html", Response::hang());
+        frmWebsite *window = open();
+        QVERIFY(firstPageShown());
+        QTRY_VERIFY(!window->Command6->isEnabled()); // loaded: nothing to stop
+        window->Text1->setText(url("/slow.html"));
+        QTest::mouseClick(window->Command3, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(window->Command6->isEnabled(), 15000);
+        QTest::mouseClick(window->Command6, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window->Command6->isEnabled(), 15000);
     }
 
     void backOnFirstPageDoesNothing()
