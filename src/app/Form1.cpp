@@ -32,6 +32,7 @@
 
 #include <netquill/BuildIdentity.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -179,11 +180,17 @@ void Form1::ShowOptions()
 
 void Form1::SetStatus(const QString &text)
 {
+    const bool changed = txtStatus->text() != text;
     txtStatus->setText(text);
     // A long error (a server's reply, a certificate problem) would otherwise show only its end; its
     // beginning says what went wrong, and the tool tip holds all of it.
     txtStatus->setCursorPosition(0);
     txtStatus->setToolTip(text);
+    // The status line is a status bar named by its text to screen readers: a new text is a new name.
+    if (changed) {
+        QAccessibleEvent event(txtStatus, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void Form1::Command1_Click()

@@ -2,10 +2,12 @@
 #include "Form1.h"
 
 #include "Caption.h"
+#include "ComboCaption.h"
 #include "SkinLabel.h"
 #include "Twips.h"
 #include "modSkin.h"
 
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -49,6 +51,34 @@ QLineEdit *textBox(QWidget *parent, int left, int top, int width, int height)
     Twips::place(box, left, top, width, height);
     return box;
 }
+
+// The status line: a read-only line, of a class of its own so that screen readers are given it as
+// what it is.
+class StatusLine : public QLineEdit {
+    Q_OBJECT
+public:
+    using QLineEdit::QLineEdit;
+};
+
+// Qt announces a line edit as editable text; the status line is announced as the window's status bar,
+// named by what it says, as Qt names its own status bar.
+class AccessibleStatusLine : public QAccessibleWidget {
+public:
+    explicit AccessibleStatusLine(QWidget *line) : QAccessibleWidget(line, QAccessible::StatusBar) {}
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name)
+            return static_cast<const QLineEdit *>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface *accessibleStatusLine(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("StatusLine") && object && object->isWidgetType())
+        return new AccessibleStatusLine(static_cast<QWidget *>(object));
+    return nullptr;
+}
 } // namespace
 
 void Form1::buildControls()
@@ -89,6 +119,7 @@ void Form1::buildControls()
     Check2 = control<QCheckBox>(Frame5, QStringLiteral("Run at startup"), 120, 300, 3015, 255);
     Check1 = control<QCheckBox>(Frame5, QStringLiteral("Auto Refresh Every:"), 120, 660, 2715, 195);
     cmbRefresh = new QComboBox(Frame5);
+    ComboCaption::link(cmbRefresh, Check1->text());
     Twips::place(cmbRefresh, 120, 960, 3450, 315);
     cmbRefresh->setEditable(true);
     cmbRefresh->setInsertPolicy(QComboBox::NoInsert);
@@ -113,7 +144,9 @@ void Form1::buildControls()
     SkinLabel4 = SkinLabelArray(SkinLabelArray::Template(Frame5, 3240, 1320, 135, 135));
     SkinLabel5 = SkinLabelArray(SkinLabelArray::Template(Frame6, 3240, 1020, 135, 135));
 
-    txtStatus = textBox(client, 60, 4980, 7395, 285);
+    QAccessible::installFactory(accessibleStatusLine);
+    txtStatus = new StatusLine(client);
+    Twips::place(txtStatus, 60, 4980, 7395, 285);
     txtStatus->setReadOnly(true);
     txtStatus->setFocusPolicy(Qt::NoFocus);
     QPalette status = txtStatus->palette();
@@ -131,8 +164,6 @@ void Form1::nameControls()
     Caption::link(Label5, Text1);
     Caption::link(Label6, Text2);
     Caption::link(Label7, Text3);
-    cmbRefresh->setAccessibleName(Check1->text());
-    txtStatus->setAccessibleName(QStringLiteral("Status"));
     // An address label is read by its text, the address; what it is goes with it as a description.
     Label2->setAccessibleDescription(QStringLiteral("Internal IP address"));
     Label1->setAccessibleDescription(QStringLiteral("External IP address"));
@@ -142,39 +173,40 @@ void Form1::nameControls()
     cmdCopy2->setAccessibleName(QStringLiteral("Copy External IP"));
 }
 
+// Every menu and item has a mnemonic (the letter after '&'), unique within its menu, the tray menu's too.
 void Form1::buildMenus()
 {
     QMenuBar *bar = menuBar();
-    mnuFile = bar->addMenu(QStringLiteral("File"));
-    mnuFileItem[0] = mnuFile->addAction(QStringLiteral("Minimize"), this, [this] { showMinimized(); });
-    mnuFileItem[1] = mnuFile->addAction(QStringLiteral("Exit"), this, [this] { close(); });
-    mnuEdit = bar->addMenu(QStringLiteral("Edit"));
-    mnuEditItem[0] = mnuEdit->addAction(QStringLiteral("Copy Internal IP"), this, &Form1::cmdCopy1_Click);
-    mnuEditItem[1] = mnuEdit->addAction(QStringLiteral("Copy External IP"), this, &Form1::cmdCopy2_Click);
-    mnuAction = bar->addMenu(QStringLiteral("Action"));
-    mnuActionItem[0] = mnuAction->addAction(QStringLiteral("Overlay On/Off"), this, &Form1::Command2_Click);
-    mnuActionItem[1] = mnuAction->addAction(QStringLiteral("Refresh"), this, &Form1::Command1_Click);
+    mnuFile = bar->addMenu(QStringLiteral("&File"));
+    mnuFileItem[0] = mnuFile->addAction(QStringLiteral("&Minimize"), this, [this] { showMinimized(); });
+    mnuFileItem[1] = mnuFile->addAction(QStringLiteral("E&xit"), this, [this] { close(); });
+    mnuEdit = bar->addMenu(QStringLiteral("&Edit"));
+    mnuEditItem[0] = mnuEdit->addAction(QStringLiteral("Copy &Internal IP"), this, &Form1::cmdCopy1_Click);
+    mnuEditItem[1] = mnuEdit->addAction(QStringLiteral("Copy &External IP"), this, &Form1::cmdCopy2_Click);
+    mnuAction = bar->addMenu(QStringLiteral("&Action"));
+    mnuActionItem[0] = mnuAction->addAction(QStringLiteral("&Overlay On/Off"), this, &Form1::Command2_Click);
+    mnuActionItem[1] = mnuAction->addAction(QStringLiteral("&Refresh"), this, &Form1::Command1_Click);
     mnuAction->addSeparator();
-    mnuSources = mnuAction->addAction(QStringLiteral("Address Sources..."), this, &Form1::OpenSources);
-    mnuHistory = mnuAction->addAction(QStringLiteral("Address History..."), this, &Form1::OpenHistory);
+    mnuSources = mnuAction->addAction(QStringLiteral("Address &Sources..."), this, &Form1::OpenSources);
+    mnuHistory = mnuAction->addAction(QStringLiteral("Address &History..."), this, &Form1::OpenHistory);
     mnuChangeCommand =
-        mnuAction->addAction(QStringLiteral("Run Command on Change..."), this, &Form1::OpenChangeCommand);
-    mnuNotifyDesktop = mnuAction->addAction(QStringLiteral("Desktop Notification on Change"));
+        mnuAction->addAction(QStringLiteral("Run &Command on Change..."), this, &Form1::OpenChangeCommand);
+    mnuNotifyDesktop = mnuAction->addAction(QStringLiteral("&Desktop Notification on Change"));
     mnuNotifyDesktop->setCheckable(true);
     connect(mnuNotifyDesktop, &QAction::toggled, this, &Form1::mnuNotifyDesktop_Click);
-    mnuWatchNetwork = mnuAction->addAction(QStringLiteral("Look Up When the Network Changes"));
+    mnuWatchNetwork = mnuAction->addAction(QStringLiteral("Look Up When the &Network Changes"));
     mnuWatchNetwork->setCheckable(true);
     connect(mnuWatchNetwork, &QAction::toggled, this, &Form1::mnuWatchNetwork_Click);
-    mnuHelp = bar->addMenu(QStringLiteral("Help"));
-    mnuHelpItem[0] = mnuHelp->addAction(QStringLiteral("View Help"), this, &Form1::OpenHelp);
-    mnuAbout = bar->addMenu(QStringLiteral("About"));
-    mnuAboutItem[0] = mnuAbout->addAction(QStringLiteral("About this software"), this, &Form1::OpenAbout);
+    mnuHelp = bar->addMenu(QStringLiteral("&Help"));
+    mnuHelpItem[0] = mnuHelp->addAction(QStringLiteral("&View Help"), this, &Form1::OpenHelp);
+    mnuAbout = bar->addMenu(QStringLiteral("A&bout"));
+    mnuAboutItem[0] = mnuAbout->addAction(QStringLiteral("&About this software"), this, &Form1::OpenAbout);
 
     mnuPopup = new QMenu(QStringLiteral("PopupMenu"), this);
-    mnuPopupItem[0] = mnuPopup->addAction(QStringLiteral("Show"), this, &Form1::mnuPopupShow_Click);
+    mnuPopupItem[0] = mnuPopup->addAction(QStringLiteral("&Show"), this, &Form1::mnuPopupShow_Click);
     mnuPopupItem[1] =
-        mnuPopup->addAction(QStringLiteral("Address Overlay On/Off"), this, &Form1::Command2_Click);
-    mnuPopupItem[2] = mnuPopup->addAction(QStringLiteral("Exit"), this, [this] { close(); });
+        mnuPopup->addAction(QStringLiteral("Address &Overlay On/Off"), this, &Form1::Command2_Click);
+    mnuPopupItem[2] = mnuPopup->addAction(QStringLiteral("E&xit"), this, [this] { close(); });
 }
 
 void Form1::applyFonts()
@@ -195,3 +227,5 @@ void Form1::applyFonts()
     adjustSize();
     setFixedSize(sizeHint());
 }
+
+#include "Form1Layout.moc"

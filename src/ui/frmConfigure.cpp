@@ -1,6 +1,7 @@
 #include "frmConfigure.h"
 
 #include "Caption.h"
+#include "ComboCaption.h"
 #include "MailPassword.h"
 #include "MailSettings.h"
 #include "SettingsStore.h"
@@ -63,6 +64,7 @@ void frmConfigure::buildControls()
     txtEmailFrom = new QLineEdit(QLatin1String(SettingKeys::EmailFrom.defaultValue), this);
     lblSecurity = new QLabel(QStringLiteral("Connection Security:"), this);
     cmbSecurity = new QComboBox(this);
+    ComboCaption::link(cmbSecurity, lblSecurity->text());
     cmbSecurity->addItems({QStringLiteral("None"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
     lblUser = new QLabel(QStringLiteral("User Name:"), this);
     txtUser = new QLineEdit(this);

@@ -100,7 +100,7 @@ void modSkin::SubstituteSkinLabels(QWidget *window, const QList<SkinLabelArray *
     for (QWidget *control : controls) {
         if (TypeName(control) != QLatin1String("Label"))
             continue;
-        const auto *label = static_cast<const QLabel *>(control);
+        auto *label = static_cast<QLabel *>(control);
         SkinLabelArray *array = containerTest ? nullptr : templates.value(0);
         for (SkinLabelArray *candidate : templates) {
             if (containerTest && candidate->Container() == label->parentWidget()) {
@@ -115,6 +115,16 @@ void modSkin::SubstituteSkinLabels(QWidget *window, const QList<SkinLabelArray *
         copy->setFont(label->font());
         copy->setText(label->text());
         copy->setVisible(!label->isHidden());
+        if (copy->parentWidget() != label->parentWidget())
+            continue;
+        // Over the label, the copy stands in for it: screen readers would otherwise find the caption
+        // twice at one place. The control it names keeps its caption through the copy.
+        copy->setBuddy(label->buddy());
+        copy->setAccessibleName(label->accessibleName());
+        copy->setAccessibleDescription(label->accessibleDescription());
+        copy->setToolTip(label->toolTip());
+        label->setBuddy(nullptr);
+        label->hide();
     }
 }
 

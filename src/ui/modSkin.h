@@ -27,6 +27,8 @@ QString TypeName(const QWidget *control);
 /// Lays a skin-label copy over every plain label of the window, made from one of the template arrays:
 /// without the container test always the first, with it the first whose template shares the label's
 /// container (no such array: no copy). A copy takes the label's geometry, font, text and visibility.
+/// A copy in the label's own container replaces it: the label is hidden, and the copy takes its
+/// buddy, accessible name, description and tool tip, so that the caption is drawn and announced once.
 void SubstituteSkinLabels(QWidget *window, const QList<SkinLabelArray *> &templates, bool containerTest);
 /// The program's one skin engine, created on first use.
 SkinEngine *Engine();

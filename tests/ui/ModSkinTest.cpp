@@ -4,6 +4,7 @@
 #include "SkinLabelArray.h"
 #include "TestMain.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -32,12 +33,15 @@ private slots:
         shown->setGeometry(4, 8, 49, 13);
         QFont font(QStringLiteral("DejaVu Sans"), 11, QFont::Bold);
         shown->setFont(font);
+        auto *box = new QLineEdit(&window);
+        shown->setBuddy(box);
+        shown->setAccessibleDescription(QStringLiteral("the local address"));
         auto *hidden = new QLabel(QStringLiteral("hidden"), &window);
         hidden->hide();
         new QLabel(QStringLiteral("third"), &window);
         new SkinLabel(QStringLiteral("already skinned"), &window);
         auto *frame = new QGroupBox(&window); // holds no template
-        new QLabel(QStringLiteral("in a frame"), frame);
+        auto *framed = new QLabel(QStringLiteral("in a frame"), frame);
 
         modSkin::SubstituteSkinLabels(&window, {&templates}, containerTest);
         QCOMPARE(templates.UBound(), copies);
@@ -49,7 +53,15 @@ private slots:
         QVERIFY(!copy->isHidden());
         QVERIFY(templates[2]->isHidden()); // an invisible label gives an invisible copy
         QVERIFY(templates[0]->isHidden());
-        QCOMPARE(shown->text(), QStringLiteral("Internal:")); // the label itself is left as it was
+        QCOMPARE(shown->text(), QStringLiteral("Internal:"));
+        // The copy replaces the label it covers, also as the caption screen readers give the box.
+        QVERIFY(shown->isHidden());
+        QCOMPARE(copy->accessibleDescription(), QStringLiteral("the local address"));
+        const auto captions = QAccessible::queryAccessibleInterface(box)->relations(QAccessible::Label);
+        QCOMPARE(captions.size(), 1);
+        QCOMPARE(captions.first().first->object(), copy);
+        // A label with no copy over it, in another container, stays.
+        QVERIFY(!framed->isHidden());
     }
 
     void colorControls()
