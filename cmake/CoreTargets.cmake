@@ -72,7 +72,7 @@ function(_netquill_check_core_targets)
     set_property(GLOBAL PROPERTY _NETQUILL_CORE_SEEN "")
     _netquill_find_graphics(${target} ${target} found)
     if(found)
-      message(FATAL_ERROR "${target} is a core target and must link only Qt Core and Network, "
+      message(FATAL_ERROR "${target} is a core target and must link no graphics library (Qt Core, Network, D-Bus and the keychain only), "
                           "but it reaches a graphics library: ${found}")
     endif()
   endforeach()

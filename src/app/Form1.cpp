@@ -19,7 +19,6 @@
 #include "SkinLabel.h"
 #include "StartupCommand.h"
 #include "WebsiteModule.h"
-#include "Winsock.h"
 #include "frmAbout.h"
 #include "frmChangeCommand.h"
 #include "frmConfigure.h"
@@ -62,7 +61,6 @@ Form1::Form1(QWidget *parent)
     // What the window shows and changes lives in the monitor; these are its parts, by the names the
     // window's design gives them.
     m_monitor = new AddressMonitor(*m_store, this);
-    Winsock1 = new Winsock(this);
     WebBrowser1 = m_monitor->fetcher();
     timRefresh = m_monitor->clock();
     m_lookup = m_monitor->lookup();

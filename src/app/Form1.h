@@ -33,7 +33,6 @@ class QTimer;
 class SettingsStore;
 class SkinLabel;
 class TrayIcon;
-class Winsock;
 class frmConfigure;
 class frmSources;
 class frmHistory;
@@ -144,7 +143,6 @@ public:
     QCheckBox *Check3;        // "Use Email Notification"
     QComboBox *cmbRefresh;    // the auto-refresh interval
     QTimer *timRefresh;       // one-second tick of the auto-refresh schedule
-    Winsock *Winsock1;        // never connected: source of the local address
     PageFetcher *WebBrowser1; // fetches the external-IP page
     QMenu *mnuFile, *mnuEdit, *mnuAction, *mnuHelp, *mnuAbout;
     QMenu *mnuPopup; // the tray menu

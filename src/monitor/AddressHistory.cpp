@@ -324,14 +324,6 @@ QByteArray AddressHistory::formatLine(const Event &event)
            quoted(event.oldValue) + ',' + quoted(event.newValue) + ',' + quoted(event.source) + '\n';
 }
 
-std::optional<AddressHistory::Event> AddressHistory::parseLine(const QByteArray &record)
-{
-    qsizetype next = 0;
-    const std::optional<Event> event = eventAt(record, 0, next);
-    // One record, and nothing after it.
-    return next >= record.size() ? event : std::nullopt;
-}
-
 QList<AddressHistory::Event> AddressHistory::read(const QString &path)
 {
     if (!QFileInfo::exists(path))

@@ -67,8 +67,6 @@ public:
 
     /// One CSV record with its line end, quoted as RFC 4180 asks.
     static QByteArray formatLine(const Event &event);
-    /// Parses one record (its line end may follow); nullopt when it is not one.
-    static std::optional<Event> parseLine(const QByteArray &record);
 
     /// One line per event for a terminal: control characters are shown as spaces.
     static QStringList textLines(const QList<Event> &events);

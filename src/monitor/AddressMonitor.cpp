@@ -35,10 +35,8 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
 
     connect(m_lookup, &LookupCycle::statusChanged, this, &AddressMonitor::statusChanged);
     connect(m_lookup, &LookupCycle::statusChanged, this, &AddressMonitor::OnStatusChanged);
-    connect(m_lookup, &LookupCycle::answeredBy, this, [this](const IpSource &source) {
-        m_answeredBy = source.displayName();
-        emit answeredBy(source);
-    });
+    connect(m_lookup, &LookupCycle::answeredBy, this,
+            [this](const IpSource &source) { m_answeredBy = source.displayName(); });
     connect(m_lookup, &LookupCycle::addressesShown, this, &AddressMonitor::OnAddressesShown);
     connect(m_lookup, &LookupCycle::lookupCompleted, this, &AddressMonitor::OnLookupCompleted);
     // A command that went well leaves the status line to the lookup and the mail, and is only logged.
@@ -202,7 +200,6 @@ void AddressMonitor::setAutoRefresh(bool on)
         m_clock->stop();
     m_schedule.applyInterval(m_refreshPosition);
     SaveFlag(SettingKeys::Refresh, on);
-    emit optionsChanged();
 }
 
 void AddressMonitor::setRefreshPosition(int position)
@@ -210,21 +207,18 @@ void AddressMonitor::setRefreshPosition(int position)
     m_refreshPosition = position;
     m_store.SaveSetting(SettingKeys::RefreshRate, QString::number(position));
     m_schedule.applyInterval(position);
-    emit optionsChanged();
 }
 
 void AddressMonitor::setEmailNotify(bool on)
 {
     m_emailNotify = on;
     SaveFlag(SettingKeys::EmailNotify, on);
-    emit optionsChanged();
 }
 
 void AddressMonitor::setDesktopNotify(bool on)
 {
     m_desktopNotify = on;
     SaveFlag(SettingKeys::NotifyDesktop, on);
-    emit optionsChanged();
 }
 
 void AddressMonitor::setRunAtStartup(bool on)
@@ -233,7 +227,6 @@ void AddressMonitor::setRunAtStartup(bool on)
     if (m_startupEntry)
         m_startupEntry(on);
     SaveFlag(SettingKeys::Startup, on);
-    emit optionsChanged();
 }
 
 void AddressMonitor::setWatchNetwork(bool on)
@@ -241,7 +234,6 @@ void AddressMonitor::setWatchNetwork(bool on)
     m_watchNetwork = on;
     SaveFlag(SettingKeys::WatchNetwork, on);
     ApplyWatch();
-    emit optionsChanged();
 }
 
 void AddressMonitor::ApplyWatch()

@@ -120,11 +120,8 @@ public:
 signals:
     void statusChanged(const QString &text);
     void addressesShown(const IpSnapshot &current);
-    void answeredBy(const IpSource &source);
     /// A lookup ended well and its addresses are stored.
     void lookupCompleted(const IpSnapshot &current, bool changed);
-    /// A setter changed an option.
-    void optionsChanged();
     /// The first failed lookup of this run had only Netquill's own page to ask, and no name server
     /// knows its host: nothing will answer until the user chooses another source.
     void sourceNeeded(const QString &host);

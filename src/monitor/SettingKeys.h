@@ -3,22 +3,12 @@
 #include <QString>
 #include <optional>
 
-/// Every key of the "Settings" section with its default and how its text is read. No other key belongs
-/// to the program, and no other place decides how a stored text is read or written.
+/// Every key of the "Settings" section with its default, and how check states and list positions are
+/// read and written. No other key belongs to the program.
 namespace SettingKeys {
-enum class Type {
-    Text,     // the text as stored
-    Flag,     // a check state: "1" on, "0" off; any other text reads as off and stays in the file
-    Position, // a list position, a whole number; one the list cannot take reads as the first item
-    CheckBox, // a check box's three states "0", "1", "2"; anything else leaves the box as it is
-    Address,  // an address as a lookup found it; "0" while none has been recorded
-    Sources,  // the address sources, encoded by IpSourceList
-};
-
 struct Key {
     const char *name;
     const char *defaultValue;
-    Type type = Type::Text;
 };
 
 /// A whole number, surrounding spaces allowed; nullopt for any other text.
@@ -28,51 +18,51 @@ inline std::optional<int> wholeNumber(const QString &text)
     const int value = text.trimmed().toInt(&ok);
     return ok ? std::optional<int>(value) : std::nullopt;
 }
-/// A Flag's stored text read.
+/// A stored check state: on for the whole number 1, padded or not; any other text is off.
 inline bool flag(const QString &stored)
 {
     return wholeNumber(stored) == 1;
 }
-/// A Flag as it is written.
+/// A check state as it is written.
 inline QString flagText(bool on)
 {
     return QString::number(int(on));
 }
-/// A Position's stored text read, when it lies within [low, high].
+/// A stored list position, when it is a whole number within [low, high].
 inline std::optional<int> position(const QString &stored, int low, int high)
 {
     const std::optional<int> value = wholeNumber(stored);
     return value && *value >= low && *value <= high ? value : std::nullopt;
 }
 
-inline constexpr Key Refresh{"refresh", "0", Type::Flag};
-inline constexpr Key RefreshRate{"refreshrate", "0", Type::Position};
-inline constexpr Key Startup{"startup", "0", Type::Flag};
-inline constexpr Key EmailNotify{"emailNotify", "0", Type::Flag};
-inline constexpr Key OldInternal{"OldInternal", "0", Type::Address};
-inline constexpr Key OldExternal{"OldExternal", "0", Type::Address};
-inline constexpr Key ShowHelp{"showHelp", "1", Type::CheckBox};
+inline constexpr Key Refresh{"refresh", "0"};
+inline constexpr Key RefreshRate{"refreshrate", "0"};
+inline constexpr Key Startup{"startup", "0"};
+inline constexpr Key EmailNotify{"emailNotify", "0"};
+inline constexpr Key OldInternal{"OldInternal", "0"};
+inline constexpr Key OldExternal{"OldExternal", "0"};
+inline constexpr Key ShowHelp{"showHelp", "1"};
 inline constexpr Key EmailTo{"strEmailTo", "you@example.com"};
 inline constexpr Key EmailFrom{"strEmailFrom", "you@example.com"};
 inline constexpr Key Server{"strServer", "mail.example.com"};
 inline constexpr Key Port{"strPort", "25"};
 /// Where the external address comes from, in order; encoding in IpSourceList.
-inline constexpr Key IpSources{"ipSources", "default", Type::Sources};
+inline constexpr Key IpSources{"ipSources", "default"};
 /// Check state "0" / "1": a desktop notification from the tray icon when an address changes.
-inline constexpr Key NotifyDesktop{"notifyDesktop", "0", Type::Flag};
+inline constexpr Key NotifyDesktop{"notifyDesktop", "0"};
 
 /// How the mail connection is secured: "None", "STARTTLS" or "SSL/TLS".
 inline constexpr Key Security{"strSecurity", "None"};
 /// The mail server login; empty for none. Its password is kept in the desktop's keyring, never here.
 inline constexpr Key User{"strUser", ""};
 /// "1" while a notification of an address change has not been delivered.
-inline constexpr Key NotifyPending{"notifyPending", "0", Type::Flag};
+inline constexpr Key NotifyPending{"notifyPending", "0"};
 /// A file holding the mail password, for netquill-monitor where no keyring answers; empty for none. A
 /// relative name is taken from the settings folder. Used only while no one but its owner can read it.
 inline constexpr Key PasswordFile{"passwordFile", ""};
 
 /// Check state "0" / "1": a lookup when the machine's network changes or it wakes from suspend.
-inline constexpr Key WatchNetwork{"watchNetwork", "0", Type::Flag};
+inline constexpr Key WatchNetwork{"watchNetwork", "0"};
 
 /// The command line run after an address change, split like a shell would without running one; empty
 /// for none.

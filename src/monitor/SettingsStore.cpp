@@ -418,7 +418,7 @@ SettingsStore::SettingsStore(const QString &application)
     m_typing->setSingleShot(true);
     m_typing->setInterval(TypingPauseMs);
     connect(m_typing, &QTimer::timeout, this, [this] { m_shared->schedule(false); });
-    // The main window is never deleted, so the end of the event loop is where saves are finished.
+    // Saves still pending when the event loop ends are finished there, while the application runs.
     if (QCoreApplication *app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, [this] { WaitForWrites(); });
 }
@@ -463,28 +463,6 @@ void SettingsStore::SaveTypedSetting(const SettingKeys::Key &key, const QString 
 {
     m_shared->add({{key.name, value}});
     m_typing->start();
-}
-
-void SettingsStore::WhenWritten(QObject *context, std::function<void(bool ok)> then)
-{
-    Shared &shared = *m_shared;
-    quint64 upTo = 0;
-    {
-        std::lock_guard lock(shared.mutex);
-        upTo = shared.saves;
-    }
-    shared.schedule(false);
-    // Queued behind the write above; the store outlives it, as its destruction waits for the writer.
-    shared.writer.start([this, &shared, upTo, context = QPointer<QObject>(context), then = std::move(then)] {
-        const bool ok = shared.allWritten(upTo);
-        QMetaObject::invokeMethod(
-            this,
-            [context, then, ok] {
-                if (context)
-                    then(ok);
-            },
-            Qt::QueuedConnection);
-    });
 }
 
 bool SettingsStore::WaitForWrites()

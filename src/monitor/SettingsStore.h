@@ -49,9 +49,6 @@ public:
     /// TypingPauseMs without a further typed save (or with the next other save), so that a word typed
     /// costs one write instead of one per key. Needs the event loop of this store's thread.
     void SaveTypedSetting(const SettingKeys::Key &key, const QString &value);
-    /// Runs then(ok) on this store's thread once every save made so far has been written, or has
-    /// failed (ok false); not at all when context is gone by then.
-    void WhenWritten(QObject *context, std::function<void(bool ok)> then);
     /// Writes every pending save, and tries again those that failed; returns once they are on the disk
     /// or have failed. True when the file holds every value saved.
     bool WaitForWrites();

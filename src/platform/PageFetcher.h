@@ -57,7 +57,6 @@ public:
     int timeout() const { return m_timeoutMs; }
     /// A body longer than this fails the fetch as soon as the excess arrives.
     void setMaxBodyBytes(qint64 bytes) { m_maxBodyBytes = bytes; }
-    qint64 maxBodyBytes() const { return m_maxBodyBytes; }
 
     /// The parser program and its arguments; it reads the page on standard input and writes the
     /// body's inner HTML. "--max-bytes=N" follows the arguments: past N bytes of output it may end

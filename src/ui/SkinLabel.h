@@ -11,5 +11,4 @@ public:
         setTextFormat(Qt::PlainText);
     }
     QString Caption() const { return text(); }
-    void setCaption(const QString &caption) { setText(caption); }
 };

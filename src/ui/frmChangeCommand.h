@@ -20,8 +20,6 @@ public:
     frmChangeCommand(SettingsStore &store, std::function<ChangeCommand::Inputs()> addresses,
                      QWidget *parent = nullptr);
 
-    ChangeCommand *tester() { return m_tester; }
-
     QLabel *lblCommand, *lblHint, *lblResult;
     QLineEdit *txtCommand;
     QPushButton *cmdTest;
