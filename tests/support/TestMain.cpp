@@ -1,6 +1,12 @@
 #include "TestMain.h"
 
+#ifdef NETQUILL_TEST_GUI
 #include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -28,7 +34,7 @@ int main(int argc, char **argv)
     qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    TestApplication app(argc, argv);
 
     QString only;
     QStringList args = app.arguments();
