@@ -20,7 +20,9 @@
 #include <netquill/BuildIdentity.h>
 
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QHostInfo>
+#include <QMetaMethod>
 #include <QTimer>
 
 AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
@@ -266,10 +268,15 @@ void AddressMonitor::CheckTheOnlySource()
 {
     // Out of the box the only source is a page whose host the user has not set up; a host the name
     // service does not know tells that apart from a network that is down.
+    // Only for a window that can point the way (the tray); a single run of the service ends at once.
+    if (!isSignalConnected(QMetaMethod::fromSignal(&AddressMonitor::sourceNeeded)))
+        return;
     const QList<IpSource> sources = m_lookup->sources();
     if (sources.size() != 1 || !sources.first().productPage)
         return;
     const QString host = sources.first().url.host();
+    if (!QHostAddress(host).isNull())
+        return; // an address needs no name service
     QHostInfo::lookupHost(host, this, [this, host](const QHostInfo &info) {
         if (info.error() != QHostInfo::HostNotFound)
             return;

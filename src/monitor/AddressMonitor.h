@@ -123,7 +123,8 @@ signals:
     /// A lookup ended well and its addresses are stored.
     void lookupCompleted(const IpSnapshot &current, bool changed);
     /// The first failed lookup of this run had only Netquill's own page to ask, and no name server
-    /// knows its host: nothing will answer until the user chooses another source.
+    /// knows its host: nothing will answer until the user chooses another source. Looked into only
+    /// while something listens.
     void sourceNeeded(const QString &host);
 
 private:
