@@ -1,9 +1,9 @@
 #include "AddressHistory.h"
 
+#include "FileLock.h"
 #include "LookupCycle.h"
 #include "WholeFile.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,7 +13,6 @@
 #include <QMutex>
 #include <QSet>
 #include <QStringDecoder>
-#include <QThread>
 
 #include <array>
 
@@ -21,7 +20,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -218,42 +216,15 @@ class HistoryLock {
 public:
     explicit HistoryLock(const QString &historyPath)
     {
-#ifdef Q_OS_UNIX
-        const QString name = historyPath + QStringLiteral(".lock");
-        m_fd = ::open(QFile::encodeName(name).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (m_fd < 0) {
-            qCWarning(lcHistory) << "cannot open" << name << ":" << std::strerror(errno);
-            return;
-        }
-        QDeadlineTimer deadline(5000);
-        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-            const bool held = errno == EWOULDBLOCK;
-            if ((!held && errno != EINTR) || deadline.hasExpired()) {
-                qCWarning(lcHistory) << "cannot lock" << name << ":"
-                                     << (held ? "another process holds it" : std::strerror(errno))
-                                     << "- writing without it";
-                ::close(m_fd);
-                m_fd = -1;
-                return;
-            }
-            QThread::msleep(1);
-        }
-#else
-        Q_UNUSED(historyPath)
-#endif
+        // A lock not had within a moment is passed over: the history must never stop a lookup.
+        constexpr int WaitMs = 5000;
+        QString why;
+        if (m_lock.take(historyPath + QStringLiteral(".lock"), WaitMs, why) != FileLock::Held)
+            qCWarning(lcHistory).noquote() << why << "- writing without it";
     }
-    ~HistoryLock()
-    {
-#ifdef Q_OS_UNIX
-        if (m_fd >= 0)
-            ::close(m_fd); // and with it the lock
-#endif
-    }
-    HistoryLock(const HistoryLock &) = delete;
-    HistoryLock &operator=(const HistoryLock &) = delete;
 
 private:
-    int m_fd = -1;
+    FileLock m_lock;
 };
 
 // Appends `line` in one write, after a line end when the last line was cut off (by hand, or by a full

@@ -1,18 +1,17 @@
 #include "SettingsStore.h"
 
+#include "FileLock.h"
 #include "SettingsFileFormat.h"
 #include "SettingsLog.h"
 #include "WholeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
 #include <QStringList>
-#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
@@ -22,7 +21,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -100,71 +98,6 @@ bool isLeftoverOf(const QString &fileName, const QString &name)
     return std::all_of(name.cend() - Letters, name.cend(),
                        [](QChar ch) { return (ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z'); });
 }
-
-// Held around each read, merge and rename of the file by every process that saves it, so that a
-// rename landing late does not undo what another process wrote meanwhile. An flock: the kernel lets
-// go of it when its holder dies, so a killed process never leaves the file locked.
-class SaveLock {
-public:
-    enum Result { Held, Unavailable, Failed };
-    // Longer than any write takes; a holder stopped for good must not keep the saves forever.
-    static constexpr int WaitMs = 10000;
-
-    SaveLock() = default;
-    ~SaveLock()
-    {
-#ifdef Q_OS_UNIX
-        if (m_fd >= 0)
-            ::close(m_fd); // lets go of the lock
-#endif
-    }
-    SaveLock(const SaveLock &) = delete;
-    SaveLock &operator=(const SaveLock &) = delete;
-
-    /// Unavailable when this folder gives no lock (read-only, a lock file this user may not open, a
-    /// file system without locks): the save goes on without one, and fails by itself where it cannot
-    /// write either, while a save that changes nothing still succeeds.
-    Result take(const QString &lockFile, QString &why)
-    {
-#ifdef Q_OS_UNIX
-        // Read-only is enough for flock, and lets a lock file another user made serve too; O_NONBLOCK
-        // keeps a named pipe put there from holding the open.
-        m_fd = ::open(QFile::encodeName(lockFile).constData(),
-                      O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
-        if (m_fd < 0) {
-            const int error = errno;
-            why = QStringLiteral("cannot open ") + lockFile + QStringLiteral(": ") + systemError(error);
-            return error == EACCES || error == EPERM || error == EROFS ? Unavailable : Failed;
-        }
-        QElapsedTimer waited;
-        waited.start();
-        for (int pauseMs = 1;; pauseMs = std::min(pauseMs * 2, 16)) {
-            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
-                return Held;
-            const int error = errno;
-            if (error == EINTR)
-                continue;
-            if (error != EWOULDBLOCK) {
-                why = QStringLiteral("cannot lock ") + lockFile + QStringLiteral(": ") + systemError(error);
-                return error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL
-                           ? Unavailable
-                           : Failed;
-            }
-            if (waited.elapsed() >= WaitMs) {
-                why = QStringLiteral("another process has held %1 for %2 s").arg(lockFile).arg(WaitMs / 1000);
-                return Failed;
-            }
-            QThread::msleep(pauseMs);
-        }
-#else
-        why = QStringLiteral("no lock beside ") + lockFile + QStringLiteral(" on this system");
-        return Unavailable;
-#endif
-    }
-
-private:
-    int m_fd = -1;
-};
 
 } // namespace
 
@@ -252,18 +185,22 @@ struct SettingsStore::Shared {
         QString error;
         if (!makeFolder(error))
             return fail(error, error);
-        SaveLock fileLock; // held until the write is over
-        switch (fileLock.take(fileName + QStringLiteral(".lock"), error)) {
-        case SaveLock::Failed:
+        // Around the read, merge and rename: a rename landing late must not undo what another process
+        // wrote meanwhile. Longer than any write takes; a holder stopped for good must not keep the
+        // saves forever.
+        constexpr int LockWaitMs = 10000;
+        FileLock fileLock; // held until the write is over
+        switch (fileLock.take(fileName + QStringLiteral(".lock"), LockWaitMs, error)) {
+        case FileLock::Failed:
             return fail(error, error);
-        case SaveLock::Unavailable:
+        case FileLock::Unavailable:
             if (!std::exchange(warnedUnlocked, true))
                 qCWarning(lcSettings).noquote()
                     << "Saving" << fileName
                     << "without a lock - " + error +
                            "; a save another process makes at the same moment may undo this one";
             break;
-        case SaveLock::Held:
+        case FileLock::Held:
             // Only under the lock: a temporary file of another process's save in progress is not a leftover.
             if (!std::exchange(leftoversRemoved, true))
                 removeLeftovers();
