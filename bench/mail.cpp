@@ -1,9 +1,11 @@
 // The program's own start-up and main window, sending notifications back to back through the
 // "Send" operation once start-up is over: the session as it runs beside the window's repaints.
 // Usage: bench_mail <count> [settle-ms]   (the mail settings come from the settings file)
+#include "AddressMonitor.h"
 #include "BenchCommon.h"
 #include "Form1.h"
 #include "MailSender.h"
+#include "SettingsStore.h"
 #include "frmSplash.h"
 
 #include <QApplication>
@@ -22,7 +24,9 @@ int main(int argc, char **argv)
     const int count = QByteArray(argv[1]).toInt();
     const int settle = argc > 2 ? QByteArray(argv[2]).toInt() : 1500;
     int sent = 0;
-    frmSplash splash;
+    SettingsStore store(QStringLiteral("Netquill"));
+    AddressMonitor monitor(store);
+    frmSplash splash(monitor);
     QObject::connect(&splash, &frmSplash::mainWindowShown, &app, [&](Form1 *form) {
         QObject::connect(form->session(), &MailSender::statusChanged, &app, [&, form](const QString &text) {
             if (text.startsWith(QLatin1String("Error"))) {

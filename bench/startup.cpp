@@ -1,6 +1,8 @@
 // The program's main(), plus two time stamps: when the splash's timer starts and the moment its last
 // tick arrives (seen by an event filter, before the tick loads the main window).
+#include "AddressMonitor.h"
 #include "BenchCommon.h"
+#include "SettingsStore.h"
 #include "frmSplash.h"
 
 #include <QApplication>
@@ -28,7 +30,9 @@ int main(int argc, char **argv)
     Bench::oneArenaAsMain();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    frmSplash splash;
+    SettingsStore store(QStringLiteral("Netquill"));
+    AddressMonitor monitor(store);
+    frmSplash splash(monitor);
     LastTick last(splash);
     splash.Timer2->installEventFilter(&last);
     splash.Form_Load(); // starts the timer last

@@ -1,7 +1,11 @@
+#include "AddressMonitor.h"
 #include "Form1.h"
+#include "SettingsStore.h"
 #include "TerminationSignals.h"
 #include "UiLog.h"
 #include "frmSplash.h"
+
+#include <netquill/BuildIdentity.h>
 
 #include <QApplication>
 
@@ -33,7 +37,10 @@ int main(int argc, char **argv)
             << "On Wayland the overlay cannot be placed in the corner or kept above other windows";
     // The main window may be hidden in the tray while other windows close; only it ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    frmSplash splash;
+    // The program: its settings and the model, which the windows show and edit.
+    SettingsStore store(QString::fromUtf8(BuildIdentity::ProductName));
+    AddressMonitor monitor(store);
+    frmSplash splash(monitor);
     splash.Form_Load();
     splash.show();
     // SIGTERM (a log-out, systemd, kill), SIGINT and SIGHUP end the program through the event loop, so that

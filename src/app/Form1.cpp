@@ -47,11 +47,10 @@
 #include <QTimer>
 #include <QToolButton>
 
-Form1::Form1(QWidget *parent)
+Form1::Form1(AddressMonitor &monitor, QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      m_store(std::make_unique<SettingsStore>(QString::fromUtf8(BuildIdentity::ProductName))),
-      m_helpFolder(QCoreApplication::applicationDirPath()),
+      m_monitor(&monitor), m_store(&monitor.store()), m_helpFolder(QCoreApplication::applicationDirPath()),
       m_moduleFolder(QCoreApplication::applicationDirPath()), m_endProgram([] { QCoreApplication::exit(0); })
 {
     buildControls();
@@ -60,14 +59,13 @@ Form1::Form1(QWidget *parent)
 
     // What the window shows and changes lives in the monitor; these are its parts, by the names the
     // window's design gives them.
-    m_monitor = new AddressMonitor(*m_store, this);
     WebBrowser1 = m_monitor->fetcher();
     timRefresh = m_monitor->clock();
     m_lookup = m_monitor->lookup();
     m_session = m_monitor->session();
     m_password = m_monitor->password();
     // The values of a save that failed stay in the store and go out with its next save.
-    connect(m_store.get(), &SettingsStore::saveFailed, this,
+    connect(m_store, &SettingsStore::saveFailed, this,
             [this](const QString &reason) { SetStatus(QStringLiteral("Error: ") + reason); });
     connect(m_monitor, &AddressMonitor::statusChanged, this, &Form1::SetStatus);
     connect(m_monitor, &AddressMonitor::addressesShown, this, &Form1::OnAddressesShown);

@@ -44,7 +44,8 @@ struct IpSource;
 class Form1 : public QMainWindow {
     Q_OBJECT
 public:
-    explicit Form1(QWidget *parent = nullptr);
+    /// Shows the model main() built and edits it through it.
+    explicit Form1(AddressMonitor &monitor, QWidget *parent = nullptr);
     ~Form1() override;
 
     /// The load sequence: restores the options, adds the tray icon and starts the first lookup.
@@ -193,8 +194,8 @@ private:
     /// it until a lookup succeeds.
     void PointToTheSources();
 
-    std::unique_ptr<SettingsStore> m_store;
-    AddressMonitor *m_monitor = nullptr;
+    AddressMonitor *m_monitor;
+    SettingsStore *m_store;
     std::unique_ptr<AddRemove> m_addRemove;
     LookupCycle *m_lookup = nullptr;
     DnsConverter *m_converter = nullptr;

@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <future>
 
+class AddressMonitor;
 class Form1;
 class QLabel;
 class QTimer;
@@ -11,11 +12,11 @@ class Skin;
 
 /// The start-up window: shows the picture, hosts the program's one skin, and after 75 ticks of
 /// its 2 ms timer loads and shows the main window, then hides itself (it stays loaded, without its
-/// picture and native window).
+/// picture and native window). The main window shows the model main() built.
 class frmSplash : public QWidget {
     Q_OBJECT
 public:
-    explicit frmSplash(QWidget *parent = nullptr);
+    explicit frmSplash(AddressMonitor &monitor, QWidget *parent = nullptr);
     /// Deletes the main window first: it uses the skin this window hosts.
     ~frmSplash() override;
 
@@ -34,6 +35,7 @@ signals:
 
 private:
     qint16 intTemp = 0;
+    AddressMonitor &m_monitor;
     QPointer<Form1> m_main;
     std::future<void> m_fonts; // waited for when the splash goes, before the application does
 };

@@ -19,8 +19,8 @@
 #include <csignal>
 #include <cstdio>
 
-MonitorService::MonitorService(SettingsStore &store, QObject *parent)
-    : QObject(parent), m_store(store), m_monitor(new AddressMonitor(store, this))
+MonitorService::MonitorService(AddressMonitor &monitor, QObject *parent)
+    : QObject(parent), m_store(monitor.store()), m_monitor(&monitor)
 {
     connect(new TerminationSignals(this), &TerminationSignals::requested, this,
             &MonitorService::EndForSignal);

@@ -1,3 +1,4 @@
+#include "AddressMonitor.h"
 #include "MonitorService.h"
 #include "ServiceLog.h"
 #include "SettingsStore.h"
@@ -125,7 +126,8 @@ int main(int argc, char **argv)
         qCCritical(lcService).noquote() << "Cannot read the settings file" << store.fileName() << "-" << why;
         return 1;
     }
-    MonitorService service(store);
+    AddressMonitor monitor(store);
+    MonitorService service(monitor);
     if (parser.isSet(print))
         service.startPrint(parser.isSet(json));
     else if (parser.isSet(once))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AddressMonitor.h"
 #include "Form1.h"
 #include "LookupCycle.h"
 #include "ScriptedHttpServer.h"
@@ -17,6 +18,9 @@ using Response = ScriptedHttpServer::Response;
 struct Rig {
     TempSettings temp;
     ScriptedHttpServer server;
+    // As main() builds them; the page's host is read when the model is made.
+    std::unique_ptr<SettingsStore> store;
+    std::unique_ptr<AddressMonitor> monitor;
     std::unique_ptr<Form1> window;
     int endCalls = 0;
     int lookups = 0;
@@ -26,10 +30,13 @@ struct Rig {
     {
         SettingsStore(QStringLiteral("Netquill")).SaveSetting(QString::fromLatin1(key), value);
     }
-    Form1 &create()
+    Form1 &create() { return create(server.hostAndPort()); }
+    Form1 &create(const QString &pageHost)
     {
-        qputenv("NETQUILL_IP_HOST", server.hostAndPort().toLatin1());
-        window = std::make_unique<Form1>();
+        qputenv("NETQUILL_IP_HOST", pageHost.toLatin1());
+        store = std::make_unique<SettingsStore>(QStringLiteral("Netquill"));
+        monitor = std::make_unique<AddressMonitor>(*store);
+        window = std::make_unique<Form1>(*monitor);
         window->setEndProgram([this] { ++endCalls; });
         QObject::connect(window->lookup(), &LookupCycle::statusChanged, [this](const QString &text) {
             if (text == LookupCycle::StatusLooking)

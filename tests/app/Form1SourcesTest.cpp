@@ -210,10 +210,7 @@ private slots:
         Rig rig;
         const QString closed = QStringLiteral("127.0.0.1:%1").arg(FreePort::pick());
         rig.seed("ipSources", sources.arg(closed));
-        qputenv("NETQUILL_IP_HOST", pageHost.arg(FreePort::pick()).toLatin1());
-        rig.window = std::make_unique<Form1>();
-        Form1 &w = *rig.window;
-        w.setEndProgram([] {});
+        Form1 &w = rig.create(pageHost.arg(FreePort::pick()));
         w.trayIcon()->setTrayProbe([] { return true; }, 1000);
         QSignalSpy shownMessages(w.trayIcon(), &TrayIcon::messageShown);
         w.Form_Load();

@@ -1,3 +1,4 @@
+#include "AddressMonitor.h"
 #include "Form1.h"
 #include "LookupCycle.h"
 #include "NginxServer.h"
@@ -22,7 +23,9 @@ private slots:
         QVERIFY2(nginx.start(QStringLiteral(NETQUILL_SOURCE_DIR "/deploy/netquill-external-ip.conf")),
                  qPrintable(nginx.error()));
         qputenv("NETQUILL_IP_HOST", nginx.hostPort().toLatin1());
-        Form1 window;
+        SettingsStore settings(QStringLiteral("Netquill"));
+        AddressMonitor monitor(settings);
+        Form1 window(monitor);
         window.setEndProgram([] {});
         window.Form_Load();
         QTRY_COMPARE_WITH_TIMEOUT(window.txtStatus->text(), QStringLiteral("Finished looking up IPs"), 10000);

@@ -1,5 +1,7 @@
+#include "AddressMonitor.h"
 #include "Form1.h"
 #include "FreePort.h"
+#include "SettingsStore.h"
 #include "Skin.h"
 #include "SkinEngine.h"
 #include "TempSettings.h"
@@ -25,7 +27,9 @@ private slots:
     void mainWindowOnThe75thTickOnlyOnce()
     {
         TempSettings temp;
-        frmSplash splash;
+        SettingsStore store(QStringLiteral("Netquill"));
+        AddressMonitor monitor(store);
+        frmSplash splash(monitor);
         splash.Form_Load();
         splash.Timer2->stop(); // the test drives the ticks
         splash.show();
@@ -57,7 +61,9 @@ private slots:
     void realTimerHandsOverOnce()
     {
         TempSettings temp;
-        frmSplash splash;
+        SettingsStore store(QStringLiteral("Netquill"));
+        AddressMonitor monitor(store);
+        frmSplash splash(monitor);
         QSignalSpy shown(&splash, &frmSplash::mainWindowShown);
         splash.Form_Load();
         splash.show();
