@@ -69,7 +69,7 @@ Form1::Form1(AddressMonitor &monitor, QWidget *parent)
             [this](const QString &reason) { SetStatus(QStringLiteral("Error: ") + reason); });
     connect(m_monitor, &AddressMonitor::statusChanged, this, &Form1::SetStatus);
     connect(m_monitor, &AddressMonitor::addressesShown, this, &Form1::OnAddressesShown);
-    connect(m_monitor, &AddressMonitor::lookupCompleted, this, &Form1::OnLookupCompleted);
+    connect(m_monitor, &AddressMonitor::lookupFinished, this, &Form1::OnLookupFinished);
     connect(m_monitor, &AddressMonitor::sourceNeeded, this, &Form1::PointToTheSources);
 
     m_tray = new TrayIcon(this);
@@ -199,20 +199,20 @@ void Form1::OnAddressesShown(const IpSnapshot &current)
     // An IPv6 address is wider than the labels: it is set smaller rather than cut off.
     LabelFit::showWhole(Label1, current.external, centralWidget()->font());
     LabelFit::showWhole(Label2, current.internal, centralWidget()->font());
-    Label1->setToolTip(LabelFit::brief(current.external) + QStringLiteral("\nAnswered by ") +
-                       m_monitor->current().source);
     Label2->setToolTip(LabelFit::brief(current.internal));
 }
 
-void Form1::OnLookupCompleted(const IpSnapshot &current, bool changed)
+void Form1::OnLookupFinished(const LookupResult &result)
 {
-    if (m_closing)
+    if (m_closing || !result.answered())
         return;
+    Label1->setToolTip(LabelFit::brief(result.current.external) + QStringLiteral("\nAnswered by ") +
+                       result.source);
     Label3->setText(QStringLiteral("Internal:"));
     Label4->setText(QStringLiteral("External:"));
     Form2 *addresses = overlay();
-    addresses->ShowAddresses(current);
-    TellTheTray(current, changed);
+    addresses->ShowAddresses(result.current);
+    TellTheTray(result.current, result.changed);
 }
 
 Form2 *Form1::overlay()

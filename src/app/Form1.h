@@ -178,7 +178,7 @@ private:
     void Form_QueryUnload();
     void Form_Unload();
     void OnAddressesShown(const IpSnapshot &current);
-    void OnLookupCompleted(const IpSnapshot &current, bool changed);
+    void OnLookupFinished(const LookupResult &result);
     void SetStatus(const QString &text);
     /// The overlay, created (hidden, and starting a lookup of its own) on first use.
     Form2 *overlay();

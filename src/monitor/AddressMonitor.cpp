@@ -24,6 +24,7 @@
 #include <QHostInfo>
 #include <QMetaMethod>
 #include <QTimer>
+#include <utility>
 
 AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     : QObject(parent), m_store(store), m_fetcher(new PageFetcher(this)),
@@ -36,11 +37,8 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     connect(m_clock, &QTimer::timeout, this, &AddressMonitor::Tick);
 
     connect(m_lookup, &LookupCycle::statusChanged, this, &AddressMonitor::statusChanged);
-    connect(m_lookup, &LookupCycle::statusChanged, this, &AddressMonitor::OnStatusChanged);
-    connect(m_lookup, &LookupCycle::answeredBy, this,
-            [this](const IpSource &source) { m_answeredBy = source.displayName(); });
-    connect(m_lookup, &LookupCycle::addressesShown, this, &AddressMonitor::OnAddressesShown);
-    connect(m_lookup, &LookupCycle::lookupCompleted, this, &AddressMonitor::OnLookupCompleted);
+    connect(m_lookup, &LookupCycle::addressesShown, this, &AddressMonitor::addressesShown);
+    connect(m_lookup, &LookupCycle::finished, this, &AddressMonitor::OnLookupFinished);
     // A command that went well leaves the status line to the lookup and the mail, and is only logged.
     connect(m_command, &ChangeCommand::statusChanged, this, [this](const QString &text) {
         if (text != ChangeCommand::StatusFinished)
@@ -178,6 +176,8 @@ void AddressMonitor::Refresh()
 {
     if (m_stopped)
         return;
+    // A lookup starting now sees the network as it is: it serves a change seen before it.
+    m_lookUpAgain = false;
     m_lookup->Refresh();
 }
 
@@ -293,30 +293,6 @@ bool AddressMonitor::keepsTheRecord() const
     return m_lookup->storing() && !m_notifierLock.heldElsewhere();
 }
 
-void AddressMonitor::OnStatusChanged(const QString &text)
-{
-    if (text == LookupCycle::StatusFailed) {
-        if (keepsTheRecord())
-            m_history.lookupFailed(text);
-        // The labels keep the last good pair; the log says where the machine is now.
-        qCInfo(lcLookup) << "No source answered; the internal address is now" << Winsock::LocalIP();
-        if (!m_firstFailureSeen) {
-            m_firstFailureSeen = true;
-            CheckTheOnlySource();
-        }
-    }
-    if (!m_lookUpAgain || m_lookup->busy())
-        return;
-    m_lookUpAgain = false;
-    // A lookup starting now serves the change as well; one that ended is followed by one more, after
-    // the receivers of this status have seen it end.
-    if (text != LookupCycle::StatusLooking)
-        QTimer::singleShot(0, this, [this] {
-            if (!m_lookup->busy())
-                Refresh();
-        });
-}
-
 void AddressMonitor::LoadSources()
 {
     m_lookup->setSources(IpSourceList::read(m_store.GetSetting(SettingKeys::IpSources)));
@@ -366,37 +342,53 @@ bool AddressMonitor::PreparePassword()
     return true;
 }
 
-void AddressMonitor::OnAddressesShown(const IpSnapshot &current)
+void AddressMonitor::OnLookupFinished(const LookupResult &result)
 {
-    m_current = {current, m_answeredBy, QDateTime::currentDateTimeUtc()};
-    // The message carries the addresses of the last lookup, as shown.
-    m_message.edit([&current](SmtpMessageInputs &message) {
-        message.externalAddress = current.external;
-        message.internalAddress = current.internal;
-    });
-    // The cycle replaces its stored addresses only after showing the new ones.
-    m_storedBefore = m_lookup->previous();
-    emit addressesShown(current);
+    // The one place a lookup's end is acted on, in this order: what it found, the history, the
+    // windows, then the notice and the command.
+    const bool mine = keepsTheRecord();
+    if (result.outcome == LookupResult::Outcome::Failed) {
+        if (mine)
+            m_history.lookupFailed(result.cause);
+        // The labels keep the last good pair; the log says where the machine is now.
+        qCInfo(lcLookup) << "No source answered; the internal address is now" << Winsock::LocalIP();
+        if (!std::exchange(m_firstFailureSeen, true))
+            CheckTheOnlySource();
+    } else if (result.answered()) {
+        m_current = {result.current, result.source, QDateTime::currentDateTimeUtc()};
+        // The message carries the addresses of the last lookup, as shown.
+        m_message.edit([&result](SmtpMessageInputs &message) {
+            message.externalAddress = result.current.external;
+            message.internalAddress = result.current.internal;
+        });
+        if (mine)
+            m_history.lookupCompleted(result.previous, result.current, result.source);
+    }
+    emit lookupFinished(result);
+    if (result.answered() && m_lookup->storing())
+        Notify(result, mine);
+    // A network change during the lookup gets one more, after the receivers have seen this one end.
+    if (std::exchange(m_lookUpAgain, false))
+        QTimer::singleShot(0, this, [this] {
+            if (!m_lookup->busy())
+                Refresh();
+        });
 }
 
-void AddressMonitor::OnLookupCompleted(const IpSnapshot &current, bool changed)
+void AddressMonitor::Notify(const LookupResult &result, bool mine)
 {
-    const bool mine = keepsTheRecord();
-    if (mine)
-        m_history.lookupCompleted(m_storedBefore, current, m_answeredBy);
-    emit lookupCompleted(current, changed);
     const QString command = m_store.GetSetting(SettingKeys::ChangeCommand);
     if (!m_emailNotify && command.trimmed().isEmpty())
         return;
     if (!mine) {
         // The service sees the same change: the mail, its unsent mark and the command are its own.
-        if (changed || (m_emailNotify && m_backlog->pending()))
+        if (result.changed || (m_emailNotify && m_backlog->pending()))
             qCInfo(lcMail).noquote() << "The address change is left to netquill-monitor, which holds"
                                      << m_notifierLock.fileName();
         return;
     }
     if (m_emailNotify)
-        m_backlog->LookupCompleted(changed);
-    if (changed)
-        m_command->Run(command, {current, m_storedBefore, m_current.source});
+        m_backlog->LookupCompleted(result.changed);
+    if (result.changed)
+        m_command->Run(command, {result.current, result.previous, result.source});
 }

@@ -3,6 +3,7 @@
 #include "AddressHistory.h"
 #include "IpSnapshot.h"
 #include "IpSource.h"
+#include "LookupResult.h"
 #include "MailSettings.h"
 #include "NotifierLock.h"
 #include "RefreshSchedule.h"
@@ -119,17 +120,19 @@ public:
 
 signals:
     void statusChanged(const QString &text);
+    /// The address labels are to show these texts; the lookup's end follows.
     void addressesShown(const IpSnapshot &current);
-    /// A lookup ended well and its addresses are stored.
-    void lookupCompleted(const IpSnapshot &current, bool changed);
+    /// A lookup ended, well or not. An answered one has stored its addresses and written the history;
+    /// its notice and command start right after this.
+    void lookupFinished(const LookupResult &result);
     /// The first failed lookup of this run had only Netquill's own page to ask, and no name server
     /// knows its host: nothing will answer until the user chooses another source. Looked into only
     /// while something listens.
     void sourceNeeded(const QString &host);
 
 private:
-    void OnAddressesShown(const IpSnapshot &current);
-    void OnLookupCompleted(const IpSnapshot &current, bool changed);
+    void OnLookupFinished(const LookupResult &result);
+    void Notify(const LookupResult &result, bool mine);
     void ReadOptions();
     bool keepsTheRecord() const;
     /// After the first failed lookup: is there any source the user could have meant to be asked?
@@ -140,7 +143,6 @@ private:
     QString settingsFolder() const;
     void ApplyWatch();
     void OnNetworkChanged();
-    void OnStatusChanged(const QString &text);
 
     SettingsStore &m_store;
     PageFetcher *m_fetcher;
@@ -155,7 +157,6 @@ private:
     NotifierLock m_notifierLock;
     ChangeCommand *m_command;
     Snapshot m_current;
-    QString m_answeredBy;
     bool m_autoRefresh = false;
     int m_refreshPosition = 0;
     bool m_positionRestored = false; // the stored interval is one the list can select
@@ -174,5 +175,4 @@ private:
     NetworkWatch *m_watch = nullptr;
     bool m_lookUpAgain = false; // the network changed while a lookup ran
     AddressHistory m_history;
-    IpSnapshot m_storedBefore; // what the lookup being reported compared against
 };

@@ -71,23 +71,29 @@ void LookupCycle::DownloadComplete()
         }
         m_asking = -1;
         // A failed fetch ends exactly as an error page does: nothing but the status changes.
-        if (m_anyFailed)
+        LookupResult result;
+        result.previous = m_previous;
+        if (m_anyFailed) {
+            result.outcome = LookupResult::Outcome::Failed;
+            result.cause = StatusFailed;
             emit statusChanged(StatusFailed);
+        }
+        emit finished(result);
         return;
     }
     // Done before anything is reported: a receiver may start the next lookup from here.
     m_asking = -1;
-    const IpSnapshot current{m_localIp(), answer.address};
-    emit answeredBy(source);
-    emit addressesShown(current);
-    const bool changed = current.changedSince(m_previous);
+    LookupResult result{
+        LookupResult::Outcome::Answered, {m_localIp(), answer.address}, m_previous, source.displayName()};
+    emit addressesShown(result.current);
+    result.changed = result.current.changedSince(m_previous);
     if (m_storing) {
-        m_previous = current;
+        m_previous = result.current;
         // One save for both: a crash leaves the old pair or the new pair, never one of each. It goes
         // to the disk behind the status, which has nothing to wait for.
-        m_store.SaveSettings(
-            {{SettingKeys::OldExternal, current.external}, {SettingKeys::OldInternal, current.internal}});
+        m_store.SaveSettings({{SettingKeys::OldExternal, result.current.external},
+                              {SettingKeys::OldInternal, result.current.internal}});
     }
-    emit lookupCompleted(current, changed);
+    emit finished(result);
     emit statusChanged(StatusFinished);
 }

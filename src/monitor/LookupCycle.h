@@ -2,6 +2,7 @@
 
 #include "IpSnapshot.h"
 #include "IpSource.h"
+#include "LookupResult.h"
 
 #include <QObject>
 #include <QUrl>
@@ -54,11 +55,9 @@ signals:
     void statusChanged(const QString &text);
     /// The address labels are to show these texts.
     void addressesShown(const IpSnapshot &current);
-    /// A lookup ended well; the snapshot is stored. The window rewrites captions, updates the
-    /// overlay and starts the notification here when asked to.
-    void lookupCompleted(const IpSnapshot &current, bool changed);
-    /// The source whose answer a lookup took; sent just before addressesShown.
-    void answeredBy(const IpSource &source);
+    /// A lookup ended, well or not; an answered one has stored its addresses. Before the final status
+    /// when a source answered, after it when every source failed.
+    void finished(const LookupResult &result);
 
 private:
     void DownloadComplete();

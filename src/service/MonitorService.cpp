@@ -5,7 +5,6 @@
 #include "ChangeCommand.h"
 #include "LookupCycle.h"
 #include "MailSender.h"
-#include "PageFetcher.h"
 #include "ServiceLog.h"
 #include "SettingsStore.h"
 #include "TerminationSignals.h"
@@ -51,12 +50,12 @@ bool MonitorService::startService(int minutes)
         return false;
     }
     connect(m_monitor, &AddressMonitor::statusChanged, this, &MonitorService::LogStatus);
-    connect(m_monitor, &AddressMonitor::lookupCompleted, this,
-            [this](const IpSnapshot &current, bool changed) {
-                qCInfo(lcService).noquote().nospace()
-                    << "Internal: " << current.internal << ", External: " << current.external
-                    << ", answered by " << m_monitor->current().source << (changed ? ", changed" : "");
-            });
+    connect(m_monitor, &AddressMonitor::lookupFinished, this, [](const LookupResult &result) {
+        if (result.answered())
+            qCInfo(lcService).noquote().nospace()
+                << "Internal: " << result.current.internal << ", External: " << result.current.external
+                << ", answered by " << result.source << (result.changed ? ", changed" : "");
+    });
     m_monitor->setRepeat(AddressMonitor::Repeat::Always, minutes);
     m_monitor->useServerPassword(true);
     m_monitor->Load();
@@ -120,25 +119,26 @@ void MonitorService::startOnce()
 {
     // Held for this lookup if nobody else does: a desktop program meanwhile leaves the mail to this one.
     m_monitor->notifierLock().acquire();
-    connect(m_monitor, &AddressMonitor::lookupCompleted, this, [this] { m_completed = true; });
     connect(m_monitor, &AddressMonitor::statusChanged, this, [this](const QString &text) {
         LogStatus(text);
-        if (text == LookupCycle::StatusFailed) {
-            m_failure = text;
-            return Exit(1);
-        }
         // A notice refused before it started, or a session that failed.
         if (m_completed && text.startsWith(QLatin1String("Error")))
             m_failure = text;
-        if (text == LookupCycle::StatusFinished && m_monitor->session()->state() == SmtpSession::State::Idle)
-            Exit(m_failure.isEmpty() ? 0 : 1);
+    });
+    connect(m_monitor, &AddressMonitor::lookupFinished, this, [this](const LookupResult &result) {
+        if (EndedWithoutAddresses(result))
+            return;
+        m_completed = true;
+        // After the lookup's last status, and the notice it started, if any, has begun.
+        QTimer::singleShot(0, this, [this] {
+            if (m_monitor->session()->state() == SmtpSession::State::Idle)
+                Exit(m_failure.isEmpty() ? 0 : 1);
+        });
     });
     connect(m_monitor->session(), &MailSender::finished, this, [this](bool sent) {
         if (m_completed)
             Exit(sent && m_failure.isEmpty() ? 0 : 1);
     });
-    connect(m_monitor->fetcher(), &PageFetcher::DownloadComplete, this,
-            [this] { EndWithoutAnswer(QStringLiteral("Error: No source gave an address.")); });
     m_monitor->setRepeat(AddressMonitor::Repeat::Never);
     m_monitor->useServerPassword(true);
     m_monitor->Load();
@@ -150,19 +150,19 @@ void MonitorService::startPrint(bool json)
     // Only the sources are read, so notification stays off; and the lookup only looks.
     m_monitor->LoadSources();
     m_monitor->lookup()->setStoring(false);
-    connect(m_monitor, &AddressMonitor::statusChanged, this, [this](const QString &text) {
-        if (text == LookupCycle::StatusFailed) {
-            LogStatus(text);
-            Exit(1);
-        }
-    });
-    connect(m_monitor, &AddressMonitor::lookupCompleted, this, [this, json](const IpSnapshot &current) {
+    connect(m_monitor, &AddressMonitor::lookupFinished, this, [this, json](const LookupResult &result) {
+        // Only a failure's status is told here; --print says nothing else on standard error.
+        if (result.outcome == LookupResult::Outcome::Failed)
+            LogStatus(result.cause);
+        if (EndedWithoutAddresses(result))
+            return;
         m_completed = true;
+        const IpSnapshot &current = result.current;
         QByteArray out;
         if (json)
             out = QJsonDocument(QJsonObject{{QStringLiteral("internal"), current.internal},
                                             {QStringLiteral("external"), current.external},
-                                            {QStringLiteral("source"), m_monitor->current().source}})
+                                            {QStringLiteral("source"), result.source}})
                       .toJson(QJsonDocument::Compact) +
                   '\n';
         else
@@ -172,23 +172,18 @@ void MonitorService::startPrint(bool json)
         std::fflush(stdout);
         Exit(0);
     });
-    connect(m_monitor->fetcher(), &PageFetcher::DownloadComplete, this,
-            [this] { EndWithoutAnswer(QStringLiteral("Error: No source gave an address.")); });
     m_monitor->Refresh();
 }
 
-void MonitorService::EndWithoutAnswer(const QString &status)
+bool MonitorService::EndedWithoutAddresses(const LookupResult &result)
 {
-    // Connected after the lookup's own handler, which has judged the answer by now.
-    if (m_ending || m_completed || m_monitor->lookup()->busy())
-        return;
-    // Deferred: the lookup may still report its failure from the same answer.
-    QTimer::singleShot(0, this, [this, status] {
-        if (m_ending || m_completed)
-            return;
-        LogStatus(status);
-        Exit(1);
-    });
+    if (result.answered())
+        return false;
+    // A failure's status has been told; the product's page answering from elsewhere ends with none.
+    if (result.outcome == LookupResult::Outcome::NoAnswer)
+        LogStatus(QStringLiteral("Error: No source gave an address."));
+    Exit(1);
+    return true;
 }
 
 void MonitorService::EndForSignal(int signal)

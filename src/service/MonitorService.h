@@ -7,6 +7,7 @@
 #include <QString>
 
 class AddressMonitor;
+struct LookupResult;
 class QFileSystemWatcher;
 class QTimer;
 class SettingsStore;
@@ -42,9 +43,8 @@ private:
     void LogStatus(const QString &text);
     void EndForSignal(int signal);
     void Exit(int code);
-    /// After the lookup's last answer: a lookup that ended without a result or a failure (the only
-    /// source answered from elsewhere) ends the program too.
-    void EndWithoutAnswer(const QString &status);
+    /// --once and --print: a lookup that gave no addresses ends the program with 1.
+    bool EndedWithoutAddresses(const LookupResult &result);
     /// Follows the settings file, which the desktop program edits while the service runs.
     void WatchSettings();
     void ReloadSettings();

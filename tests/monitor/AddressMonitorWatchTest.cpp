@@ -82,7 +82,7 @@ private slots:
     {
         Rig rig;
         rig.server.setResponse(ExternalIpPage::Path, Response::ok("203.0.113.7", "text/plain").delayed(700));
-        QSignalSpy completed(rig.monitor.get(), &AddressMonitor::lookupCompleted);
+        QSignalSpy completed(rig.monitor.get(), &AddressMonitor::lookupFinished);
         rig.monitor->schedule().applyInterval(0);
         rig.monitor->schedule().tick();
         rig.monitor->schedule().tick();

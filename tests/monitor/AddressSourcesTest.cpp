@@ -29,7 +29,7 @@ struct ChainRig {
     QList<int> asked; // server index of every request for a source's own path, in order
     QString status;
     QList<QString> shown;
-    QList<QUrl> answeredBy;
+    QList<QString> answeredBy; // the source each finished lookup names
 
     ChainRig()
     {
@@ -45,8 +45,10 @@ struct ChainRig {
                          [this](const QString &text) { status = text; });
         QObject::connect(cycle.get(), &LookupCycle::addressesShown,
                          [this](const IpSnapshot &current) { shown.append(current.external); });
-        QObject::connect(cycle.get(), &LookupCycle::answeredBy,
-                         [this](const IpSource &source) { answeredBy.append(source.url); });
+        QObject::connect(cycle.get(), &LookupCycle::finished, [this](const LookupResult &result) {
+            if (result.answered())
+                answeredBy.append(result.source);
+        });
         store.SaveSetting(SettingKeys::OldInternal, QStringLiteral("192.168.1.20"));
         store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("198.51.100.1"));
         cycle->LoadPrevious();
@@ -264,9 +266,10 @@ private slots:
         }
         QCOMPARE(rig.shown, QList<QString>{shown});
         const IpSource &answering = rig.sources.at(asked.last());
-        QCOMPARE(rig.answeredBy,
-                 QList<QUrl>{answering.productPage ? rig.servers[0].url(QString::fromLatin1(ProductPath))
-                                                   : answering.url});
+        const IpSource named{answering.productPage, answering.productPage
+                                                        ? rig.servers[0].url(QString::fromLatin1(ProductPath))
+                                                        : answering.url};
+        QCOMPARE(rig.answeredBy, QList<QString>{named.displayName()});
     }
 
     void refreshDropsThePendingChain()

@@ -36,8 +36,10 @@ struct Rig {
                          [this](const QString &text) { status = text; });
         QObject::connect(cycle.get(), &LookupCycle::addressesShown,
                          [this](const IpSnapshot &current) { shown.append(current); });
-        QObject::connect(cycle.get(), &LookupCycle::lookupCompleted,
-                         [this](const IpSnapshot &, bool changed) { completions.append(changed); });
+        QObject::connect(cycle.get(), &LookupCycle::finished, [this](const LookupResult &result) {
+            if (result.answered())
+                completions.append(result.changed);
+        });
     }
     void seed(const QString &internal, const QString &external)
     {

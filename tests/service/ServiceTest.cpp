@@ -142,10 +142,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(log.contains("netquill.service: Finished looking up IPs\n"), 20000);
 
         // The service holds the notifier lock, so the desktop leaves this change to it.
-        QSignalSpy completed(&desktop, &AddressMonitor::lookupCompleted);
+        QSignalSpy completed(&desktop, &AddressMonitor::lookupFinished);
         desktop.Refresh();
         QVERIFY(completed.wait(15000));
-        QCOMPARE(completed.first().at(1).toBool(), true);
+        QVERIFY(completed.first().at(0).value<LookupResult>().changed);
         QCOMPARE(desktop.session()->state(), SmtpSession::State::Idle);
         QCOMPARE(changeLines(), linesBefore + 1); // the service's line only
 

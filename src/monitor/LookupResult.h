@@ -1,0 +1,25 @@
+#pragma once
+
+#include "IpSnapshot.h"
+
+#include <QMetaType>
+#include <QString>
+
+/// How one lookup ended, handed by value to whatever acts on it: the history, the notice, the
+/// command, the windows and the service.
+struct LookupResult {
+    enum class Outcome {
+        Answered, ///< a source gave the addresses in `current`
+        Failed,   ///< every source failed; `cause` is the status shown
+        NoAnswer, ///< only the product's page answered, from another location: nothing changes
+    };
+    Outcome outcome = Outcome::NoAnswer;
+    IpSnapshot current;  ///< the addresses found
+    IpSnapshot previous; ///< the stored addresses they were compared against ("0": none yet)
+    QString source;      ///< the source that answered, as the windows name it
+    bool changed = false;
+    QString cause;
+
+    bool answered() const { return outcome == Outcome::Answered; }
+};
+Q_DECLARE_METATYPE(LookupResult)
