@@ -101,6 +101,21 @@ QByteArray expectedMessage()
 }
 } // namespace
 
+/// netquill-monitor running as a service, with what it logs; stopped when this goes.
+struct ServiceRun {
+    QByteArray log;
+    QProcess process;
+
+    explicit ServiceRun(const QProcessEnvironment &environment)
+    {
+        QObject::connect(&process, &QProcess::readyReadStandardError,
+                         [this] { log += process.readAllStandardError(); });
+        process.setProcessEnvironment(environment);
+        process.start(monitorProgram(), {});
+    }
+    ~ServiceRun() { stopProcess(process); }
+};
+
 /// netquill-monitor started as a process against a real nginx page and a real SMTP server.
 class ServiceTest : public QObject {
     Q_OBJECT
@@ -132,12 +147,9 @@ private slots:
         };
         const auto linesBefore = changeLines();
 
-        QByteArray log; // outlives the guard, which may still hear the service
-        QProcess service;
-        const auto stop = qScopeGuard([&] { stopProcess(service); });
-        connect(&service, &QProcess::readyReadStandardError, [&] { log += service.readAllStandardError(); });
-        service.setProcessEnvironment(monitorEnvironment(temp.path(), nginx.hostPort()));
-        service.start(monitorProgram(), {});
+        ServiceRun run(monitorEnvironment(temp.path(), nginx.hostPort()));
+        QProcess &service = run.process;
+        QByteArray &log = run.log;
         QVERIFY(service.waitForStarted(5000));
         QTRY_VERIFY_WITH_TIMEOUT(log.contains("netquill.service: Finished looking up IPs\n"), 20000);
 
@@ -178,12 +190,9 @@ private slots:
         smtp.setReply(ScriptedSmtpServer::EndOfData, {}); // the message is accepted when the test says so
         storeChangeToMail(smtp.port());
 
-        QByteArray log; // outlives the guard, which may still hear the service
-        QProcess service;
-        const auto stop = qScopeGuard([&] { stopProcess(service); });
-        connect(&service, &QProcess::readyReadStandardError, [&] { log += service.readAllStandardError(); });
-        service.setProcessEnvironment(monitorEnvironment(temp.path(), nginx.hostPort()));
-        service.start(monitorProgram(), {});
+        ServiceRun run(monitorEnvironment(temp.path(), nginx.hostPort()));
+        QProcess &service = run.process;
+        QByteArray &log = run.log;
         QTRY_VERIFY_WITH_TIMEOUT(!smtp.messageData().isEmpty(), 20000);
         service.terminate();
         QTRY_VERIFY_WITH_TIMEOUT(log.contains("netquill.service: Ending on signal 15\n"), 5000);
@@ -290,12 +299,9 @@ private slots:
         TempSettings temp;
         NginxServer nginx;
         QVERIFY2(nginx.start(snippet()), qPrintable(nginx.error()));
-        QByteArray log; // outlives the guard, which may still hear the service
-        QProcess service;
-        const auto stop = qScopeGuard([&] { stopProcess(service); });
-        connect(&service, &QProcess::readyReadStandardError, [&] { log += service.readAllStandardError(); });
-        service.setProcessEnvironment(monitorEnvironment(temp.path(), nginx.hostPort()));
-        service.start(monitorProgram(), {});
+        ServiceRun run(monitorEnvironment(temp.path(), nginx.hostPort()));
+        QProcess &service = run.process;
+        QByteArray &log = run.log;
         QTRY_VERIFY_WITH_TIMEOUT(log.contains("netquill.service: Finished looking up IPs\n"), 20000);
 
         // Twice: each save puts a new file in place of the one first watched.
