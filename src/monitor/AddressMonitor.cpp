@@ -40,9 +40,9 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     connect(m_lookup, &LookupCycle::addressesShown, this, &AddressMonitor::addressesShown);
     connect(m_lookup, &LookupCycle::finished, this, &AddressMonitor::OnLookupFinished);
     // A command that went well leaves the status line to the lookup and the mail, and is only logged.
-    connect(m_command, &ChangeCommand::statusChanged, this, [this](const QString &text) {
-        if (text != ChangeCommand::StatusFinished)
-            emit statusChanged(text);
+    connect(m_command, &ChangeCommand::finished, this, [this](bool ok, const QString &status) {
+        if (!ok)
+            emit statusChanged(status);
     });
 
     m_message.set({{}, {}, {}, Unknown, Unknown});
@@ -56,6 +56,7 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     });
     m_backlog = new NotificationBacklog(
         m_store, m_session, [this] { return SendMail(); }, this);
+    connect(m_backlog, &NotificationBacklog::ended, this, &AddressMonitor::noticeEnded);
 }
 
 AddressMonitor::~AddressMonitor()

@@ -125,6 +125,8 @@ signals:
     /// A lookup ended, well or not. An answered one has stored its addresses and written the history;
     /// its notice and command start right after this.
     void lookupFinished(const LookupResult &result);
+    /// A change's notice was delivered (true), failed, or could not be started (false).
+    void noticeEnded(bool delivered);
     /// The first failed lookup of this run had only Netquill's own page to ask, and no name server
     /// knows its host: nothing will answer until the user chooses another source. Looked into only
     /// while something listens.

@@ -198,8 +198,9 @@ void ChangeCommand::end(bool ok, const QString &problem)
     // Quoted by the log, so that control characters in it stay visible as escapes.
     if (!m_lastOutput.isEmpty())
         qCInfo(lcCommand) << "Its output:" << QString::fromLocal8Bit(m_lastOutput);
-    emit statusChanged(ok ? StatusFinished : QStringLiteral("Error: ") + problem);
-    emit finished(ok);
+    const QString status = ok ? StatusFinished : QStringLiteral("Error: ") + problem;
+    emit statusChanged(status);
+    emit finished(ok, status);
     startPending();
 }
 

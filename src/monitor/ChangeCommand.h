@@ -55,8 +55,9 @@ public:
 signals:
     /// "Command finished", or "Error: " and what went wrong.
     void statusChanged(const QString &text);
-    /// A command ended, or could not be started. busy() already tells whether another one follows.
-    void finished(bool ok);
+    /// A command ended, or could not be started, with the status it told. busy() already tells whether
+    /// another one follows.
+    void finished(bool ok, const QString &status);
 
 private:
     struct Job {

@@ -4,6 +4,8 @@
 #include "MailSender.h"
 #include "SettingsStore.h"
 
+#include <utility>
+
 NotificationBacklog::NotificationBacklog(SettingsStore &store, MailSender *session,
                                          std::function<bool()> send, QObject *parent)
     : QObject(parent), m_store(store), m_session(session), m_send(std::move(send))
@@ -31,23 +33,27 @@ void NotificationBacklog::LookupCompleted(bool changed)
         qCWarning(lcMail) << "The address-change notification is sent without its unsent mark on the disk";
     // A send refused because another session runs leaves the mark for the next lookup. The end of a
     // session that finished meanwhile is delivered during the send, before this one is taken on.
-    if (m_send())
+    if (m_send()) {
         m_ownsSession = true;
-    else
+    } else {
         qCInfo(lcMail) << "The address-change notification was not started; it is kept for the next lookup";
+        emit ended(false);
+    }
 }
 
 void NotificationBacklog::SessionFinished(bool sent)
 {
-    if (m_ownsSession && sent) {
+    if (!std::exchange(m_ownsSession, false))
+        return;
+    if (sent) {
         MarkPending(false);
-    } else if (m_ownsSession) {
+    } else {
         // Set again: the end of an earlier session, seen late, may have cleared the mark of this one.
         MarkPending(true);
         qCWarning(lcMail)
             << "The address-change notification was not delivered; it is kept for the next lookup";
     }
-    m_ownsSession = false;
+    emit ended(sent);
 }
 
 void NotificationBacklog::MarkPending(bool pending)

@@ -23,6 +23,10 @@ public:
     void LookupCompleted(bool changed);
     bool pending() const;
 
+signals:
+    /// A notice this class started was delivered (true), failed, or could not be started (false).
+    void ended(bool delivered);
+
 private:
     void SessionFinished(bool sent);
     void MarkPending(bool pending);

@@ -119,11 +119,11 @@ void MonitorService::startOnce()
 {
     // Held for this lookup if nobody else does: a desktop program meanwhile leaves the mail to this one.
     m_monitor->notifierLock().acquire();
-    connect(m_monitor, &AddressMonitor::statusChanged, this, [this](const QString &text) {
-        LogStatus(text);
-        // A notice refused before it started, or a session that failed.
-        if (m_completed && text.startsWith(QLatin1String("Error")))
-            m_failure = text;
+    connect(m_monitor, &AddressMonitor::statusChanged, this, &MonitorService::LogStatus);
+    connect(m_monitor, &AddressMonitor::noticeEnded, this, [this](bool delivered) {
+        m_noticeFailed = m_noticeFailed || !delivered;
+        if (m_completed && m_monitor->session()->state() == SmtpSession::State::Idle)
+            Exit(m_noticeFailed ? 1 : 0);
     });
     connect(m_monitor, &AddressMonitor::lookupFinished, this, [this](const LookupResult &result) {
         if (EndedWithoutAddresses(result))
@@ -132,12 +132,13 @@ void MonitorService::startOnce()
         // After the lookup's last status, and the notice it started, if any, has begun.
         QTimer::singleShot(0, this, [this] {
             if (m_monitor->session()->state() == SmtpSession::State::Idle)
-                Exit(m_failure.isEmpty() ? 0 : 1);
+                Exit(m_noticeFailed ? 1 : 0);
         });
     });
+    // A test message cannot run here, so the session that ends is the notice's.
     connect(m_monitor->session(), &MailSender::finished, this, [this](bool sent) {
         if (m_completed)
-            Exit(sent && m_failure.isEmpty() ? 0 : 1);
+            Exit(sent && !m_noticeFailed ? 0 : 1);
     });
     m_monitor->setRepeat(AddressMonitor::Repeat::Never);
     m_monitor->useServerPassword(true);

@@ -55,7 +55,7 @@ private:
     AddressMonitor *m_monitor;
     bool m_ending = false;
     bool m_completed = false;       // the lookup of --once or --print has its addresses
-    QString m_failure;              // the status of what failed since, for --once
+    bool m_noticeFailed = false;    // --once: the change's notice failed or could not start
     Guarded<QString> m_saveFailure; // why the last save failed, from the store's writer thread
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer *m_reloadPause = nullptr;

@@ -290,13 +290,19 @@ private slots:
     // from before it as the old ones; by default it runs nothing.
     void theMonitorRunsTheStoredCommandOnAChange_data()
     {
-        QTest::addColumn<bool>("configured");
-        QTest::newRow("default") << false;
-        QTest::newRow("configured") << true;
+        QTest::addColumn<QByteArray>("script"); // empty: none stored
+        QTest::addColumn<QString>("lastStatus");
+        QTest::newRow("default") << QByteArray() << LookupCycle::StatusFinished;
+        // A command that succeeds does not replace what the lookup and the mail said; a failure shows.
+        QTest::newRow("configured") << QByteArray("env > env.txt") << LookupCycle::StatusFinished;
+        QTest::newRow("failing") << QByteArray("env > env.txt; exit 3")
+                                 << QStringLiteral("Error: the command exited with status 3");
     }
     void theMonitorRunsTheStoredCommandOnAChange()
     {
-        QFETCH(bool, configured);
+        QFETCH(QByteArray, script);
+        QFETCH(QString, lastStatus);
+        const bool configured = !script.isEmpty();
         TempSettings temp;
         Scripts scripts;
         ScriptedHttpServer server;
@@ -306,7 +312,7 @@ private slots:
         const QString local = Winsock::LocalIP();
         store.SaveSettings({{SettingKeys::OldInternal, local}, {SettingKeys::OldExternal, "198.51.100.1"}});
         if (configured)
-            store.SaveSetting(SettingKeys::ChangeCommand, scripts.command("env > env.txt"));
+            store.SaveSetting(SettingKeys::ChangeCommand, scripts.command(script));
         AddressMonitor monitor(store);
         qunsetenv("NETQUILL_IP_HOST");
         QStringList statuses;
@@ -324,8 +330,7 @@ private slots:
             return;
         }
         QVERIFY(finished.wait(5000));
-        // A command that succeeds does not replace what the lookup and the mail said.
-        QCOMPARE(statuses.last(), LookupCycle::StatusFinished);
+        QCOMPARE(statuses.last(), lastStatus);
         const QStringList env = scripts.lines(QStringLiteral("env.txt"));
         QVERIFY(env.contains(QStringLiteral("NETQUILL_EXTERNAL=203.0.113.7")));
         QVERIFY(env.contains(QStringLiteral("NETQUILL_OLD_EXTERNAL=198.51.100.1")));
