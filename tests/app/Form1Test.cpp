@@ -386,6 +386,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.helpWindow() && w.helpWindow()->isVisible(), 5000);
         w.mnuAboutItem[0]->trigger();
         QVERIFY(w.aboutWindow() && w.aboutWindow()->isVisible());
+        // The captions keep their words; only a mnemonic marker is added.
+        QCOMPARE(w.mnuFile->title().remove(u'&'), QStringLiteral("File"));
+        QCOMPARE(w.mnuPopupItem[0]->text().remove(u'&'), QStringLiteral("Show"));
     }
 
     // Every menu and item keeps its caption and has a mnemonic of its own within its menu: screen
