@@ -9,7 +9,6 @@
 #include "LabelFit.h"
 #include "LookupCycle.h"
 #include "MailPassword.h"
-#include "MailSender.h"
 #include "Module6464.h"
 #include "NotificationBacklog.h"
 #include "PageFetcher.h"
@@ -62,8 +61,6 @@ Form1::Form1(AddressMonitor &monitor, QWidget *parent)
     WebBrowser1 = m_monitor->fetcher();
     timRefresh = m_monitor->clock();
     m_lookup = m_monitor->lookup();
-    m_session = m_monitor->session();
-    m_password = m_monitor->password();
     // The values of a save that failed stay in the store and go out with its next save.
     connect(m_store, &SettingsStore::saveFailed, this,
             [this](const QString &reason) { SetStatus(QStringLiteral("Error: ") + reason); });
@@ -279,8 +276,7 @@ void Form1::cmdSend_Click()
 void Form1::Command3_Click()
 {
     if (!m_configure) {
-        m_configure =
-            new frmConfigure(*m_store, m_monitor->mailSettings(), m_password, [this] { cmdSend_Click(); });
+        m_configure = new frmConfigure(*m_monitor, [this] { cmdSend_Click(); });
         m_configure->show();
     } else {
         m_configure->show();
@@ -443,12 +439,5 @@ void Form1::Form_Unload()
 
 void Form1::EndForSignal()
 {
-    if (m_session->state() == SmtpSession::State::Idle) {
-        m_endProgram();
-        return;
-    }
-    // The notice is sent or given up within this moment; either way its pending mark is right.
-    constexpr int MailMomentMs = 5000;
-    connect(m_session, &MailSender::finished, this, [this] { m_endProgram(); });
-    QTimer::singleShot(MailMomentMs, this, [this] { m_endProgram(); });
+    m_monitor->EndAfterMail([this] { m_endProgram(); });
 }

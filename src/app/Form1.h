@@ -93,7 +93,7 @@ public:
 
     SettingsStore &store() { return *m_store; }
     AddressMonitor &monitor() { return *m_monitor; }
-    MailSender *session() { return m_session; }
+    MailSender *session() { return m_monitor->session(); }
     LookupCycle *lookup() { return m_lookup; }
     PageFetcher *webBrowser() { return WebBrowser1; }
     RefreshSchedule &schedule() { return m_monitor->schedule(); }
@@ -199,8 +199,6 @@ private:
     std::unique_ptr<AddRemove> m_addRemove;
     LookupCycle *m_lookup = nullptr;
     DnsConverter *m_converter = nullptr;
-    MailSender *m_session = nullptr;    // the notification's mail dialogue, on a thread of its own
-    MailPassword *m_password = nullptr; // the mail login's password, in the keyring
     TrayIcon *m_tray = nullptr;
     QPointer<frmConfigure> m_configure;
     // Windows unloaded by the close sequence: overlay, help, mail dialog, splash, whois.

@@ -9,6 +9,8 @@ namespace SettingKeys {
 struct Key {
     const char *name;
     const char *defaultValue;
+
+    friend bool operator==(const Key &a, const Key &b) { return qstrcmp(a.name, b.name) == 0; }
 };
 
 /// A whole number, surrounding spaces allowed; nullopt for any other text.

@@ -3,8 +3,6 @@
 #include <QObject>
 #include <QString>
 
-#include <atomic>
-
 class QTimer;
 
 /// The mail server password, kept in the desktop's keyring (Secret Service or KWallet) and never in
@@ -32,7 +30,6 @@ public:
     /// of the program, where no event loop runs any more. True when the keyring holds the password.
     bool FinishWrites(int timeoutMs);
 
-    /// Safe to read from any thread: the mail thread asks before it logs in.
     State state() const { return m_state; }
     QString value() const { return m_value; }
     bool keyringAvailable() const { return m_keyringAvailable; }
@@ -49,7 +46,7 @@ private:
     void setKeyringAvailable(bool available);
 
     QString m_service;
-    std::atomic<State> m_state = State::NotLoaded;
+    State m_state = State::NotLoaded;
     QString m_value;
     bool m_keyringAvailable = true;
     int m_saves = 0;          // passwords saved; a read that answers after one must not undo it

@@ -2,13 +2,11 @@
 
 #include "Winsock.h"
 
-#include <QPointer>
 #include <QThread>
 
-MailSender::MailSender(std::function<MailSettings()> settings, std::function<SmtpMessageInputs()> inputs,
-                       QObject *parent)
-    : QObject(parent), m_settings(std::move(settings)), m_inputs(std::move(inputs))
+MailSender::MailSender(QObject *parent) : QObject(parent)
 {
+    qRegisterMetaType<MailResult>();
 }
 
 MailSender::~MailSender()
@@ -26,25 +24,14 @@ void MailSender::Start()
     auto *socket = new Winsock;
     m_session = new SmtpSession(socket, m_settings, m_inputs);
     socket->setParent(m_session);
-    if (m_keeper)
-        m_session->setPasswordKeeper(m_keeper);
-    // Run on the mail thread as the session raises them, so that the order is kept across threads.
-    connect(
-        m_session, &SmtpSession::statusChanged, m_session,
-        [this](const QString &text) { Post([this, text] { emit statusChanged(text); }); },
-        Qt::DirectConnection);
-    connect(
-        m_session, &SmtpSession::stateChanged, m_session,
-        [this](SmtpSession::State state) {
-            Post([this, state] {
-                m_state = state;
-                emit stateChanged(state);
-            });
-        },
-        Qt::DirectConnection);
-    connect(
-        m_session, &SmtpSession::finished, m_session,
-        [this](bool sent) { Post([this, sent] { emit finished(sent); }); }, Qt::DirectConnection);
+    m_session->setTickInterval(m_tickMs);
+    // Queued from the mail thread, in the order the session raised them.
+    connect(m_session, &SmtpSession::statusChanged, this, &MailSender::statusChanged);
+    connect(m_session, &SmtpSession::sendReturned, this, &MailSender::sendReturned);
+    connect(m_session, &SmtpSession::ended, this, [this](const MailResult &result) {
+        --m_unfinished;
+        emit finished(result);
+    });
 
     m_thread = new QThread(this);
     m_thread->setObjectName(QStringLiteral("netquill-mail"));
@@ -53,73 +40,34 @@ void MailSender::Start()
     m_thread->start();
 }
 
-bool MailSender::Send()
+void MailSender::setSettings(const MailSettings &settings)
 {
-    Start();
-    // The mail thread only ever queues work for this one, so waiting for it cannot deadlock; it is
-    // idle between replies, so the wait is short. What the session raises after the send operation
-    // (on a fast server, maybe all of it) comes later, as from any other step.
-    qsizetype raised = 0;
-    bool started = false;
-    QMetaObject::invokeMethod(
-        m_session,
-        [this, &raised, &started] {
-            const bool idle = m_session->state() == SmtpSession::State::Idle;
-            m_session->Send();
-            started = idle && m_session->state() != SmtpSession::State::Idle;
-            raised = Raised();
-        },
-        Qt::BlockingQueuedConnection);
-    Deliver(raised);
-    return started;
+    m_settings = settings;
+    if (m_session)
+        QMetaObject::invokeMethod(m_session,
+                                  [session = m_session, settings] { session->setSettings(settings); });
 }
 
-void MailSender::Synchronize()
+void MailSender::setInputs(const SmtpMessageInputs &inputs)
 {
-    if (!m_session)
-        return;
-    qsizetype raised = 0;
-    QMetaObject::invokeMethod(
-        m_session, [this, &raised] { raised = Raised(); }, Qt::BlockingQueuedConnection);
-    Deliver(raised);
+    m_inputs = inputs;
+    if (m_session)
+        QMetaObject::invokeMethod(m_session, [session = m_session, inputs] { session->setInputs(inputs); });
 }
 
-void MailSender::setPasswordKeeper(MailPassword *keeper)
+void MailSender::setTickInterval(int milliseconds)
 {
-    m_keeper = keeper;
+    m_tickMs = milliseconds;
     if (m_session)
         QMetaObject::invokeMethod(
-            m_session, [session = m_session, keeper] { session->setPasswordKeeper(keeper); },
-            Qt::BlockingQueuedConnection);
+            m_session, [session = m_session, milliseconds] { session->setTickInterval(milliseconds); });
 }
 
-void MailSender::Post(std::function<void()> event)
+quint64 MailSender::Send()
 {
-    const QMutexLocker lock(&m_mutex);
-    m_events.append(std::move(event));
-    if (m_events.size() == 1)
-        QMetaObject::invokeMethod(
-            this, [this] { Deliver(); }, Qt::QueuedConnection);
-}
-
-qsizetype MailSender::Raised()
-{
-    const QMutexLocker lock(&m_mutex);
-    return m_events.size();
-}
-
-void MailSender::Deliver(qsizetype count)
-{
-    // A receiver may send again, and so deliver from within this loop, or delete this object.
-    const QPointer<MailSender> alive(this);
-    for (; count > 0 && alive; --count) {
-        std::function<void()> event;
-        {
-            const QMutexLocker lock(&m_mutex);
-            if (m_events.isEmpty())
-                return;
-            event = m_events.takeFirst();
-        }
-        event();
-    }
+    Start();
+    const quint64 job = ++m_lastJob;
+    ++m_unfinished;
+    QMetaObject::invokeMethod(m_session, [session = m_session, job] { session->Send(job); });
+    return job;
 }

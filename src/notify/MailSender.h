@@ -2,60 +2,47 @@
 
 #include "SmtpSession.h"
 
-#include <QList>
-#include <QMutex>
 #include <QObject>
-#include <functional>
-#include <limits>
 
-class MailPassword;
 class QThread;
 
 /// The notification's SMTP session on a thread of its own, so that windows busy laying out or
-/// painting cannot hold up the dialogue with the server. Used from the thread that made it: Send
-/// hands the send operation over and returns at once, and the session's status texts, states and
-/// ends reach this thread in the order the session raised them, those raised by the send operation
-/// itself before Send returns. The thread starts with the first Send.
+/// painting cannot hold up the dialogue with the server. Used from the thread that made it; nothing
+/// is shared with the mail thread but queued calls and signals: the settings and message go over as
+/// values whenever they change, and the session's status texts, the end of each send operation and
+/// each result come back in the order the session raised them. The thread starts with the first Send.
 class MailSender : public QObject {
     Q_OBJECT
 public:
-    /// settings and inputs are called on the mail thread, at each step that needs them.
-    MailSender(std::function<MailSettings()> settings, std::function<SmtpMessageInputs()> inputs,
-               QObject *parent = nullptr);
+    explicit MailSender(QObject *parent = nullptr);
     /// Ends the thread; a session still running ends with it, unreported.
     ~MailSender() override;
 
-    /// True when the send operation started a session: one was not running and this one got as far as
-    /// connecting.
-    bool Send();
-    /// Delivers what the mail thread has raised so far, so that state() is as the session's own.
-    void Synchronize();
-    /// As SmtpSession::setPasswordKeeper; the keeper stays on its own thread.
-    void setPasswordKeeper(MailPassword *keeper);
-    /// The session's state as the changes delivered so far left it: once it is Idle, no finished is
-    /// still to come.
-    SmtpSession::State state() const { return m_state; }
+    /// What the session reads from its next step on.
+    void setSettings(const MailSettings &settings);
+    void setInputs(const SmtpMessageInputs &inputs);
+    /// Tick length of the session's time-out clock, for tests.
+    void setTickInterval(int milliseconds);
+
+    /// Hands a send operation to the mail thread and returns its job number at once; sendReturned and
+    /// one finished with that number follow.
+    quint64 Send();
+    /// Send operations handed over whose result has not arrived yet.
+    bool busy() const { return m_unfinished > 0; }
 
 signals:
     void statusChanged(const QString &text);
-    void stateChanged(SmtpSession::State state);
-    void finished(bool sent);
+    void sendReturned(quint64 job, bool started);
+    void finished(const MailResult &result);
 
 private:
     void Start();
-    /// On the mail thread: queues what the session raised for this thread.
-    void Post(std::function<void()> event);
-    /// On the mail thread: how many events wait for this thread.
-    qsizetype Raised();
-    /// Delivers the first count events waiting, or all of them.
-    void Deliver(qsizetype count = std::numeric_limits<qsizetype>::max());
 
-    std::function<MailSettings()> m_settings;
-    std::function<SmtpMessageInputs()> m_inputs;
-    MailPassword *m_keeper = nullptr;
+    MailSettings m_settings;    // for the session the first Send makes
+    SmtpMessageInputs m_inputs; // likewise
+    int m_tickMs = 1000;
     QThread *m_thread = nullptr;
     SmtpSession *m_session = nullptr; // lives on m_thread, with its socket (Winsock2)
-    SmtpSession::State m_state = SmtpSession::State::Idle;
-    QMutex m_mutex;
-    QList<std::function<void()>> m_events; // raised on the mail thread, not delivered yet
+    quint64 m_lastJob = 0;
+    int m_unfinished = 0;
 };

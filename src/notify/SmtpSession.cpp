@@ -1,11 +1,11 @@
 #include "SmtpSession.h"
 
 #include "MailLog.h"
-#include "MailPassword.h"
 #include "SmtpMessage.h"
 #include "SmtpReply.h"
 #include "Winsock.h"
 
+#include <QScopeGuard>
 #include <QTimer>
 #include <algorithm>
 
@@ -94,15 +94,7 @@ QString RecipientProblem()
 }
 } // namespace
 
-SmtpSession::SmtpSession(Winsock *socket, const MailSettings &settings,
-                         std::function<SmtpMessageInputs()> inputs, QObject *parent)
-    : SmtpSession(
-          socket, [&settings] { return settings; }, std::move(inputs), parent)
-{
-}
-
-SmtpSession::SmtpSession(Winsock *socket, std::function<MailSettings()> settings,
-                         std::function<SmtpMessageInputs()> inputs, QObject *parent)
+SmtpSession::SmtpSession(Winsock *socket, MailSettings settings, SmtpMessageInputs inputs, QObject *parent)
     : QObject(parent), m_socket(socket), m_settings(std::move(settings)), m_inputs(std::move(inputs)),
       m_timer(new QTimer(this))
 {
@@ -122,8 +114,7 @@ SmtpSession::SmtpSession(Winsock *socket, std::function<MailSettings()> settings
 
 QString SmtpSession::Server() const
 {
-    const MailSettings settings = m_settings();
-    return Brief(settings.strServer + u':' + settings.strPort);
+    return Brief(m_settings.strServer + u':' + m_settings.strPort);
 }
 
 void SmtpSession::Refuse(const QString &status)
@@ -144,13 +135,11 @@ SmtpSession::Security SmtpSession::ParseSecurity(const QString &text)
     return Security::Unknown;
 }
 
-void SmtpSession::setPasswordKeeper(MailPassword *keeper)
+void SmtpSession::setSettings(const MailSettings &settings)
 {
-    m_keeper = keeper;
-    connect(keeper, &MailPassword::loaded, this, [this] {
-        if (m_state == State::AwaitPassword)
-            LogIn();
-    });
+    m_settings = settings;
+    if (m_state == State::AwaitPassword && m_settings.strPassword)
+        LogIn();
 }
 
 void SmtpSession::setTickInterval(int milliseconds)
@@ -163,9 +152,18 @@ bool SmtpSession::timerActive() const
     return m_timer->isActive();
 }
 
-void SmtpSession::Send()
+void SmtpSession::Send(quint64 job)
 {
-    const MailSettings settings = m_settings();
+    const bool idle = m_state == State::Idle;
+    const auto returned = qScopeGuard([this, job, idle] {
+        const bool started = idle && m_state != State::Idle;
+        if (started)
+            m_job = job;
+        emit sendReturned(job, started);
+        if (!started)
+            emit ended({job, false, false, m_lastStatus});
+    });
+    const MailSettings &settings = m_settings;
     if (settings.strServer.isEmpty()) {
         return Refuse(QStringLiteral("Error: Please Choose a Server First"));
     }
@@ -223,7 +221,7 @@ void SmtpSession::Winsock2_Connect()
 {
     if (m_state != State::Connecting)
         return;
-    m_body = SmtpMessage::Body(m_inputs());
+    m_body = SmtpMessage::Body(m_inputs);
     SetStatus(QStringLiteral("Connected"));
     // The timer keeps counting from the send operation: the greeting must come within the same 30 ticks.
     SetState(State::AwaitGreeting);
@@ -271,16 +269,16 @@ void SmtpSession::Winsock2_SecureFailed(const QString &reason)
 
 void SmtpSession::Timer1_Timer()
 {
-    const MailSettings settings = m_settings();
     SetStatus(QStringLiteral("Connecting... (%1)").arg(m_lngTicks));
     ++m_lngTicks;
     if (m_lngTicks == TimeoutTicks) {
         qCWarning(lcMail).noquote()
             << "Mail server" << Server() << "timed out while" << Step(m_state)
             << QStringLiteral("(%1 ticks of %2 ms)").arg(TimeoutTicks).arg(m_timer->interval());
-        EndMailSession();
-        SetStatus(QLatin1String("Error: Could not connect to ") + settings.strServer +
-                  QLatin1String(" - timed out"));
+        const QString status = QLatin1String("Error: Could not connect to ") + m_settings.strServer +
+                               QLatin1String(" - timed out");
+        EndMailSession(status);
+        SetStatus(status);
         m_timer->stop();
     }
 }
@@ -296,7 +294,7 @@ void SmtpSession::TakeReply()
 
 void SmtpSession::Advance(const QString &reply)
 {
-    const MailSettings settings = m_settings();
+    const MailSettings &settings = m_settings;
     if (SmtpReply::Code(reply) != ExpectedCode(m_state)) {
         const bool login = m_state >= State::AwaitLoginReady && m_state <= State::AwaitLoggedIn;
         Fail(QLatin1String("Error: ") + reply,
@@ -340,7 +338,7 @@ void SmtpSession::Advance(const QString &reply)
         SendCommand(Base64(settings.strUser) + CrLf, State::AwaitUserTaken);
         break;
     case State::AwaitUserTaken:
-        SendCommand(Base64(settings.strPassword) + CrLf, State::AwaitLoggedIn);
+        SendCommand(Base64(settings.strPassword.value_or(QString())) + CrLf, State::AwaitLoggedIn);
         break;
     case State::AwaitLoggedIn:
         SendMailFrom();
@@ -362,7 +360,7 @@ void SmtpSession::Advance(const QString &reply)
             return Fail(SenderProblem());
         SetStatus(QStringLiteral("Sending Mail . . ."));
         const QString header =
-            SmtpMessage::Header(settings.strEmailFrom, settings.strEmailTo, m_inputs().programName);
+            SmtpMessage::Header(settings.strEmailFrom, settings.strEmailTo, m_inputs.programName);
         m_socket->SendData(SmtpMessage::ToTransparentText(header + m_body));
         m_socket->SendData(QLatin1String(SmtpMessage::Terminator));
         m_lngTicks = 0;
@@ -374,7 +372,7 @@ void SmtpSession::Advance(const QString &reply)
         // The reply to QUIT is of no interest: the message is already accepted.
         m_socket->SendData(QStringLiteral("QUIT\r\n"));
         SetStatus(QStringLiteral("Message Sent"));
-        EndMailSession(true);
+        EndMailSession(m_lastStatus, true);
         break;
     case State::Idle:
     case State::Connecting:
@@ -386,7 +384,7 @@ void SmtpSession::Advance(const QString &reply)
 
 void SmtpSession::SendMailFrom()
 {
-    const MailSettings settings = m_settings();
+    const MailSettings &settings = m_settings;
     if (SmtpMessage::HasControlCharacter(settings.strEmailFrom))
         return Fail(SenderProblem());
     SendCommand(QLatin1String("MAIL FROM:<") + settings.strEmailFrom + QLatin1String(">") + CrLf,
@@ -395,24 +393,22 @@ void SmtpSession::SendMailFrom()
 
 void SmtpSession::LogIn()
 {
-    const MailSettings settings = m_settings();
+    const MailSettings &settings = m_settings;
     // Checked again here, where it matters: no credentials leave over a plain connection.
     if (!m_socket->IsEncrypted())
         return Fail(QStringLiteral("Error: The connection is not secured, so the login was not sent."));
     if (m_state != State::AwaitPassword)
         SetStatus(QStringLiteral("Logging in..."));
-    if (m_keeper && m_keeper->state() != MailPassword::State::Loaded) {
-        // The keyring gets the same time as a server reply.
+    if (!settings.strPassword) {
+        // The keyring gets the same time as a server reply; its answer comes with setSettings.
         m_lngTicks = 0;
         StartTimer();
         SetState(State::AwaitPassword);
-        // The keyring object may belong to another thread; its answer comes as the loaded signal.
-        QMetaObject::invokeMethod(m_keeper, &MailPassword::Load);
         return;
     }
     m_timer->stop();
     if (m_mechanisms.contains(QLatin1String("PLAIN"))) {
-        const QString credentials = QChar(0) + settings.strUser + QChar(0) + settings.strPassword;
+        const QString credentials = QChar(0) + settings.strUser + QChar(0) + *settings.strPassword;
         SendCommand(QLatin1String("AUTH PLAIN ") + Base64(credentials) + CrLf, State::AwaitLoggedIn);
     } else if (m_mechanisms.contains(QLatin1String("LOGIN"))) {
         SendCommand(QStringLiteral("AUTH LOGIN\r\n"), State::AwaitLoginReady);
@@ -434,17 +430,17 @@ void SmtpSession::Fail(const QString &status, const QString &cause)
     qCWarning(lcMail).noquote() << "Mail server" << Server() << "- failed while" << Step(m_state) << "-"
                                 << (cause.isEmpty() ? status : cause);
     SetStatus(status);
-    EndMailSession();
+    EndMailSession(status);
 }
 
-void SmtpSession::EndMailSession(bool sent)
+void SmtpSession::EndMailSession(const QString &status, bool sent)
 {
     const bool running = m_state != State::Idle;
     m_socket->Close();
     m_socketInUse = false;
     SetState(State::Idle);
     if (running)
-        emit finished(sent);
+        emit ended({m_job, true, sent, status});
 }
 
 void SmtpSession::StartTimer()
@@ -456,6 +452,7 @@ void SmtpSession::StartTimer()
 
 void SmtpSession::SetStatus(const QString &text)
 {
+    m_lastStatus = text;
     emit statusChanged(text);
 }
 

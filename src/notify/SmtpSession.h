@@ -4,9 +4,7 @@
 
 #include <QObject>
 #include <QString>
-#include <functional>
 
-class MailPassword;
 class Winsock;
 class QTimer;
 
@@ -27,8 +25,9 @@ struct SmtpMessageInputs {
 /// connection (STARTTLS, or TLS from the first byte) and, with a user name, logs in with PLAIN or
 /// LOGIN; credentials are only ever sent over an encrypted connection.
 ///
-/// The mail settings and the message inputs are read when each step uses them, so edits made while a
-/// session runs reach the commands not yet sent.
+/// The mail settings and the message inputs are values the owner hands over whenever they change; each
+/// step reads them as they are then, so edits made while a session runs reach the commands not yet
+/// sent.
 class SmtpSession : public QObject {
     Q_OBJECT
 public:
@@ -60,18 +59,16 @@ public:
     enum class Security { None, StartTls, Tls, Unknown };
     static Security ParseSecurity(const QString &text);
 
-    /// settings is read at each step; a session on another thread than its editor reads a SharedMailSettings.
-    SmtpSession(Winsock *socket, std::function<MailSettings()> settings,
-                std::function<SmtpMessageInputs()> inputs, QObject *parent = nullptr);
-    /// Reads settings directly, for a session on the thread that edits them.
-    SmtpSession(Winsock *socket, const MailSettings &settings, std::function<SmtpMessageInputs()> inputs,
-                QObject *parent = nullptr);
+    explicit SmtpSession(Winsock *socket, MailSettings settings = {}, SmtpMessageInputs inputs = {},
+                         QObject *parent = nullptr);
 
-    /// The send operation: validates the settings, requests the connection and returns at once.
-    void Send();
-    /// The keyring the password is read from, which the owner copies into the settings once loaded; a
-    /// login waits for that read instead of sending an empty password.
-    void setPasswordKeeper(MailPassword *keeper);
+    /// The send operation: validates the settings, requests the connection and returns at once, with
+    /// sendReturned. job names the operation in its MailResult.
+    void Send(quint64 job = 0);
+    /// What later steps read. A login waiting for the password goes on once it is known.
+    void setSettings(const MailSettings &settings);
+    void setInputs(const SmtpMessageInputs &inputs) { m_inputs = inputs; }
+    const MailSettings &settings() const { return m_settings; }
     /// Tick length of the time-out clock; 1000 ms unless a test shortens it.
     void setTickInterval(int milliseconds);
 
@@ -84,8 +81,10 @@ public:
 signals:
     void statusChanged(const QString &text);
     void stateChanged(SmtpSession::State state);
-    /// A session ended: sent is true once "Message Sent" has been shown.
-    void finished(bool sent);
+    /// The send operation of job has returned; the statuses it raised came before this.
+    void sendReturned(quint64 job, bool started);
+    /// An operation ended: at once when it started no session, else when its session ends.
+    void ended(const MailResult &result);
 
 private:
     void Winsock2_Connect();
@@ -105,15 +104,16 @@ private:
     void Refuse(const QString &status);
     /// The server and port as the log names them.
     QString Server() const;
-    void EndMailSession(bool sent = false);
+    /// Closes the connection; a running session ends with status as its result's.
+    void EndMailSession(const QString &status, bool sent = false);
 
     void StartTimer();
     void SetStatus(const QString &text);
     void SetState(State state);
 
     Winsock *m_socket;
-    std::function<MailSettings()> m_settings;
-    std::function<SmtpMessageInputs()> m_inputs;
+    MailSettings m_settings;
+    SmtpMessageInputs m_inputs;
     QTimer *m_timer; // Timer1
     State m_state = State::Idle;
 
@@ -121,8 +121,9 @@ private:
     bool m_blnReplyReady = false;
     qint32 m_lngTicks = 0;
     QString m_body;
-    QStringList m_mechanisms; // the login methods the server offered
-    MailPassword *m_keeper = nullptr;
+    QStringList m_mechanisms;             // the login methods the server offered
+    quint64 m_job = 0;                    // the operation whose session runs
+    QString m_lastStatus;                 // what the operation under way showed last
     Security m_security = Security::None; // taken when the session starts: a connection keeps its kind
     // Held from a successful Connect until the session ends: a socket whose connection was refused or
     // dropped still belongs to the running attempt until the time-out releases it.

@@ -4,7 +4,6 @@
 #include "AddressMonitor.h"
 #include "ChangeCommand.h"
 #include "LookupCycle.h"
-#include "MailSender.h"
 #include "ServiceLog.h"
 #include "SettingsStore.h"
 #include "TerminationSignals.h"
@@ -122,23 +121,18 @@ void MonitorService::startOnce()
     connect(m_monitor, &AddressMonitor::statusChanged, this, &MonitorService::LogStatus);
     connect(m_monitor, &AddressMonitor::noticeEnded, this, [this](bool delivered) {
         m_noticeFailed = m_noticeFailed || !delivered;
-        if (m_completed && m_monitor->session()->state() == SmtpSession::State::Idle)
+        if (m_completed && !m_monitor->mailBusy())
             Exit(m_noticeFailed ? 1 : 0);
     });
     connect(m_monitor, &AddressMonitor::lookupFinished, this, [this](const LookupResult &result) {
         if (EndedWithoutAddresses(result))
             return;
         m_completed = true;
-        // After the lookup's last status, and the notice it started, if any, has begun.
+        // After the notice it started, if any, has been handed over: its end comes as noticeEnded.
         QTimer::singleShot(0, this, [this] {
-            if (m_monitor->session()->state() == SmtpSession::State::Idle)
+            if (!m_monitor->mailBusy())
                 Exit(m_noticeFailed ? 1 : 0);
         });
-    });
-    // A test message cannot run here, so the session that ends is the notice's.
-    connect(m_monitor->session(), &MailSender::finished, this, [this](bool sent) {
-        if (m_completed)
-            Exit(sent && !m_noticeFailed ? 0 : 1);
     });
     m_monitor->setRepeat(AddressMonitor::Repeat::Never);
     m_monitor->useServerPassword(true);
@@ -200,12 +194,10 @@ void MonitorService::EndForSignal(int signal)
     qCInfo(lcService) << "Ending on signal" << signal;
     if (m_ending)
         return;
-    if (m_monitor->session()->state() == SmtpSession::State::Idle)
+    if (!m_monitor->mailBusy())
         return Exit(0);
-    // The notice is sent or given up within this moment; either way its pending mark is right.
     m_ending = true;
-    connect(m_monitor->session(), &MailSender::finished, this, [] { QCoreApplication::exit(0); });
-    QTimer::singleShot(MailMomentMs, this, [] { QCoreApplication::exit(0); });
+    m_monitor->EndAfterMail([] { QCoreApplication::exit(0); });
 }
 
 void MonitorService::Exit(int code)

@@ -35,7 +35,6 @@ public:
     static int printHistory(bool json);
 
     /// How long a running mail session is given once the program is asked to end.
-    static constexpr int MailMomentMs = 5000;
     /// How long the settings file must stay quiet before it is read again: a save is several events.
     static constexpr int ReloadPauseMs = 500;
 

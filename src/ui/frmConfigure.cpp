@@ -1,9 +1,9 @@
 #include "frmConfigure.h"
 
+#include "AddressMonitor.h"
 #include "Caption.h"
 #include "ComboCaption.h"
 #include "MailPassword.h"
-#include "MailSettings.h"
 #include "SettingsStore.h"
 #include "Twips.h"
 #include "modIdentity.h"
@@ -27,10 +27,8 @@ void setIfChanged(QLineEdit *box, const QString &text)
 }
 } // namespace
 
-frmConfigure::frmConfigure(SettingsStore &store, SharedMailSettings &settings, MailPassword *password,
-                           std::function<void()> sendTest, QWidget *parent)
-    : QDialog(parent), m_store(store), m_settings(settings), m_password(password),
-      m_sendTest(std::move(sendTest))
+frmConfigure::frmConfigure(AddressMonitor &monitor, std::function<void()> sendTest, QWidget *parent)
+    : QDialog(parent), m_monitor(monitor), m_sendTest(std::move(sendTest))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Mail Server Configuration"));
@@ -39,15 +37,14 @@ frmConfigure::frmConfigure(SettingsStore &store, SharedMailSettings &settings, M
     Form_Load();
     // Saves reach the disk on a worker thread; a failure shows here too, as the main window may be
     // hidden behind this one. The store's values stay and go out with the next save.
-    connect(&m_store, &SettingsStore::saveFailed, this, &frmConfigure::ShowSaveFailure);
-    connect(&m_store, &SettingsStore::saved, this, [this] { ShowSaveFailure(QString()); });
+    connect(&m_monitor.store(), &SettingsStore::saveFailed, this, &frmConfigure::ShowSaveFailure);
+    connect(&m_monitor.store(), &SettingsStore::saved, this, [this] { ShowSaveFailure(QString()); });
 }
 
 frmConfigure::~frmConfigure()
 {
     // A password typed just before closing goes to the keyring now rather than after the pause.
-    if (m_password)
-        m_password->Flush();
+    m_monitor.password()->Flush();
 }
 
 void frmConfigure::buildControls()
@@ -133,19 +130,18 @@ void frmConfigure::buildControls()
     connect(txtUser, &QLineEdit::textChanged, this, &frmConfigure::txtUser_Change);
     connect(txtPassword, &QLineEdit::textEdited, this, &frmConfigure::txtPassword_Change);
     connect(cmdSend, &QPushButton::clicked, this, &frmConfigure::cmdSend_Click);
-    if (m_password) {
-        connect(m_password, &MailPassword::keyringAvailableChanged, this, &frmConfigure::ShowKeyring);
-        // Opened before the keyring was read: show what it holds unless something was typed already.
-        connect(m_password, &MailPassword::loaded, this, [this](const QString &password) {
-            if (txtPassword->text().isEmpty())
-                txtPassword->setText(password);
-        });
-    }
+    MailPassword *password = m_monitor.password();
+    connect(password, &MailPassword::keyringAvailableChanged, this, &frmConfigure::ShowKeyring);
+    // Opened before the keyring was read: show what it holds unless something was typed already.
+    connect(password, &MailPassword::loaded, this, [this](const QString &text) {
+        if (txtPassword->text().isEmpty())
+            txtPassword->setText(text);
+    });
 }
 
 void frmConfigure::Form_Load()
 {
-    const MailSettings settings = m_settings.get();
+    const MailSettings settings = m_monitor.mailSettings();
     setIfChanged(txtServer, settings.strServer);
     setIfChanged(txtPort, settings.strPort);
     setIfChanged(txtEmailTo, settings.strEmailTo);
@@ -157,9 +153,8 @@ void frmConfigure::Form_Load()
         cmbSecurity->setCurrentIndex(security);
     }
     setIfChanged(txtUser, settings.strUser);
-    txtPassword->setText(settings.strPassword);
-    if (m_password)
-        m_password->Load();
+    txtPassword->setText(settings.strPassword.value_or(QString()));
+    m_monitor.password()->Load();
     // A window that cannot take the skin still works with its plain look.
     if (modIdentity::Identity().blnSkinEnabled) {
         modSkin::runGuarded([this] { modSkin::SubstituteSkinLabels(this, {&SkinLabel1}, false); });
@@ -176,45 +171,37 @@ void frmConfigure::cmdSend_Click()
 
 void frmConfigure::txtServer_Change()
 {
-    m_store.SaveTypedSetting(SettingKeys::Server, txtServer->text());
-    m_settings.edit([this](MailSettings &settings) { settings.strServer = txtServer->text(); });
+    m_monitor.setMailSetting(SettingKeys::Server, txtServer->text());
 }
 
 void frmConfigure::txtPort_Change()
 {
-    m_store.SaveTypedSetting(SettingKeys::Port, txtPort->text());
-    m_settings.edit([this](MailSettings &settings) { settings.strPort = txtPort->text(); });
+    m_monitor.setMailSetting(SettingKeys::Port, txtPort->text());
 }
 
 void frmConfigure::txtEmailTo_Change()
 {
-    m_store.SaveTypedSetting(SettingKeys::EmailTo, txtEmailTo->text());
-    m_settings.edit([this](MailSettings &settings) { settings.strEmailTo = txtEmailTo->text(); });
+    m_monitor.setMailSetting(SettingKeys::EmailTo, txtEmailTo->text());
 }
 
 void frmConfigure::txtEmailFrom_Change()
 {
-    m_store.SaveTypedSetting(SettingKeys::EmailFrom, txtEmailFrom->text());
-    m_settings.edit([this](MailSettings &settings) { settings.strEmailFrom = txtEmailFrom->text(); });
+    m_monitor.setMailSetting(SettingKeys::EmailFrom, txtEmailFrom->text());
 }
 
 void frmConfigure::cmbSecurity_Click()
 {
-    m_store.SaveSetting(SettingKeys::Security, cmbSecurity->currentText());
-    m_settings.edit([this](MailSettings &settings) { settings.strSecurity = cmbSecurity->currentText(); });
+    m_monitor.setMailSetting(SettingKeys::Security, cmbSecurity->currentText());
 }
 
 void frmConfigure::txtUser_Change()
 {
-    m_store.SaveTypedSetting(SettingKeys::User, txtUser->text());
-    m_settings.edit([this](MailSettings &settings) { settings.strUser = txtUser->text(); });
+    m_monitor.setMailSetting(SettingKeys::User, txtUser->text());
 }
 
 void frmConfigure::txtPassword_Change()
 {
-    m_settings.edit([this](MailSettings &settings) { settings.strPassword = txtPassword->text(); });
-    if (m_password)
-        m_password->Save(txtPassword->text());
+    m_monitor.setMailPassword(txtPassword->text());
 }
 
 void frmConfigure::ShowSaveFailure(const QString &reason)
@@ -250,7 +237,7 @@ void frmConfigure::ShowSaveFailure(const QString &reason)
 void frmConfigure::ShowKeyring()
 {
     const bool missing =
-        (!m_password || !m_password->keyringAvailable()) && !(lblSaveFailure && !lblSaveFailure->isHidden());
+        !m_monitor.password()->keyringAvailable() && !(lblSaveFailure && !lblSaveFailure->isHidden());
     // Made on first need, after the skin step: the skin's label copies cannot follow a wrapped text that
     // comes and goes.
     if (missing && !lblKeyring) {

@@ -1,22 +1,19 @@
 #pragma once
 
-#include "MailSettings.h"
 #include "SkinLabelArray.h"
 
 #include <QDialog>
 #include <functional>
 
-class MailPassword;
+class AddressMonitor;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class SettingsStore;
 
-/// The mail server configuration window. Every edit is stored at once, in the store and in the
-/// in-memory settings the notification reads; there is no OK or Cancel. Closing it destroys it.
-/// Typed text reaches the disk once typing pauses. The password goes to the keyring instead of the
-/// store.
+/// The mail server configuration window. Every edit goes to the model at once, which stores it and
+/// hands it to the notification; there is no OK or Cancel. Closing it destroys it. Typed text reaches
+/// the disk once typing pauses. The password goes to the keyring instead of the store.
 class frmConfigure : public QDialog {
     Q_OBJECT
 public:
@@ -24,13 +21,11 @@ public:
     static constexpr int WidthTwips = 3270;
     static constexpr int HeightTwips = 4650;
 
-    /// sendTest runs the main window's send operation; the result shows in the main window. Without a
-    /// keyring object the password is kept in memory only.
-    frmConfigure(SettingsStore &store, SharedMailSettings &settings, MailPassword *password,
-                 std::function<void()> sendTest, QWidget *parent = nullptr);
+    /// sendTest runs the main window's send operation; the result shows in the main window.
+    frmConfigure(AddressMonitor &monitor, std::function<void()> sendTest, QWidget *parent = nullptr);
     ~frmConfigure() override;
 
-    /// Fills the boxes from the in-memory settings (server, port, recipient, sender), then skins the window.
+    /// Fills the boxes from the model's settings (server, port, recipient, sender), then skins the window.
     void Form_Load();
     void cmdSend_Click();
 
@@ -54,8 +49,6 @@ private:
     void ShowKeyring();
     void ShowSaveFailure(const QString &reason);
 
-    SettingsStore &m_store;
-    SharedMailSettings &m_settings;
-    MailPassword *m_password;
+    AddressMonitor &m_monitor;
     std::function<void()> m_sendTest;
 };

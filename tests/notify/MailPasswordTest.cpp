@@ -1,5 +1,5 @@
 #include "MailPassword.h"
-#include "MailSettings.h"
+#include "AddressMonitor.h"
 #include "SettingsStore.h"
 #include "TempSettings.h"
 #include "TestMain.h"
@@ -13,7 +13,8 @@
 #include <QTest>
 
 namespace {
-const QString Service = QStringLiteral("Netquill test");
+// The program's own entry: the keyring is a private one (with-keyring.sh), or there is none.
+const QString Service = QStringLiteral("Netquill");
 
 QString readBack()
 {
@@ -48,9 +49,9 @@ void MailPasswordTest::typedPassword()
     const bool keyring = qEnvironmentVariable("NETQUILL_TEST_KEYRING") == QLatin1String("1");
     TempSettings temp;
     SettingsStore store(QStringLiteral("Netquill"));
-    SharedMailSettings settings;
-    MailPassword keeper(Service);
-    QPointer<frmConfigure> window = new frmConfigure(store, settings, &keeper, {});
+    AddressMonitor monitor(store);
+    MailPassword &keeper = *monitor.password();
+    QPointer<frmConfigure> window = new frmConfigure(monitor, {});
     QTRY_COMPARE_WITH_TIMEOUT(keeper.state(), MailPassword::State::Loaded, 10000);
     QCOMPARE(keeper.keyringAvailable(), keyring);
     QCOMPARE(window->lblKeyring && !window->lblKeyring->isHidden(), !keyring);
@@ -58,7 +59,7 @@ void MailPasswordTest::typedPassword()
     QSignalSpy written(&keeper, &MailPassword::written);
     window->txtUser->setText(QStringLiteral("alice"));
     QTest::keyClicks(window->txtPassword, QStringLiteral("hunter2-x"));
-    QCOMPARE(settings.get().strPassword, QStringLiteral("hunter2-x"));
+    QCOMPARE(monitor.mailSettings().strPassword, QStringLiteral("hunter2-x"));
     QCOMPARE(store.GetSetting(SettingKeys::User), QStringLiteral("alice"));
     // One keyring write for the whole word, once typing pauses.
     QCOMPARE(written.count(), 0);
@@ -72,7 +73,7 @@ void MailPasswordTest::typedPassword()
     // Cleared and the window closed at once, it leaves the keyring too.
     window->txtPassword->selectAll();
     QTest::keyClick(window->txtPassword, Qt::Key_Delete);
-    QCOMPARE(settings.get().strPassword, QString());
+    QCOMPARE(monitor.mailSettings().strPassword, QString());
     window->close();
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 2000);
     QTRY_COMPARE_WITH_TIMEOUT(written.count(), 2, 10000);

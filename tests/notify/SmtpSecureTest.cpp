@@ -21,7 +21,7 @@ struct Client {
     Winsock socket;
     MailSettings settings{"owner@example.com", "ipwatch@example.com", "127.0.0.1", "25"};
     SmtpMessageInputs inputs{"Netquill", "Velmora", "netquill.example.com", "203.0.113.7", "10.0.0.23"};
-    SmtpSession session{&socket, settings, [this] { return inputs; }};
+    SmtpSession session{&socket};
     QStringList statuses;
 
     Client(quint16 port, const QString &security, const QString &user, const QString &password)
@@ -30,6 +30,8 @@ struct Client {
         settings.strSecurity = security;
         settings.strUser = user;
         settings.strPassword = password;
+        session.setSettings(settings);
+        session.setInputs(inputs);
         QObject::connect(&session, &SmtpSession::statusChanged,
                          [this](const QString &text) { statuses << text; });
     }

@@ -37,7 +37,7 @@ struct Rig {
     Winsock socket;
     MailSettings settings{"to@example.com", "from@example.com", "127.0.0.1", "25"};
     SmtpMessageInputs inputs{"Netquill", "Velmora", "netquill.example.com", "203.0.113.7", "192.168.1.5"};
-    SmtpSession session{&socket, settings, [this] { return inputs; }};
+    SmtpSession session{&socket};
     QStringList statuses;
 
     Rig(quint16 port, int tickMs)
@@ -48,6 +48,17 @@ struct Rig {
                          [this](const QString &text) { statuses << text; });
     }
     QString last() const { return statuses.isEmpty() ? QString() : statuses.last(); }
+    /// Hands the edited settings and message over, as the model does after each edit.
+    void apply()
+    {
+        session.setSettings(settings);
+        session.setInputs(inputs);
+    }
+    void send()
+    {
+        apply();
+        session.Send();
+    }
 };
 
 // Long enough that no tick shows while a local dialogue runs.
@@ -142,7 +153,7 @@ void SmtpSessionTest::validation()
     Rig rig(smtp.port(), FastTick);
     rig.settings = {recipient, sender, server, port == "*" ? QString::number(smtp.port()) : port};
 
-    rig.session.Send();
+    rig.send();
     QCOMPARE(rig.statuses, QStringList{status});
     QCOMPARE(rig.session.state(), SmtpSession::State::Idle);
     QVERIFY(!rig.session.timerActive());
@@ -187,7 +198,7 @@ void SmtpSessionTest::dialogue()
     rig.settings.strEmailFrom = sender;
     rig.inputs.externalAddress = external;
 
-    rig.session.Send();
+    rig.send();
     QTRY_COMPARE_WITH_TIMEOUT(rig.last(), QStringLiteral("Message Sent"), 5000);
     QCOMPARE(rig.statuses, SuccessStatuses);
     QCOMPARE(rig.session.state(), SmtpSession::State::Idle);
@@ -229,7 +240,7 @@ void SmtpSessionTest::wrongReply()
     smtp.setReply(key, reply);
     Rig rig(smtp.port(), QuietTick);
 
-    rig.session.Send();
+    rig.send();
     const QString status = "Error: " + QString::fromLatin1(reply);
     QTRY_COMPARE_WITH_TIMEOUT(rig.last(), status, 5000);
     QVERIFY(smtp.waitForDisconnect());
@@ -246,7 +257,7 @@ void SmtpSessionTest::splitGreeting()
     smtp.setReply(ScriptedSmtpServer::Greeting, {});
     Rig rig(smtp.port(), QuietTick);
 
-    rig.session.Send();
+    rig.send();
     QTRY_COMPARE_WITH_TIMEOUT(rig.last(), QStringLiteral("Connected"), 5000);
     smtp.send("220 scripted.test ");
     QTest::qWait(150);
@@ -280,7 +291,7 @@ void SmtpSessionTest::multiLineReply()
     smtp.setReply("HELO", "250-scripted.test\r\n250-SIZE 1000\r\n250 HELP\r\n");
     Rig rig(smtp.port(), QuietTick);
 
-    rig.session.Send();
+    rig.send();
     QVERIFY(smtp.waitForConnection());
     for (const QByteArray &piece : greeting) {
         QTRY_COMPARE_WITH_TIMEOUT(rig.session.state(), SmtpSession::State::AwaitGreeting, 5000);
@@ -298,7 +309,7 @@ void SmtpSessionTest::neverAnswers()
     smtp.setReply(ScriptedSmtpServer::Greeting, {});
     Rig rig(smtp.port(), FastTick);
 
-    rig.session.Send();
+    rig.send();
     QTRY_COMPARE_WITH_TIMEOUT(rig.last(), timedOut("127.0.0.1"), 5000);
     QVERIFY(smtp.waitForDisconnect());
     QCOMPARE(rig.session.state(), SmtpSession::State::Idle);
@@ -348,7 +359,7 @@ void SmtpSessionTest::failureIsLoggedWithItsCause()
     for (const QString &pattern : std::as_const(logged))
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(pattern));
     Rig rig(port, FastTick);
-    rig.session.Send();
+    rig.send();
     QTRY_VERIFY_WITH_TIMEOUT(rig.last().startsWith("Error: "), 5000);
 }
 
@@ -371,7 +382,7 @@ void SmtpSessionTest::portText()
     Rig rig(smtp.port(), connects ? QuietTick : FastTick);
     rig.settings.strPort = portText.contains("%1") ? portText.arg(smtp.port()) : portText;
 
-    rig.session.Send();
+    rig.send();
     if (connects) {
         QTRY_COMPARE_WITH_TIMEOUT(rig.last(), QStringLiteral("Message Sent"), 5000);
         QCOMPARE(smtp.connectionCount(), 1);
@@ -394,12 +405,12 @@ void SmtpSessionTest::secondSendWhileRunning()
     smtp.setReply(ScriptedSmtpServer::Greeting, {});
     Rig rig(smtp.port(), MediumTick);
 
-    rig.session.Send();
+    rig.send();
     QTRY_VERIFY_WITH_TIMEOUT(rig.statuses.contains("Connecting... (5)"), 5000);
     QCOMPARE(rig.session.state(), SmtpSession::State::AwaitGreeting);
 
     const qsizetype before = rig.statuses.size();
-    rig.session.Send();
+    rig.send();
     QCOMPARE(rig.statuses.mid(before), (QStringList{"Connecting...", NotAvailable}));
     QCOMPARE(rig.session.ticks(), 0);
     QCOMPARE(rig.session.state(), SmtpSession::State::AwaitGreeting);
@@ -420,13 +431,13 @@ void SmtpSessionTest::remoteCloseWaitsForTimeout()
     smtp.setReply("HELO", {});
     Rig rig(smtp.port(), MediumTick);
 
-    rig.session.Send();
+    rig.send();
     QVERIFY(smtp.waitForCommand("HELO "));
     smtp.closeClient();
     QTRY_VERIFY_WITH_TIMEOUT(rig.socket.State() == 0, 5000);
 
     // The session does not notice the close; its socket is still taken until the time-out releases it.
-    rig.session.Send();
+    rig.send();
     QCOMPARE(rig.last(), NotAvailable);
     QCOMPARE(rig.session.state(), SmtpSession::State::AwaitHelo);
     QTRY_COMPARE_WITH_TIMEOUT(rig.last(), timedOut("127.0.0.1"), 5000);
@@ -436,7 +447,7 @@ void SmtpSessionTest::remoteCloseWaitsForTimeout()
     // Released: the next send connects again.
     rig.session.setTickInterval(QuietTick);
     smtp.setReply("HELO", "250 hello\r\n");
-    rig.session.Send();
+    rig.send();
     QTRY_COMPARE_WITH_TIMEOUT(rig.last(), QStringLiteral("Message Sent"), 5000);
     QCOMPARE(smtp.connectionCount(), 2);
 }
@@ -447,14 +458,14 @@ void SmtpSessionTest::leftoverBecomesNextReply()
     smtp.setReply(ScriptedSmtpServer::Greeting, "554 left");
     Rig rig(smtp.port(), FastTick);
 
-    rig.session.Send();
+    rig.send();
     QTRY_COMPARE_WITH_TIMEOUT(rig.last(), timedOut("127.0.0.1"), 5000);
     QCOMPARE(rig.session.pendingReply(), QStringLiteral("554 left"));
 
     // The unfinished line leads the next session's greeting and decides its code.
     smtp.setReply(ScriptedSmtpServer::Greeting, "220 fresh\r\n");
     rig.session.setTickInterval(QuietTick);
-    rig.session.Send();
+    rig.send();
     QTRY_COMPARE_WITH_TIMEOUT(rig.last(), QStringLiteral("Error: 554 left220 fresh\r\n"), 5000);
     QCOMPARE(smtp.connectionCount(), 2);
     QCOMPARE(rig.session.pendingReply(), QString());
@@ -466,12 +477,13 @@ void SmtpSessionTest::settingsEditedMidSession()
     smtp.setReply("HELO", {});
     Rig rig(smtp.port(), QuietTick);
 
-    rig.session.Send();
+    rig.send();
     QVERIFY(smtp.waitForCommand("HELO "));
     rig.settings.strEmailFrom = "new-from@example.com";
     rig.settings.strEmailTo = "new-to@example.com";
     rig.inputs.programName = "Renamed";
     rig.inputs.externalAddress = "198.51.100.9";
+    rig.apply();
     smtp.send("250 hello\r\n");
     QTRY_COMPARE_WITH_TIMEOUT(rig.last(), QStringLiteral("Message Sent"), 5000);
 
@@ -510,10 +522,11 @@ void SmtpSessionTest::addressEditedMidSession()
     smtp.setReply(held, {});
     Rig rig(smtp.port(), QuietTick);
 
-    rig.session.Send();
+    rig.send();
     QVERIFY(smtp.waitForCommand(held));
     (sender ? rig.settings.strEmailFrom : rig.settings.strEmailTo) =
         "x@example.com>\r\nRCPT TO:<evil@example.com";
+    rig.apply();
     smtp.send(reply);
     QTRY_COMPARE_WITH_TIMEOUT(rig.last(), status, 5000);
     QVERIFY(smtp.waitForDisconnect());
@@ -540,7 +553,7 @@ void SmtpSessionTest::replyLimit()
     smtp.setReply(ScriptedSmtpServer::Greeting, {});
     Rig rig(smtp.port(), QuietTick);
 
-    rig.session.Send();
+    rig.send();
     QVERIFY(smtp.waitForConnection());
     smtp.send("220 " + QByteArray(size - 4, 'x'));
     if (!refused) {
@@ -559,7 +572,7 @@ void SmtpSessionTest::replyLimit()
 
     // Nothing of the flood is left to spoil the next session.
     smtp.setReply(ScriptedSmtpServer::Greeting, "220 again\r\n");
-    rig.session.Send();
+    rig.send();
     QTRY_COMPARE_WITH_TIMEOUT(rig.last(), QStringLiteral("Message Sent"), 5000);
 }
 
@@ -604,7 +617,7 @@ void SmtpSessionTest::nothingWaitsForTheEventLoop()
         }
     });
 
-    rig.session.Send();
+    rig.send();
     // The server greets at once, before the client has handled its connection.
     QVERIFY(server.waitForNewConnection(5000));
     peer = server.nextPendingConnection();

@@ -158,7 +158,7 @@ private slots:
         desktop.Refresh();
         QVERIFY(completed.wait(15000));
         QVERIFY(completed.first().at(0).value<LookupResult>().changed);
-        QCOMPARE(desktop.session()->state(), SmtpSession::State::Idle);
+        QCOMPARE(desktop.mailBusy(), false);
         QCOMPARE(changeLines(), linesBefore + 1); // the service's line only
 
         // SIGTERM right after the lookup, the mail perhaps still on its way: a clean end, nothing lost.
@@ -432,7 +432,7 @@ private slots:
         connect(&monitor, &AddressMonitor::statusChanged,
                 [&](const QString &text) { statuses.append(text); });
         monitor.SendMail();
-        QTRY_VERIFY_WITH_TIMEOUT(monitor.session()->state() == SmtpSession::State::Idle, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!monitor.mailBusy(), 15000);
         QCOMPARE(statuses.last(), status);
         if (status != QLatin1String("Message Sent"))
             return;

@@ -1,11 +1,9 @@
 #include "frmConfigure.h"
+#include "AddressMonitor.h"
 #include "FileReplacements.h"
-#include "MailSettings.h"
 #include "SettingsStore.h"
-#include "SmtpSession.h"
 #include "TempSettings.h"
 #include "TestMain.h"
-#include "Winsock.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -23,9 +21,30 @@ MailSettings defaults()
     return {SettingKeys::EmailTo.defaultValue, SettingKeys::EmailFrom.defaultValue,
             SettingKeys::Server.defaultValue, SettingKeys::Port.defaultValue};
 }
+
+/// The model over a settings file of its own, its mail settings as given.
+struct Rig {
+    TempSettings temp;
+    SettingsStore store{"Netquill"};
+    AddressMonitor monitor{store};
+
+    explicit Rig(const MailSettings &before = defaults())
+    {
+        const MailSettings fresh = defaults();
+        const auto keep = [this](const SettingKeys::Key &key, const QString &value, const QString &design) {
+            if (value != design)
+                store.SaveSetting(key, value);
+        };
+        keep(SettingKeys::EmailTo, before.strEmailTo, fresh.strEmailTo);
+        keep(SettingKeys::EmailFrom, before.strEmailFrom, fresh.strEmailFrom);
+        keep(SettingKeys::Server, before.strServer, fresh.strServer);
+        keep(SettingKeys::Port, before.strPort, fresh.strPort);
+        monitor.Load();
+    }
+};
 } // namespace
 
-/// The mail server configuration window: every edit reaches the store and the in-memory settings at once.
+/// The mail server configuration window: every edit reaches the store and the model's settings at once.
 class frmConfigureTest : public QObject {
     Q_OBJECT
 private slots:
@@ -60,11 +79,9 @@ void frmConfigureTest::loadFillsAndWritesBackChangedBoxes()
 {
     QFETCH(MailSettings, before);
     QFETCH(QStringList, writtenKeys);
-    TempSettings temp;
-    SettingsStore store("Netquill");
-    SharedMailSettings settings(before);
-
-    frmConfigure window(store, settings, nullptr, {});
+    Rig rig(before);
+    SettingsStore &store = rig.store;
+    frmConfigure window(rig.monitor, {});
     QCOMPARE(window.txtServer->text(), before.strServer);
     QCOMPARE(window.txtPort->text(), before.strPort);
     QCOMPARE(window.txtEmailTo->text(), before.strEmailTo);
@@ -77,8 +94,8 @@ void frmConfigureTest::loadFillsAndWritesBackChangedBoxes()
              writtenKeys.contains("strServer") ? before.strServer : "<none>");
     QCOMPARE(store.GetSetting("strPort", "<none>"),
              writtenKeys.contains("strPort") ? before.strPort : "<none>");
-    QCOMPARE(settings.get().strServer, before.strServer);
-    QCOMPARE(settings.get().strEmailFrom, before.strEmailFrom);
+    QCOMPARE(rig.monitor.mailSettings().strServer, before.strServer);
+    QCOMPARE(rig.monitor.mailSettings().strEmailFrom, before.strEmailFrom);
 }
 
 void frmConfigureTest::typingStoresAtOnce_data()
@@ -101,23 +118,23 @@ void frmConfigureTest::typingStoresAtOnce()
 {
     QFETCH(QString, box);
     QFETCH(QString, key);
-    TempSettings temp;
-    SettingsStore store("Netquill");
-    SharedMailSettings settings(defaults());
-    frmConfigure window(store, settings, nullptr, {});
+    Rig rig;
+    SettingsStore &store = rig.store;
+    frmConfigure window(rig.monitor, {});
     window.show();
+    const MailSettings &settings = rig.monitor.mailSettings();
     auto *edit = window.findChild<QLineEdit *>(box);
     QVERIFY(edit);
     const auto field = [&]() -> QString {
         if (key == "strServer")
-            return settings.get().strServer;
+            return settings.strServer;
         if (key == "strPort")
-            return settings.get().strPort;
+            return settings.strPort;
         if (key == "strEmailTo")
-            return settings.get().strEmailTo;
+            return settings.strEmailTo;
         if (key == "strUser")
-            return settings.get().strUser;
-        return settings.get().strEmailFrom;
+            return settings.strUser;
+        return settings.strEmailFrom;
     };
 
     edit->setFocus();
@@ -139,15 +156,14 @@ void frmConfigureTest::typingStoresAtOnce()
 
 void frmConfigureTest::typingIsWrittenOnceItPauses()
 {
-    TempSettings temp;
-    SettingsStore store("Netquill");
+    Rig rig;
+    SettingsStore &store = rig.store;
     store.SaveSetting(SettingKeys::Refresh, "0"); // the folder to watch
     QVERIFY(store.WaitForWrites());
     FileReplacements replacements(store.fileName());
     if (!replacements.supported())
         QSKIP("needs inotify");
-    SharedMailSettings settings(defaults());
-    frmConfigure window(store, settings, nullptr, {});
+    frmConfigure window(rig.monitor, {});
     window.txtServer->clear();
     // Keys at a brisk typist's pace: far enough apart for a write after each.
     QTest::keyClicks(window.txtServer, "smtp.example.org", Qt::NoModifier, 30);
@@ -162,10 +178,9 @@ void frmConfigureTest::typingIsWrittenOnceItPauses()
 
 void frmConfigureTest::failedSaveShowsInTheWindow()
 {
-    TempSettings temp;
-    SettingsStore store("Netquill");
-    SharedMailSettings settings(defaults());
-    frmConfigure window(store, settings, nullptr, {});
+    Rig rig;
+    SettingsStore &store = rig.store;
+    frmConfigure window(rig.monitor, {});
     window.show();
     // A settings file too large to be read whole is never rewritten.
     {
@@ -192,10 +207,8 @@ void frmConfigureTest::failedSaveShowsInTheWindow()
 
 void frmConfigureTest::tabOrder()
 {
-    TempSettings temp;
-    SettingsStore store("Netquill");
-    SharedMailSettings settings(defaults());
-    frmConfigure window(store, settings, nullptr, {});
+    Rig rig;
+    frmConfigure window(rig.monitor, {});
     const QList<QWidget *> expected = {window.txtServer,    window.txtPort,     window.txtEmailTo,
                                        window.txtEmailFrom, window.cmbSecurity, window.txtUser,
                                        window.txtPassword,  window.cmdSend};
@@ -211,11 +224,9 @@ void frmConfigureTest::tabOrder()
 
 void frmConfigureTest::sendTestRunsTheSendOperation()
 {
-    TempSettings temp;
-    SettingsStore store("Netquill");
-    SharedMailSettings settings(defaults());
+    Rig rig;
     int calls = 0;
-    frmConfigure window(store, settings, nullptr, [&] { ++calls; });
+    frmConfigure window(rig.monitor, [&] { ++calls; });
     QCOMPARE(calls, 0);
     QTest::mouseClick(window.cmdSend, Qt::LeftButton);
     QCOMPARE(calls, 1);
@@ -223,41 +234,35 @@ void frmConfigureTest::sendTestRunsTheSendOperation()
 
 void frmConfigureTest::clearedServerReportsMissingServer()
 {
-    TempSettings temp;
-    SettingsStore store("Netquill");
-    SharedMailSettings settings(defaults());
-    Winsock socket;
-    SmtpSession session(
-        &socket, [&settings] { return settings.get(); }, [] { return SmtpMessageInputs{}; });
+    Rig rig;
     QStringList statuses;
-    connect(&session, &SmtpSession::statusChanged, [&](const QString &text) { statuses << text; });
-    frmConfigure window(store, settings, nullptr, [&] { session.Send(); });
+    connect(&rig.monitor, &AddressMonitor::statusChanged, [&](const QString &text) { statuses << text; });
+    frmConfigure window(rig.monitor, [&] { rig.monitor.SendMail(); });
 
     window.txtServer->clear();
     QTest::mouseClick(window.cmdSend, Qt::LeftButton);
-    QCOMPARE(statuses, QStringList{"Error: Please Choose a Server First"});
+    QTRY_COMPARE_WITH_TIMEOUT(statuses, QStringList{"Error: Please Choose a Server First"}, 5000);
 
     window.txtServer->setText("127.0.0.1");
     window.txtPort->clear();
     QTest::mouseClick(window.cmdSend, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(statuses.size(), 2, 5000);
     QCOMPARE(statuses.last(), QStringLiteral("Error: Please enter an Server Port (Default: 25)"));
-    QCOMPARE(session.state(), SmtpSession::State::Idle);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.monitor.mailBusy(), 5000);
 }
 
 void frmConfigureTest::closingDestroysTheWindow()
 {
-    TempSettings temp;
-    SettingsStore store("Netquill");
-    SharedMailSettings settings(defaults());
-    QPointer<frmConfigure> window = new frmConfigure(store, settings, nullptr, {});
+    Rig rig;
+    QPointer<frmConfigure> window = new frmConfigure(rig.monitor, {});
     window->show();
     window->txtPort->setText("26");
     QVERIFY(window->close());
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 2000);
-    QCOMPARE(settings.get().strPort, QStringLiteral("26"));
+    QCOMPARE(rig.monitor.mailSettings().strPort, QStringLiteral("26"));
 
     // Opened again, it shows what was typed before.
-    window = new frmConfigure(store, settings, nullptr, {});
+    window = new frmConfigure(rig.monitor, {});
     QCOMPARE(window->txtPort->text(), QStringLiteral("26"));
     delete window;
 }

@@ -36,7 +36,12 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     m_clock->setInterval(1000);
     connect(m_clock, &QTimer::timeout, this, &AddressMonitor::Tick);
 
-    connect(m_lookup, &LookupCycle::statusChanged, this, &AddressMonitor::statusChanged);
+    connect(m_lookup, &LookupCycle::statusChanged, this, [this](const QString &text) {
+        if (m_sendReturning != 0)
+            m_heldStatuses << text;
+        else
+            emit statusChanged(text);
+    });
     connect(m_lookup, &LookupCycle::addressesShown, this, &AddressMonitor::addressesShown);
     connect(m_lookup, &LookupCycle::finished, this, &AddressMonitor::OnLookupFinished);
     // A command that went well leaves the status line to the lookup and the mail, and is only logged.
@@ -45,35 +50,38 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
             emit statusChanged(status);
     });
 
-    m_message.set({{}, {}, {}, Unknown, Unknown});
-    m_session = new MailSender([this] { return m_mail.get(); }, [this] { return m_message.get(); }, this);
+    m_message = {{}, {}, {}, Unknown, Unknown};
+    m_session = new MailSender(this);
     connect(m_session, &MailSender::statusChanged, this, &AddressMonitor::statusChanged);
-    // Connected before the session's own handler, which logs in with what this has copied. The
-    // session is given the keyring when a login first needs it (PreparePassword).
+    connect(m_session, &MailSender::sendReturned, this, [this](quint64 job) {
+        if (job != m_sendReturning)
+            return;
+        m_sendReturning = 0;
+        for (const QString &text : std::exchange(m_heldStatuses, {}))
+            emit statusChanged(text);
+    });
     connect(m_password, &MailPassword::loaded, this, [this](const QString &password) {
-        if (!m_passwordFixed)
-            m_mail.edit([&password](MailSettings &mail) { mail.strPassword = password; });
+        if (m_passwordFixed)
+            return;
+        m_mail.strPassword = password;
+        MailChanged();
     });
     m_backlog = new NotificationBacklog(
-        m_store, m_session, [this] { return SendMail(); }, this);
+        m_store, [this] { return SendMail(); }, this);
+    connect(m_session, &MailSender::finished, m_backlog, &NotificationBacklog::SendFinished);
     connect(m_backlog, &NotificationBacklog::ended, this, &AddressMonitor::noticeEnded);
 }
 
-AddressMonitor::~AddressMonitor()
-{
-    // Before the settings and message the mail thread reads go.
-    delete m_session;
-}
+AddressMonitor::~AddressMonitor() = default;
 
 void AddressMonitor::Load()
 {
     modIdentity::LoadProductIdentity();
     const ProductIdentity &identity = modIdentity::Identity();
-    m_message.edit([&identity](SmtpMessageInputs &message) {
-        message.programName = identity.strProgramName;
-        message.company = identity.strCompany;
-        message.website = identity.strWebsite;
-    });
+    m_message.programName = identity.strProgramName;
+    m_message.company = identity.strCompany;
+    m_message.website = identity.strWebsite;
+    m_session->setInputs(m_message);
     ReadOptions();
     m_lookup->LoadPrevious();
 
@@ -89,14 +97,13 @@ void AddressMonitor::Load()
 
 void AddressMonitor::ReadOptions()
 {
-    const QString userBefore = m_mail.get().strUser;
-    MailSettings mail = m_mail.get();
-    Module6464::LoadMailSettings(m_store, mail);
-    m_mail.set(mail);
+    const QString userBefore = m_mail.strUser;
+    Module6464::LoadMailSettings(m_store, m_mail);
+    MailChanged();
     // Read ahead, so that the first notification does not wait for the keyring; not where the
     // password comes from elsewhere, which may be a machine with no keyring at all.
-    if (!mail.strUser.isEmpty() &&
-        (mail.strUser != userBefore || m_password->state() == MailPassword::State::NotLoaded) &&
+    if (!m_mail.strUser.isEmpty() &&
+        (m_mail.strUser != userBefore || m_password->state() == MailPassword::State::NotLoaded) &&
         (!m_serverPassword ||
          ServerPassword::find(m_store.GetSetting(SettingKeys::PasswordFile), settingsFolder()).outcome ==
              ServerPassword::Outcome::None))
@@ -304,17 +311,74 @@ IpSnapshot AddressMonitor::previous() const
     return m_lookup->previous();
 }
 
-bool AddressMonitor::SendMail()
+quint64 AddressMonitor::SendMail()
 {
-    if (m_stopped)
-        return false;
-    return PreparePassword() && m_session->Send();
+    if (m_stopped || !PreparePassword())
+        return 0;
+    m_sendReturning = m_session->Send();
+    return m_sendReturning;
+}
+
+bool AddressMonitor::mailBusy() const
+{
+    return m_session->busy();
+}
+
+void AddressMonitor::EndAfterMail(std::function<void()> end)
+{
+    if (!m_session->busy())
+        return end();
+    auto once = std::make_shared<std::function<void()>>(std::move(end));
+    const auto run = [once] {
+        if (*once)
+            std::exchange(*once, {})();
+    };
+    connect(m_session, &MailSender::finished, this, [this, run] {
+        if (!m_session->busy())
+            run();
+    });
+    QTimer::singleShot(MailMomentMs, this, run);
+}
+
+void AddressMonitor::MailChanged()
+{
+    m_session->setSettings(m_mail);
+}
+
+void AddressMonitor::setMailSetting(const SettingKeys::Key &key, const QString &text)
+{
+    QString MailSettings::*field = key == SettingKeys::Server      ? &MailSettings::strServer
+                                   : key == SettingKeys::Port      ? &MailSettings::strPort
+                                   : key == SettingKeys::EmailTo   ? &MailSettings::strEmailTo
+                                   : key == SettingKeys::EmailFrom ? &MailSettings::strEmailFrom
+                                   : key == SettingKeys::Security  ? &MailSettings::strSecurity
+                                   : key == SettingKeys::User      ? &MailSettings::strUser
+                                                                   : nullptr;
+    Q_ASSERT(field);
+    if (!field)
+        return;
+    // The security is chosen from a list, once; the rest are typed, and reach the disk when typing pauses.
+    if (key == SettingKeys::Security)
+        m_store.SaveSetting(key, text);
+    else
+        m_store.SaveTypedSetting(key, text);
+    m_mail.*field = text;
+    MailChanged();
+}
+
+void AddressMonitor::setMailPassword(const QString &password)
+{
+    m_password->Save(password);
+    if (m_passwordFixed)
+        return;
+    m_mail.strPassword = password;
+    MailChanged();
 }
 
 bool AddressMonitor::PreparePassword()
 {
-    // A running session keeps its password; one that will not log in needs none.
-    if (m_session->state() != SmtpSession::State::Idle || m_mail.get().strUser.isEmpty())
+    // One that will not log in needs none.
+    if (m_mail.strUser.isEmpty())
         return true;
     // Looked at for every notice: a password file put right meanwhile counts from the next one.
     const ServerPassword server =
@@ -327,19 +391,21 @@ bool AddressMonitor::PreparePassword()
         return false;
     case ServerPassword::Outcome::Found:
         m_passwordFixed = true;
-        m_mail.edit([&server](MailSettings &mail) { mail.strPassword = server.password; });
+        m_mail.strPassword = server.password;
+        MailChanged();
         return true;
     case ServerPassword::Outcome::None:
         break;
     }
-    if (m_passwordFixed) {
-        m_passwordFixed = false;
-        m_mail.edit([this](MailSettings &mail) { mail.strPassword = m_password->value(); });
+    m_passwordFixed = false;
+    // A login waits for the keyring's answer, which comes with the loaded signal.
+    if (m_password->state() == MailPassword::State::Loaded) {
+        m_mail.strPassword = m_password->value();
+    } else {
+        m_mail.strPassword.reset();
+        m_password->Load();
     }
-    if (!m_keeperSet) {
-        m_session->setPasswordKeeper(m_password);
-        m_keeperSet = true;
-    }
+    MailChanged();
     return true;
 }
 
@@ -358,10 +424,9 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
     } else if (result.answered()) {
         m_current = {result.current, result.source, QDateTime::currentDateTimeUtc()};
         // The message carries the addresses of the last lookup, as shown.
-        m_message.edit([&result](SmtpMessageInputs &message) {
-            message.externalAddress = result.current.external;
-            message.internalAddress = result.current.internal;
-        });
+        m_message.externalAddress = result.current.external;
+        m_message.internalAddress = result.current.internal;
+        m_session->setInputs(m_message);
         if (mine)
             m_history.lookupCompleted(result.previous, result.current, result.source);
     }

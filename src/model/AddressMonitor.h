@@ -101,10 +101,21 @@ public:
     RefreshSchedule &schedule() { return m_schedule; }
     /// One tick a second while auto-refresh is on.
     QTimer *clock() { return m_clock; }
-    SharedMailSettings &mailSettings() { return m_mail; }
+    /// The mail settings as the notification uses them.
+    const MailSettings &mailSettings() const { return m_mail; }
+    /// One of the mail keys (server, port, addresses, security, user), as typed: stored and used from
+    /// the session's next step on.
+    void setMailSetting(const SettingKeys::Key &key, const QString &text);
+    /// Kept in the keyring, never in the store; used from the session's next step on.
+    void setMailPassword(const QString &password);
     MailPassword *password() { return m_password; }
     /// The notification's session, which runs on a thread of its own.
     MailSender *session() { return m_session; }
+    bool mailBusy() const;
+    /// Runs end once no mail is under way, or after MailMomentMs at most: a notice still talking to its
+    /// server gets that moment to end, well or not, so that its unsent mark is right.
+    void EndAfterMail(std::function<void()> end);
+    static constexpr int MailMomentMs = 5000;
     NotificationBacklog *backlog() { return m_backlog; }
     /// Held by the service; while another process holds it, changes are left to that one to mail.
     NotifierLock &notifierLock() { return m_notifierLock; }
@@ -112,9 +123,10 @@ public:
     AddressHistory &history() { return m_history; }
     /// The user's command run after a change; busy() while it runs or waits to.
     ChangeCommand *command() { return m_command; }
-    /// The send operation of the notification; a test message from the mail dialog too.
-    /// True when it started a session.
-    bool SendMail();
+    /// The send operation of the notification; a test message from the mail dialog too. Its job number
+    /// (see MailSender), or 0 when it was refused before a session was asked. The lookup's statuses
+    /// wait for the operation's own, as if it had run here.
+    quint64 SendMail();
     /// One tick of the auto-refresh clock: a lookup when the count is due.
     void Tick();
 
@@ -142,6 +154,8 @@ private:
     void SaveFlag(const SettingKeys::Key &key, bool on);
     /// Puts the password of a login in place; false (with the status shown) when it cannot be had.
     bool PreparePassword();
+    /// Hands the mail settings over to the session after a change.
+    void MailChanged();
     QString settingsFolder() const;
     void ApplyWatch();
     void OnNetworkChanged();
@@ -151,8 +165,8 @@ private:
     LookupCycle *m_lookup;
     RefreshSchedule m_schedule;
     QTimer *m_clock;
-    SharedMailSettings m_mail;
-    Guarded<SmtpMessageInputs> m_message; // what the notification says besides the mail settings
+    MailSettings m_mail;
+    SmtpMessageInputs m_message; // what the notification says besides the mail settings
     MailPassword *m_password;
     MailSender *m_session;
     NotificationBacklog *m_backlog;
@@ -172,7 +186,8 @@ private:
     int m_repeatMinutes = 0;
     bool m_serverPassword = false;
     bool m_passwordFixed = false; // m_mail holds a server password, which the keyring must not replace
-    bool m_keeperSet = false;     // the session reads the keyring when it needs the password
+    quint64 m_sendReturning = 0;  // the send operation whose statuses the lookup's wait for
+    QStringList m_heldStatuses;   // the lookup's, meanwhile
     bool m_watchNetwork = false;
     NetworkWatch *m_watch = nullptr;
     bool m_lookUpAgain = false; // the network changed while a lookup ran
