@@ -45,7 +45,9 @@ int main(int argc, char **argv)
     for (int i = 4; i < argc; ++i)
         checkpoints.insert(QByteArray(argv[i]).toInt());
 
-    MailSender session([settings] { return settings; }, inputs);
+    MailSender session;
+    session.setSettings(settings);
+    session.setInputs(inputs());
     int sent = 0;
     long long started = 0;
     auto next = [&] {

@@ -47,12 +47,12 @@ void LookupCycle::askNext()
     m_fetcher->Navigate(source.url, SourceAnswer::bodyFor(source));
 }
 
-void LookupCycle::DownloadComplete()
+void LookupCycle::DownloadComplete(const PageFetcher::Result &fetch)
 {
     if (m_asking < 0 || m_asking >= m_chain.size())
         return;
     const IpSource source = m_chain.at(m_asking);
-    const SourceAnswer::Result answer = SourceAnswer::judge(source, *m_fetcher);
+    const SourceAnswer::Result answer = SourceAnswer::judge(source, fetch);
     if (answer.verdict != SourceAnswer::Verdict::Address) {
         // The product's page completing at another location is no answer, but no failure either: on its
         // own it changes nothing, as with the product's page alone.
@@ -60,11 +60,11 @@ void LookupCycle::DownloadComplete()
         m_anyFailed = m_anyFailed || failed;
         if (answer.verdict == SourceAnswer::Verdict::NotAnAddress)
             qCWarning(lcLookup) << source.displayName()
-                                << "answered no address:" << m_fetcher->BodyInnerHTML().trimmed().left(40);
+                                << "answered no address:" << fetch.BodyInnerHTML.trimmed().left(40);
         else if (failed)
             qCWarning(lcLookup) << source.displayName()
-                                << (m_fetcher->Failed() ? "could not be fetched"
-                                                        : "answered an empty page or one reporting an error");
+                                << (fetch.failed ? "could not be fetched"
+                                                 : "answered an empty page or one reporting an error");
         if (++m_asking < m_chain.size()) {
             askNext();
             return;

@@ -3,12 +3,12 @@
 #include "IpSnapshot.h"
 #include "IpSource.h"
 #include "LookupResult.h"
+#include "PageFetcher.h"
 
 #include <QObject>
 #include <QUrl>
 #include <functional>
 
-class PageFetcher;
 class SettingsStore;
 
 /// One lookup: fetch the external address, take the local address, show both, detect a change
@@ -60,7 +60,7 @@ signals:
     void finished(const LookupResult &result);
 
 private:
-    void DownloadComplete();
+    void DownloadComplete(const PageFetcher::Result &fetch);
     void askNext();
 
     SettingsStore &m_store;

@@ -7,23 +7,23 @@ PageFetcher::Body SourceAnswer::bodyFor(const IpSource &source)
     return source.productPage ? PageFetcher::Body::Html : PageFetcher::Body::PlainText;
 }
 
-SourceAnswer::Result SourceAnswer::judge(const IpSource &source, const PageFetcher &fetcher)
+SourceAnswer::Result SourceAnswer::judge(const IpSource &source, const PageFetcher::Result &fetch)
 {
     if (source.productPage) {
-        if (!fetcher.LocationURL().toString().contains(QLatin1String("GetExternalIP"), Qt::CaseInsensitive))
+        if (!fetch.LocationURL.toString().contains(QLatin1String("GetExternalIP"), Qt::CaseInsensitive))
             return {Verdict::Elsewhere, {}};
-        const QString pageText = fetcher.BodyInnerHTML();
+        const QString pageText = fetch.BodyInnerHTML;
         // An empty page would otherwise replace a good address with nothing and mail that as a change.
-        if (fetcher.Failed() || pageText.isEmpty() ||
+        if (fetch.failed || pageText.isEmpty() ||
             pageText.contains(QLatin1String("error"), Qt::CaseInsensitive))
             return {Verdict::Failed, {}};
         return {Verdict::Address, pageText};
     }
     // A service's fetcher asks nothing but the service (a redirect elsewhere has failed it), so whatever
     // it completed with is the service's answer.
-    if (fetcher.Failed())
+    if (fetch.failed)
         return {Verdict::Failed, {}};
-    const QString text = fetcher.BodyInnerHTML().trimmed();
+    const QString text = fetch.BodyInnerHTML.trimmed();
     if (!isAddress(text))
         return {Verdict::NotAnAddress, {}};
     return {Verdict::Address, text};

@@ -26,8 +26,8 @@ struct Result {
 
 /// How the fetcher is to take the source's body.
 PageFetcher::Body bodyFor(const IpSource &source);
-/// Judges the fetcher's last completed fetch as an answer of source.
-Result judge(const IpSource &source, const PageFetcher &fetcher);
+/// Judges a completed fetch as an answer of source.
+Result judge(const IpSource &source, const PageFetcher::Result &fetch);
 /// True only for a whole IPv4 address in dotted decimal (no leading zeros, no short forms) or a
 /// whole IPv6 address without a scope id, brackets or anything else around it.
 bool isAddress(const QString &text);

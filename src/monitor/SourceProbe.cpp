@@ -4,16 +4,16 @@
 #include "PageFetcher.h"
 
 namespace {
-QString reasonFor(SourceAnswer::Verdict verdict, const PageFetcher &fetcher)
+QString reasonFor(SourceAnswer::Verdict verdict, const PageFetcher::Result &fetch)
 {
     constexpr qsizetype shown = 40;
-    const QString body = fetcher.BodyInnerHTML().trimmed();
+    const QString body = fetch.BodyInnerHTML.trimmed();
     switch (verdict) {
     case SourceAnswer::Verdict::Address:
         return {};
     case SourceAnswer::Verdict::Failed:
-        if (fetcher.Failed())
-            return fetcher.FailureReason();
+        if (fetch.failed)
+            return fetch.cause;
         // The product's page, whole, but empty or an error text.
         return body.isEmpty() ? QStringLiteral("an empty page") : QStringLiteral("an error page");
     case SourceAnswer::Verdict::NotAnAddress: {
@@ -23,7 +23,7 @@ QString reasonFor(SourceAnswer::Verdict verdict, const PageFetcher &fetcher)
         return text;
     }
     case SourceAnswer::Verdict::Elsewhere:
-        return QStringLiteral("moved to ") + fetcher.LocationURL().toDisplayString().left(shown * 2);
+        return QStringLiteral("moved to ") + fetch.LocationURL.toDisplayString().left(shown * 2);
     }
     return {};
 }
@@ -51,16 +51,17 @@ void SourceProbe::start(const QList<IpSource> &sources)
         auto *fetcher = new PageFetcher(this);
         fetcher->setTimeout(m_timeoutMs);
         m_fetchers.append(fetcher);
-        connect(fetcher, &PageFetcher::DownloadComplete, this, [this, fetcher, index, source] {
-            const SourceAnswer::Result answer = SourceAnswer::judge(source, *fetcher);
-            const Outcome outcome{answer, m_clock.elapsed(), reasonFor(answer.verdict, *fetcher)};
-            if (!outcome.reason.isEmpty())
-                qCWarning(lcLookup) << "test of" << source.url.toDisplayString()
-                                    << "gave no address:" << outcome.reason;
-            emit answered(index, outcome);
-            if (--m_pending == 0)
-                emit finished();
-        });
+        connect(fetcher, &PageFetcher::DownloadComplete, this,
+                [this, index, source](const PageFetcher::Result &fetch) {
+                    const SourceAnswer::Result answer = SourceAnswer::judge(source, fetch);
+                    const Outcome outcome{answer, m_clock.elapsed(), reasonFor(answer.verdict, fetch)};
+                    if (!outcome.reason.isEmpty())
+                        qCWarning(lcLookup) << "test of" << source.url.toDisplayString()
+                                            << "gave no address:" << outcome.reason;
+                    emit answered(index, outcome);
+                    if (--m_pending == 0)
+                        emit finished();
+                });
         fetcher->Navigate(source.url, SourceAnswer::bodyFor(source));
     }
     if (m_pending == 0)

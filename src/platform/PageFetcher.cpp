@@ -66,6 +66,7 @@ void PageFetcher::Navigate(const QUrl &url, Body body)
     stopParser();
     m_timer->stop();
     m_requested = url;
+    m_clock.start();
     m_mode = body;
     m_received.clear();
     m_why.clear();
@@ -281,13 +282,17 @@ void PageFetcher::complete(bool failed, const QString &body)
     m_timer->stop();
     dropReply();
     stopParser();
-    m_failed = failed;
-    m_failure = !failed ? QString() : m_why.isEmpty() ? QStringLiteral("the page could not be read") : m_why;
+    m_last = {m_requested,
+              failed ? m_requested : m_finalUrl,
+              failed ? QString() : body,
+              failed,
+              !failed           ? QString()
+              : m_why.isEmpty() ? QStringLiteral("the page could not be read")
+                                : m_why,
+              m_clock.elapsed()};
     m_why.clear();
-    m_location = failed ? m_requested : m_finalUrl;
-    m_body = failed ? QString() : body;
     m_received.clear();
     m_parsed.clear();
     // Last, with the fetcher idle: the receiver may Navigate again from here.
-    emit DownloadComplete();
+    emit DownloadComplete(m_last);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -11,24 +12,36 @@ class QNetworkReply;
 class QProcess;
 class QTimer;
 
-/// Fetches one web page at a time and offers what the lookup cycle reads of a browser control:
-/// the location of the completed document and its body element's inner HTML.
+/// Fetches one web page at a time and ends each fetch with a Result: what the lookup cycle reads of a
+/// browser control (the location of the completed document and its body element's inner HTML), or the
+/// failure and its cause.
 /// A new Navigate replaces a pending one; only the newest fetch completes.
 /// An HTML fetch follows redirects, up to MaxRedirects, as long as they do not go from https to http.
 /// A plain-text fetch follows one only from http to https of the very same address (IsUpgrade): any
 /// other redirect fails it, before the address it points to is asked.
 /// A fetch that fails (no connection, a status other than 2xx, time-out, too many redirects, a refused
 /// redirect, oversized or cut-off body, a body's inner HTML longer than the page bound, a parser that
-/// crashed, hung or ran out of memory) still completes, with Failed() true, an empty body and the
-/// requested address as its location; the cause is logged.
+/// crashed, hung or ran out of memory) still completes, failed, with an empty body and the requested
+/// address as its location; the cause is logged.
 /// The body is parsed by a helper process (netquill-htmlbody beside the program), started per fetch
 /// with a time and memory limit, so that no page can take the program down.
 /// A plain-text fetch (services that answer with a bare address) skips the parser: its decoded text,
 /// at most MaxPlainTextBytes, is the body.
-/// LocationURL, BodyInnerHTML and Failed describe the last completed fetch until the next completes.
 class PageFetcher : public QObject {
     Q_OBJECT
 public:
+    /// How one fetch ended.
+    struct Result {
+        QUrl requested;
+        QUrl LocationURL;
+        /// The body's inner HTML; for a plain-text fetch, the whole text as received.
+        QString BodyInnerHTML;
+        bool failed = false;
+        /// Why it failed, in a few words ("connection refused", "HTTP status 404"); empty when it did not.
+        QString cause;
+        qint64 elapsedMs = 0;
+    };
+
     enum class Body {
         Html,      ///< the body element's inner HTML, from the parser process
         PlainText, ///< the text as received, never parsed
@@ -42,13 +55,8 @@ public:
     /// Drops the pending fetch, if any, without completing it.
     void Stop();
 
-    QUrl LocationURL() const { return m_location; }
-    /// The body's inner HTML; for a plain-text fetch, the whole text as received.
-    QString BodyInnerHTML() const { return m_body; }
-    bool Failed() const { return m_failed; }
-    /// Why the last completed fetch failed, in a few words ("connection refused", "HTTP status 404");
-    /// empty when it did not.
-    QString FailureReason() const { return m_failure; }
+    /// The last fetch that completed, until the next one does.
+    const Result &last() const { return m_last; }
     bool Busy() const { return !m_reply.isNull() || m_parser; }
 
     /// Limit for a whole fetch, redirects included, applied from the next Navigate; 0 or less waits
@@ -86,7 +94,8 @@ public:
     static constexpr qint64 DefaultParseMemoryBytes = 256 * 1024 * 1024;
 
 signals:
-    void DownloadComplete();
+    /// A fetch completed, well or not; the fetcher is idle again.
+    void DownloadComplete(const PageFetcher::Result &result);
 
 private:
     void readBody();
@@ -117,11 +126,9 @@ private:
     Body m_mode = Body::Html;
     QUrl m_finalUrl; // where the fetch ended up, after redirects
     QByteArray m_received;
-    QUrl m_location;
-    QString m_body;
-    bool m_failed = false;
-    QString m_failure;
-    QString m_why; // the cause of the failure of the fetch under way, once known
+    Result m_last;
+    QElapsedTimer m_clock; // since Navigate
+    QString m_why;         // the cause of the failure of the fetch under way, once known
     int m_timeoutMs = DefaultTimeoutMs;
     qint64 m_maxBodyBytes = DefaultMaxBodyBytes;
 };

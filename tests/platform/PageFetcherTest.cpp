@@ -115,9 +115,9 @@ void PageFetcherTest::completion()
     QVERIFY(fetcher.Busy());
 
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
-    QCOMPARE(fetcher.Failed(), failed);
-    QCOMPARE(fetcher.BodyInnerHTML(), body);
-    QCOMPARE(fetcher.LocationURL(), url);
+    QCOMPARE(fetcher.last().failed, failed);
+    QCOMPARE(fetcher.last().BodyInnerHTML, body);
+    QCOMPARE(fetcher.last().LocationURL, url);
     QVERIFY(!fetcher.Busy());
     QVERIFY(!server.requests().isEmpty()); // Qt retries once on a connection closed without answer
     QCOMPARE(server.requests().at(0).method, QByteArray("GET"));
@@ -140,9 +140,9 @@ void PageFetcherTest::unreachableAddress()
     fetcher.Navigate(url);
     QCOMPARE(complete.size(), 0); // completion comes later, never inside Navigate
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
-    QVERIFY(fetcher.Failed());
-    QCOMPARE(fetcher.BodyInnerHTML(), QString());
-    QCOMPARE(fetcher.LocationURL(), url);
+    QVERIFY(fetcher.last().failed);
+    QCOMPARE(fetcher.last().BodyInnerHTML, QString());
+    QCOMPARE(fetcher.last().LocationURL, url);
 }
 
 void PageFetcherTest::refusedConnectionFails()
@@ -157,9 +157,9 @@ void PageFetcherTest::refusedConnectionFails()
     QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
     fetcher.Navigate(server.url("/page"));
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
-    QVERIFY(fetcher.Failed());
-    QCOMPARE(fetcher.BodyInnerHTML(), QString());
-    QCOMPARE(fetcher.LocationURL(), server.url("/page"));
+    QVERIFY(fetcher.last().failed);
+    QCOMPARE(fetcher.last().BodyInnerHTML, QString());
+    QCOMPARE(fetcher.last().LocationURL, server.url("/page"));
 }
 
 void PageFetcherTest::silentServerTimesOut()
@@ -177,8 +177,8 @@ void PageFetcherTest::silentServerTimesOut()
     fetcher.Navigate(server.url("/page"));
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
     QVERIFY2(clock.elapsed() >= 250, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(fetcher.Failed());
-    QCOMPARE(fetcher.BodyInnerHTML(), QString());
+    QVERIFY(fetcher.last().failed);
+    QCOMPARE(fetcher.last().BodyInnerHTML, QString());
     QCOMPARE(server.requests().size(), 1);
 
     QTest::qWait(400); // the timer does not fire a second completion
@@ -200,8 +200,8 @@ void PageFetcherTest::oversizedBodyFailsBeforeItEnds()
     QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
     fetcher.Navigate(server.url("/page"));
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
-    QVERIFY(fetcher.Failed());
-    QCOMPARE(fetcher.BodyInnerHTML(), QString());
+    QVERIFY(fetcher.last().failed);
+    QCOMPARE(fetcher.last().BodyInnerHTML, QString());
 }
 
 void PageFetcherTest::redirect_data()
@@ -280,12 +280,12 @@ void PageFetcherTest::redirect()
     const QUrl start = secure ? server.secureUrl("/old") : server.url("/old");
     fetcher.Navigate(start, mode);
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
-    QCOMPARE(fetcher.Failed(), failed);
-    QCOMPARE(fetcher.LocationURL(), secure ? server.secureUrl(finalPath) : server.url(finalPath));
-    QCOMPARE(fetcher.BodyInnerHTML(), body);
+    QCOMPARE(fetcher.last().failed, failed);
+    QCOMPARE(fetcher.last().LocationURL, secure ? server.secureUrl(finalPath) : server.url(finalPath));
+    QCOMPARE(fetcher.last().BodyInnerHTML, body);
     QCOMPARE(server.requestsFor("/new").size(), newRequests);
     if (!reason.isEmpty())
-        QCOMPARE(fetcher.FailureReason(), reason.replace(QLatin1String("{port}"), QLatin1String(port)));
+        QCOMPARE(fetcher.last().cause, reason.replace(QLatin1String("{port}"), QLatin1String(port)));
 }
 
 void PageFetcherTest::upgradeRedirect_data()
@@ -371,15 +371,15 @@ void PageFetcherTest::navigateReplacesPending()
     QTRY_COMPARE_WITH_TIMEOUT(oldServer.requests().size(), 1, WaitMs); // the old fetch is really under way
     fetcher.Navigate(newServer.url("/page"));
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
-    QCOMPARE(fetcher.Failed(), failed);
-    QCOMPARE(fetcher.BodyInnerHTML(), body);
-    QCOMPARE(fetcher.LocationURL(), newServer.url("/page"));
+    QCOMPARE(fetcher.last().failed, failed);
+    QCOMPARE(fetcher.last().BodyInnerHTML, body);
+    QCOMPARE(fetcher.last().LocationURL, newServer.url("/page"));
 
     // Well past the old answer and the old time-out: still one completion, still the new result.
     QTest::qWait(1000);
     QCOMPARE(complete.size(), 1);
-    QCOMPARE(fetcher.BodyInnerHTML(), body);
-    QCOMPARE(fetcher.LocationURL(), newServer.url("/page"));
+    QCOMPARE(fetcher.last().BodyInnerHTML, body);
+    QCOMPARE(fetcher.last().LocationURL, newServer.url("/page"));
 }
 
 void PageFetcherTest::navigateFromCompletionHandler()
@@ -394,7 +394,7 @@ void PageFetcherTest::navigateFromCompletionHandler()
     connect(&fetcher, &PageFetcher::DownloadComplete, this, [&] {
         if (bodies.isEmpty())
             fetcher.Navigate(server.url("/page"));
-        bodies.append(fetcher.BodyInnerHTML());
+        bodies.append(fetcher.last().BodyInnerHTML);
     });
     fetcher.Navigate(server.url("/page"));
     QTRY_COMPARE_WITH_TIMEOUT(bodies.size(), 2, WaitMs);
@@ -416,10 +416,10 @@ void PageFetcherTest::everyNavigateAsksTheServer()
 
     fetcher.Navigate(server.url("/page"));
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
-    QCOMPARE(fetcher.BodyInnerHTML(), QString("198.51.100.1"));
+    QCOMPARE(fetcher.last().BodyInnerHTML, QString("198.51.100.1"));
     fetcher.Navigate(server.url("/page"));
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 2, WaitMs);
-    QCOMPARE(fetcher.BodyInnerHTML(), QString("203.0.113.7"));
+    QCOMPARE(fetcher.last().BodyInnerHTML, QString("203.0.113.7"));
 
     QCOMPARE(server.requests().size(), 2);
     QVERIFY2(server.requests().at(1).header("Cookie").isNull(), server.requests().at(1).raw.constData());
@@ -514,8 +514,8 @@ void PageFetcherTest::misbehavingParser()
     clock.start();
     fetcher.Navigate(server.url("/page"));
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
-    QVERIFY(fetcher.Failed());
-    QCOMPARE(fetcher.BodyInnerHTML(), QString());
+    QVERIFY(fetcher.last().failed);
+    QCOMPARE(fetcher.last().BodyInnerHTML, QString());
     QVERIFY(!fetcher.Busy());
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
 }
@@ -549,15 +549,15 @@ void PageFetcherTest::plainTextSkipsTheParser()
     QSignalSpy complete(&fetcher, &PageFetcher::DownloadComplete);
     fetcher.Navigate(server.url("/ip"), PageFetcher::Body::PlainText);
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, WaitMs);
-    QCOMPARE(fetcher.Failed(), failed);
-    QCOMPARE(fetcher.BodyInnerHTML(), body);
-    QCOMPARE(fetcher.LocationURL(), server.url("/ip"));
+    QCOMPARE(fetcher.last().failed, failed);
+    QCOMPARE(fetcher.last().BodyInnerHTML, body);
+    QCOMPARE(fetcher.last().LocationURL, server.url("/ip"));
 
     // The next HTML fetch of markup goes through the (missing) parser again.
     server.setResponse("/page", Response::ok("<b>203.0.113.5</b>"));
     fetcher.Navigate(server.url("/page"));
     QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 2, WaitMs);
-    QVERIFY(fetcher.Failed());
+    QVERIFY(fetcher.last().failed);
 }
 
 NETQUILL_TEST(PageFetcherTest)
