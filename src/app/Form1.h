@@ -185,7 +185,6 @@ private:
     /// Sets the option controls to the monitor's options without running their actions.
     void ShowOptions();
     /// Gives the lookup the stored address sources.
-    void LoadSources();
     void mnuNotifyDesktop_Click();
     void mnuWatchNetwork_Click();
     /// The tray icon's tool tip, and its message when an address changed and the user asked for it.

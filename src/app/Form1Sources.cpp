@@ -31,8 +31,7 @@ frmSources *Form1::sourcesWindow() const
 void Form1::OpenSources()
 {
     if (!m_sources) {
-        m_sources = new frmSources(*m_store, m_lookup->productPage(), IpSourceList::publicServices());
-        connect(m_sources, &frmSources::sourcesChanged, this, &Form1::LoadSources);
+        m_sources = new frmSources(*m_monitor, IpSourceList::publicServices());
     }
     m_sources->show();
     m_sources->raise();
@@ -61,21 +60,11 @@ frmChangeCommand *Form1::changeCommandWindow() const
 void Form1::OpenChangeCommand()
 {
     if (!m_changeCommand) {
-        m_changeCommand = new frmChangeCommand(*m_store, [this] {
-            const AddressMonitor::Snapshot &now = m_monitor->current();
-            const IpSnapshot stored = m_monitor->previous();
-            // Before the first lookup the stored addresses are the newest the program knows.
-            return ChangeCommand::Inputs{now.when.isValid() ? now.addresses : stored, stored, now.source};
-        });
+        m_changeCommand = new frmChangeCommand(*m_monitor);
     }
     m_changeCommand->show();
     m_changeCommand->raise();
     m_changeCommand->activateWindow();
-}
-
-void Form1::LoadSources()
-{
-    m_monitor->LoadSources();
 }
 
 void Form1::mnuNotifyDesktop_Click()

@@ -123,6 +123,7 @@ void AddressMonitor::ReadOptions()
         SettingKeys::position(m_store.GetSetting(SettingKeys::RefreshRate), -1, 4);
     m_refreshPosition = position.value_or(0);
     m_positionRestored = position.has_value();
+    m_changeCommand = m_store.GetSetting(SettingKeys::ChangeCommand);
     LoadSources();
 }
 
@@ -303,7 +304,27 @@ bool AddressMonitor::keepsTheRecord() const
 
 void AddressMonitor::LoadSources()
 {
-    m_lookup->setSources(IpSourceList::read(m_store.GetSetting(SettingKeys::IpSources)));
+    m_sources = IpSourceList::read(m_store.GetSetting(SettingKeys::IpSources));
+    m_lookup->setSources(m_sources);
+}
+
+void AddressMonitor::setSources(const QList<IpSource> &sources)
+{
+    m_sources = sources;
+    m_store.SaveSetting(SettingKeys::IpSources, IpSourceList::format(sources));
+    m_lookup->setSources(sources);
+}
+
+void AddressMonitor::setChangeCommand(const QString &command)
+{
+    m_changeCommand = command;
+    m_store.SaveTypedSetting(SettingKeys::ChangeCommand, command);
+}
+
+ChangeCommand::Inputs AddressMonitor::commandInputs() const
+{
+    const IpSnapshot stored = previous();
+    return {m_current.when.isValid() ? m_current.addresses : stored, stored, m_current.source};
 }
 
 IpSnapshot AddressMonitor::previous() const
@@ -443,7 +464,7 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
 
 void AddressMonitor::Notify(const LookupResult &result, bool mine)
 {
-    const QString command = m_store.GetSetting(SettingKeys::ChangeCommand);
+    const QString command = m_changeCommand;
     if (!m_emailNotify && command.trimmed().isEmpty())
         return;
     if (!mine) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AddressHistory.h"
+#include "ChangeCommand.h"
 #include "IpSnapshot.h"
 #include "IpSource.h"
 #include "LookupResult.h"
@@ -14,7 +15,6 @@
 #include <QObject>
 #include <functional>
 
-class ChangeCommand;
 class LookupCycle;
 class MailPassword;
 class MailSender;
@@ -89,8 +89,18 @@ public:
     void setWatchNetwork(bool on);
     /// The watch while the option is on; null while it is off.
     NetworkWatch *networkWatch() { return m_watch; }
-    /// Reads the sources again, after they were edited.
+    /// Reads the sources from the store (before Load, for a lookup that reads nothing else).
     void LoadSources();
+    /// The sources as stored, switched-off ones included, in their order.
+    QList<IpSource> sources() const { return m_sources; }
+    /// Stored, and asked from the next lookup on.
+    void setSources(const QList<IpSource> &sources);
+    /// The command run after a change, as typed; empty: none.
+    QString changeCommand() const { return m_changeCommand; }
+    void setChangeCommand(const QString &command);
+    /// What the command is given: the addresses of the last lookup and those stored before it (before
+    /// the first lookup, the stored ones are the newest the program knows).
+    ChangeCommand::Inputs commandInputs() const;
 
     const Snapshot &current() const { return m_current; }
     IpSnapshot previous() const;
@@ -173,6 +183,8 @@ private:
     NotifierLock m_notifierLock;
     ChangeCommand *m_command;
     Snapshot m_current;
+    QList<IpSource> m_sources;
+    QString m_changeCommand;
     bool m_autoRefresh = false;
     int m_refreshPosition = 0;
     bool m_positionRestored = false; // the stored interval is one the list can select

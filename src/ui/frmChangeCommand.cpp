@@ -1,7 +1,7 @@
 #include "frmChangeCommand.h"
 
+#include "AddressMonitor.h"
 #include "Caption.h"
-#include "SettingsStore.h"
 #include "modIdentity.h"
 #include "modSkin.h"
 
@@ -12,16 +12,15 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-frmChangeCommand::frmChangeCommand(SettingsStore &store, std::function<ChangeCommand::Inputs()> addresses,
-                                   QWidget *parent)
-    : QDialog(parent), m_store(store), m_addresses(std::move(addresses)), m_tester(new ChangeCommand(this))
+frmChangeCommand::frmChangeCommand(AddressMonitor &monitor, QWidget *parent)
+    : QDialog(parent), m_monitor(monitor), m_tester(new ChangeCommand(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Run Command on Change"));
     buildControls();
     connect(m_tester, &ChangeCommand::statusChanged, lblResult, &QLabel::setText);
     connect(m_tester, &ChangeCommand::finished, this, &frmChangeCommand::tester_Finished);
-    txtCommand->setText(m_store.GetSetting(SettingKeys::ChangeCommand));
+    txtCommand->setText(m_monitor.changeCommand());
     // Connected after the stored text is shown, so that showing it saves nothing.
     connect(txtCommand, &QLineEdit::textEdited, this, &frmChangeCommand::txtCommand_Change);
     if (modIdentity::Identity().blnSkinEnabled)
@@ -68,13 +67,13 @@ void frmChangeCommand::buildControls()
 
 void frmChangeCommand::txtCommand_Change()
 {
-    m_store.SaveTypedSetting(SettingKeys::ChangeCommand, txtCommand->text());
+    m_monitor.setChangeCommand(txtCommand->text());
 }
 
 void frmChangeCommand::cmdTest_Click()
 {
     txtOutput->clear();
-    const ChangeCommand::Inputs inputs = m_addresses();
+    const ChangeCommand::Inputs inputs = m_monitor.commandInputs();
     const QString reason = ChangeCommand::whyNot(txtCommand->text(), inputs);
     if (!reason.isEmpty()) {
         lblResult->setText(QStringLiteral("Not run: ") + reason);

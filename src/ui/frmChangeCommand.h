@@ -9,16 +9,14 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class SettingsStore;
+class AddressMonitor;
 
 /// The command run after an address change: its command line, stored as typed, and a Test that runs
 /// it once with the addresses the program knows now. There is no OK or Cancel. Closing it destroys it.
 class frmChangeCommand : public QDialog {
     Q_OBJECT
 public:
-    /// addresses: what Test passes to the command.
-    frmChangeCommand(SettingsStore &store, std::function<ChangeCommand::Inputs()> addresses,
-                     QWidget *parent = nullptr);
+    explicit frmChangeCommand(AddressMonitor &monitor, QWidget *parent = nullptr);
 
     QLabel *lblCommand, *lblHint, *lblResult;
     QLineEdit *txtCommand;
@@ -31,7 +29,6 @@ private:
     void cmdTest_Click();
     void tester_Finished();
 
-    SettingsStore &m_store;
-    std::function<ChangeCommand::Inputs()> m_addresses;
+    AddressMonitor &m_monitor;
     ChangeCommand *m_tester;
 };

@@ -1,5 +1,8 @@
 #include "frmSources.h"
 
+#include "AddressMonitor.h"
+#include "LookupCycle.h"
+
 #include "Caption.h"
 #include "IpSourceList.h"
 #include "SettingsStore.h"
@@ -55,8 +58,8 @@ QString toolTipFor(const QString &whole)
 }
 } // namespace
 
-frmSources::frmSources(SettingsStore &store, QUrl page, QList<IpSource> offer, QWidget *parent)
-    : QDialog(parent), m_store(store), m_page(std::move(page)), m_offer(std::move(offer)),
+frmSources::frmSources(AddressMonitor &monitor, QList<IpSource> offer, QWidget *parent)
+    : QDialog(parent), m_monitor(monitor), m_page(monitor.lookup()->productPage()), m_offer(std::move(offer)),
       m_probe(new SourceProbe(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -139,7 +142,7 @@ void frmSources::Form_Load()
 {
     QList<IpSource> offer = m_offer;
     offer.prepend(IpSource{true, QUrl(), false});
-    for (const IpSource &source : IpSourceList::read(m_store.GetSetting(SettingKeys::IpSources)))
+    for (const IpSource &source : m_monitor.sources())
         m_rows.append(Row{source, {}, {}, {}});
     for (IpSource source : offer) {
         source.enabled = false;
@@ -186,9 +189,8 @@ void frmSources::fill(int current)
 
 void frmSources::save()
 {
-    m_store.SaveSetting(SettingKeys::IpSources, IpSourceList::format(sources()));
+    m_monitor.setSources(sources());
     lblListNote->clear();
-    emit sourcesChanged();
 }
 
 bool frmSources::isCustom(const IpSource &source) const

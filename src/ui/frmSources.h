@@ -12,7 +12,7 @@ class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
-class SettingsStore;
+class AddressMonitor;
 
 /// The address sources window: which sources a lookup asks, in which order, and a Test that asks
 /// each one. Every change is stored at once; there is no OK or Cancel. Closing it destroys it.
@@ -21,9 +21,9 @@ class frmSources : public QDialog {
 public:
     enum Column { ColumnSource, ColumnAnswer, ColumnTime };
 
-    /// page: the product's page in force (the build's host or NETQUILL_IP_HOST), which Test asks.
+    /// The product's page in force (the build's host or NETQUILL_IP_HOST) is the one Test asks.
     /// offer: the services listed, switched off, when the stored list leaves them out.
-    frmSources(SettingsStore &store, QUrl page, QList<IpSource> offer, QWidget *parent = nullptr);
+    frmSources(AddressMonitor &monitor, QList<IpSource> offer, QWidget *parent = nullptr);
 
     /// The rows as shown, switched-off ones included.
     QList<IpSource> sources() const;
@@ -36,10 +36,6 @@ public:
     QPushButton *cmdUp, *cmdDown, *cmdRemove, *cmdTest;
     QLineEdit *txtCustom;
     QPushButton *cmdAdd;
-
-signals:
-    /// The stored list changed; lookups use it from their next Refresh.
-    void sourcesChanged();
 
 private:
     struct Row {
@@ -66,7 +62,7 @@ private:
     void cmdTest_Click();
     void probe_Answered(int index, const SourceProbe::Outcome &outcome);
 
-    SettingsStore &m_store;
+    AddressMonitor &m_monitor;
     QUrl m_page;
     QList<IpSource> m_offer;
     QList<Row> m_rows;
