@@ -1,13 +1,24 @@
 #include "MetricsFile.h"
+#include "FreePort.h"
+#include "ProcessStop.h"
 #include "TestMain.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -87,6 +98,67 @@ bool writeFile(const QString &path, const QByteArray &data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() &&
            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
 }
+
+/// A real node_exporter with only its textfile collector, reading a folder of its own.
+class NodeExporter {
+public:
+    NodeExporter() { m_network.setProxy(QNetworkProxy::NoProxy); }
+    ~NodeExporter() { stopProcess(m_process); }
+
+    static QString binary()
+    {
+        if (QFile::exists(QStringLiteral("/usr/bin/prometheus-node-exporter")))
+            return QStringLiteral("/usr/bin/prometheus-node-exporter");
+        return QStandardPaths::findExecutable(QStringLiteral("node_exporter"));
+    }
+    static QString missing()
+    {
+        return binary().isEmpty() ? QStringLiteral("prometheus-node-exporter is not installed") : QString();
+    }
+
+    bool start(QString &error)
+    {
+        m_port = FreePort::pick();
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(binary(), {QStringLiteral("--collector.disable-defaults"),
+                                   QStringLiteral("--collector.textfile"),
+                                   QStringLiteral("--collector.textfile.directory=") + m_folder.path(),
+                                   QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(m_port)});
+        const bool listening = m_process.waitForStarted(5000) &&
+                               QTest::qWaitFor(
+                                   [this] {
+                                       QTcpSocket probe;
+                                       probe.connectToHost(QStringLiteral("127.0.0.1"), m_port);
+                                       return probe.waitForConnected(200);
+                                   },
+                                   10000);
+        if (!listening)
+            error = QStringLiteral("node_exporter does not listen: ") +
+                    QString::fromLocal8Bit(m_process.readAll());
+        return listening;
+    }
+    QString file() const { return m_folder.filePath(FileName); }
+    QNetworkReply *scrape()
+    {
+        return m_network.get(
+            QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(m_port))));
+    }
+    /// The exporter's answer, or "" when it gave none within a few seconds.
+    QByteArray scrapeNow()
+    {
+        std::unique_ptr<QNetworkReply> reply(scrape());
+        if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 5000) ||
+            reply->error() != QNetworkReply::NoError)
+            return {};
+        return reply->readAll();
+    }
+
+private:
+    QTemporaryDir m_folder;
+    QProcess m_process;
+    quint16 m_port = 0;
+    QNetworkAccessManager m_network;
+};
 } // namespace
 
 class MetricsFileTest : public QObject {
@@ -96,9 +168,19 @@ private slots:
     void record();
     void unwritableIsAnError_data();
     void unwritableIsAnError();
+    void exporterReadsTheFile_data()
+    {
+        NETQUILL_REQUIRE(NodeExporter::missing());
+        record_data();
+    }
+    void exporterReadsTheFile();
+    void exporterNeverSeesAHalfFile();
 
 private:
     void recordRow(const QString &path);
+    bool startExporter();
+
+    std::unique_ptr<NodeExporter> m_exporter;
 };
 
 void MetricsFileTest::record_data()
@@ -251,6 +333,88 @@ void MetricsFileTest::unwritableIsAnError()
     QVERIFY(!error.isEmpty());
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              (QStringList{"file", "folder"}));
+}
+
+bool MetricsFileTest::startExporter()
+{
+    if (m_exporter)
+        return true;
+    auto exporter = std::make_unique<NodeExporter>();
+    QString error;
+    if (!exporter->start(error)) {
+        qWarning("%s", qPrintable(error));
+        return false;
+    }
+    m_exporter = std::move(exporter);
+    return true;
+}
+
+// The same rows, read through node_exporter as Prometheus would scrape them.
+void MetricsFileTest::exporterReadsTheFile()
+{
+    QFETCH(QStringList, notZero);
+    QVERIFY(startExporter());
+    QFile::remove(m_exporter->file());
+    recordRow(m_exporter->file());
+    if (QTest::currentTestFailed())
+        return;
+    const QByteArray scraped = m_exporter->scrapeNow();
+    QVERIFY2(scraped.contains("\nnode_textfile_scrape_error 0\n"), scraped.constData());
+    QCOMPARE(netquillSamples(scraped), expectedSamples(notZero));
+    for (const char *type : {"lookup_success gauge", "last_success_timestamp_seconds gauge",
+                             "lookups_total counter", "address_changes_total counter", "mails_total counter",
+                             "commands_total counter", "external_address_info gauge"})
+        QVERIFY2(scraped.contains("\n# TYPE netquill_" + QByteArray(type) + '\n'), type);
+}
+
+// The exporter reads the file at any moment, here while it is written again and again: every scrape
+// must find a whole file, the lookups counted so far included.
+void MetricsFileTest::exporterNeverSeesAHalfFile()
+{
+    NETQUILL_REQUIRE(NodeExporter::missing());
+    QVERIFY(startExporter());
+    QFile::remove(m_exporter->file());
+    const MetricsFile metrics(m_exporter->file());
+    QVERIFY(metrics.record(ok(QString(60, u'x'), false, 0)));
+
+    constexpr int Scrapes = 300;
+    int scrapes = 0;
+    int records = 1;
+    double lookups = 1;
+    QString fault;
+    std::unique_ptr<QNetworkReply> reply(m_exporter->scrape());
+    QElapsedTimer timer;
+    timer.start();
+    while (scrapes < Scrapes && fault.isEmpty() && timer.elapsed() < 60000) {
+        const bool changed = records % 2;
+        const MetricsEvent event = records % 3 ? ok(changed ? "203.0.113.7" : "2001:db8::7", changed, records)
+                                               : just(Kind::LookupFailed);
+        if (!metrics.record(event))
+            fault = QStringLiteral("record %1 failed").arg(records);
+        ++records;
+        QCoreApplication::processEvents();
+        if (!reply->isFinished())
+            continue;
+        const QByteArray scraped = reply->readAll();
+        double seen = 0;
+        for (const QString &sample : netquillSamples(scraped)) {
+            if (sample.startsWith(QStringLiteral("netquill_lookups_total")))
+                seen += sample.section(u' ', -1).toDouble();
+        }
+        if (reply->error() != QNetworkReply::NoError)
+            fault = reply->errorString();
+        else if (!scraped.contains("\nnode_textfile_scrape_error 0\n"))
+            fault = QStringLiteral("scrape %1 failed to read the file").arg(scrapes);
+        else if (seen < lookups)
+            fault = QStringLiteral("scrape %1 found %2 lookups after %3").arg(scrapes).arg(seen).arg(lookups);
+        lookups = seen;
+        ++scrapes;
+        reply.reset(m_exporter->scrape());
+    }
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    QCOMPARE(scrapes, Scrapes);
+    // Else the writes and the reads hardly overlapped, and the check proves little.
+    QVERIFY2(records >= scrapes, qPrintable(QString::number(records)));
 }
 
 NETQUILL_TEST(MetricsFileTest)
