@@ -3,7 +3,7 @@ NETQUILL_PACKAGES=(
   cmake ninja-build g++ pkg-config ccache
   qt6-base-dev qt6-webengine-dev qtkeychain-qt6-dev libgl1-mesa-dev libgumbo-dev
   xvfb xauth fonts-dejavu-core
-  nginx-light python3-aiosmtpd prometheus-node-exporter dbus-daemon gnome-keyring libsecret-1-0 ca-certificates
+  nginx-light dnsmasq-base iproute2 python3-aiosmtpd prometheus-node-exporter dbus-daemon gnome-keyring libsecret-1-0 ca-certificates
   clang libclang-rt-14-dev clang-format-14
   dpkg-dev file desktop-file-utils appstream lintian x11-utils systemd
 )

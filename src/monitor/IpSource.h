@@ -4,7 +4,8 @@
 #include <QUrl>
 
 /// One place the external address can come from: the product's own page, whose body is taken as it
-/// stands, or a public service that answers with the caller's address as plain text.
+/// stands, a public service that answers with the caller's address as plain text, or a name server
+/// that tells it in a DNS answer (a dns:// url, see DnsQuery).
 struct IpSource {
     bool productPage = false;
     /// For the product's page, empty until the list is put to use (the build's host or NETQUILL_IP_HOST).
@@ -16,4 +17,6 @@ struct IpSource {
 
     /// How the dialog and the tool tips name the source.
     QString displayName() const;
+    /// Asked over DNS rather than fetched.
+    bool isDns() const;
 };

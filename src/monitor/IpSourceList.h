@@ -15,6 +15,12 @@ inline constexpr char ProductToken[] = "default";
 inline constexpr qsizetype MaxEntries = 16;
 inline constexpr qsizetype MaxUrlLength = 1024;
 
+/// Services that tell the caller's address in a DNS answer, asked of their own name servers (see
+/// DnsQuery); none is in the defaults.
+inline constexpr char OpenDnsIPv4[] = "dns://resolver1.opendns.com/myip.opendns.com?type=A";
+inline constexpr char OpenDnsIPv6[] = "dns://resolver1.opendns.com/myip.opendns.com?type=AAAA";
+inline constexpr char GoogleDns[] = "dns://ns1.google.com/o-o.myaddr.l.google.com?type=TXT";
+
 /// Well-known services that answer with the caller's address as plain text, in the dialog's order.
 QList<IpSource> publicServices();
 /// What a user who changed nothing has: the product's page alone.
