@@ -428,7 +428,7 @@ void Form1::Form_Unload()
             window->close();
     }
     if (m_website && m_website->isVisible()) {
-        modIdentity::blnExitPending = true;
+        WebsiteModule::blnExitPending = true;
         return;
     }
     if (modIdentity::Identity().blnSkinEnabled)

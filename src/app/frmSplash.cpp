@@ -5,6 +5,7 @@
 #include "Skin.h"
 #include "SkinEngine.h"
 #include "Twips.h"
+#include "WebsiteModule.h"
 #include "modIdentity.h"
 #include "modSkin.h"
 
@@ -44,7 +45,7 @@ Form1 *frmSplash::mainWindow() const
 
 void frmSplash::Form_Load()
 {
-    modIdentity::blnExitPending = false;
+    WebsiteModule::blnExitPending = false;
     modIdentity::LoadProductIdentity();
     if (modIdentity::Identity().blnSkinEnabled) {
         modSkin::SetCurrentSkin(skn);

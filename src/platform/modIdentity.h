@@ -17,8 +17,4 @@ ProductIdentity &Identity();
 void LoadProductIdentity();
 /// The version as "major.minor", e.g. "2.0".
 QString VersionText();
-
-/// Set when the main window closes while the web browser window is still shown; closing that
-/// window then ends the program.
-inline bool blnExitPending = false;
 } // namespace modIdentity

@@ -42,7 +42,7 @@ WebsiteHost WebsiteModule::Host()
     host.strWebsite = identity.strWebsite;
     host.blnSkinEnabled = identity.blnSkinEnabled;
     host.designFont = modSkin::DesignFont();
-    host.blnExitPending = &modIdentity::blnExitPending;
+    host.blnExitPending = &blnExitPending;
     host.SetAlwaysOnTop = &modOnTop::SetAlwaysOnTop;
     host.SkinLabelTemplate = &SkinLabelArray::Template;
     host.SkinWindow = [](QWidget *window, QLabel *skinTemplate) {

@@ -16,6 +16,7 @@
 #include "StartupCommand.h"
 #include "TempSettings.h"
 #include "TestMain.h"
+#include "WebsiteModule.h"
 #include "Winsock.h"
 #include "frmConfigure.h"
 #include "frmWhois.h"
@@ -742,13 +743,13 @@ private slots:
         QWidget browser;
         browser.show();
         w.setWebsiteWindow(&browser);
-        modIdentity::blnExitPending = false;
+        WebsiteModule::blnExitPending = false;
         rig.server.setResponse(PagePath, Response::ok("203.0.113.99"));
         w.Command1_Click(); // under way as the window closes
         w.close();
         QVERIFY(!w.isVisible());
         QVERIFY(!w.trayIcon()->isAdded());
-        QVERIFY(modIdentity::blnExitPending);
+        QVERIFY(WebsiteModule::blnExitPending);
         QCOMPARE(rig.endCalls, 0);
         QVERIFY(modSkin::Engine()->isRunning()); // stopped only when the program really ends
 
@@ -766,7 +767,7 @@ private slots:
         QCOMPARE(w.store().GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
         // What the user chose stays chosen for the next start.
         QCOMPARE(w.store().GetSetting(SettingKeys::WatchNetwork), QStringLiteral("1"));
-        modIdentity::blnExitPending = false;
+        WebsiteModule::blnExitPending = false;
     }
 
     void loadAppliesTheCurrentSkin()

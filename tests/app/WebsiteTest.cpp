@@ -3,6 +3,7 @@
 #include "ProcessStop.h"
 #include "SkinEngine.h"
 #include "TestMain.h"
+#include "WebsiteModule.h"
 #include "XvfbDisplay.h"
 #include "modIdentity.h"
 #include "modSkin.h"
@@ -39,7 +40,7 @@ class WebsiteTest : public QObject {
 private slots:
     void init()
     {
-        modIdentity::blnExitPending = false;
+        WebsiteModule::blnExitPending = false;
         modSkin::Engine()->SetSkin(&m_skin);
         modSkin::Engine()->Start();
     }
@@ -130,7 +131,7 @@ private slots:
 
         if (mainWindowFirst) {
             window.close();
-            QVERIFY(modIdentity::blnExitPending);
+            QVERIFY(WebsiteModule::blnExitPending);
             QCOMPARE(rig.endCalls, 0);
             QVERIFY(modSkin::Engine()->isRunning());
             QVERIFY(website->isVisible());
@@ -146,7 +147,7 @@ private slots:
             QTRY_VERIFY(!website);
             QVERIFY(!window.websiteWindow());
             window.close();
-            QVERIFY(!modIdentity::blnExitPending);
+            QVERIFY(!WebsiteModule::blnExitPending);
             QCOMPARE(rig.endCalls, 1);
         }
         delete website;
