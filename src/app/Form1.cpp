@@ -209,7 +209,7 @@ void Form1::OnLookupFinished(const LookupResult &result)
     Label4->setText(QStringLiteral("External:"));
     Form2 *addresses = overlay();
     addresses->ShowAddresses(result.current);
-    TellTheTray(result.current, result.changed);
+    TellTheTray(result);
 }
 
 Form2 *Form1::overlay()

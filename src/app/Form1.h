@@ -188,7 +188,7 @@ private:
     void mnuNotifyDesktop_Click();
     void mnuWatchNetwork_Click();
     /// The tray icon's tool tip, and its message when an address changed and the user asked for it.
-    void TellTheTray(const IpSnapshot &current, bool changed);
+    void TellTheTray(const LookupResult &result);
     /// Nothing can answer: the tray says once where to choose a source, and its tool tip keeps saying
     /// it until a lookup succeeds.
     void PointToTheSources();

@@ -86,10 +86,13 @@ void Form1::PointToTheSources()
     m_tray->ShowMessage(name, hint);
 }
 
-void Form1::TellTheTray(const IpSnapshot &current, bool changed)
+void Form1::TellTheTray(const LookupResult &result)
 {
     const QString name = modIdentity::Identity().strProgramName;
-    m_tray->setToolTip(name + QLatin1Char('\n') + addressLines(current));
-    if (changed && m_monitor->desktopNotify())
-        m_tray->ShowMessage(name + QStringLiteral(": address changed"), addressLines(current));
+    QString tip = name + QLatin1Char('\n') + addressLines(result.current);
+    if (!result.confirmedBy.isEmpty())
+        tip += QStringLiteral("\nConfirmed by ") + result.confirmedBy.join(QStringLiteral(", "));
+    m_tray->setToolTip(tip);
+    if (result.changed && m_monitor->desktopNotify())
+        m_tray->ShowMessage(name + QStringLiteral(": address changed"), addressLines(result.current));
 }

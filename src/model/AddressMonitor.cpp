@@ -306,6 +306,9 @@ void AddressMonitor::LoadSources()
 {
     m_sources = IpSourceList::read(m_store.GetSetting(SettingKeys::IpSources));
     m_lookup->setSources(m_sources);
+    // Only "0" turns it off: the default is on, and a value the program cannot read keeps it so.
+    m_confirmChanges = SettingKeys::wholeNumber(m_store.GetSetting(SettingKeys::ConfirmChanges)) != 0;
+    m_lookup->setConfirming(m_confirmChanges);
 }
 
 void AddressMonitor::setSources(const QList<IpSource> &sources)
@@ -313,6 +316,13 @@ void AddressMonitor::setSources(const QList<IpSource> &sources)
     m_sources = sources;
     m_store.SaveSetting(SettingKeys::IpSources, IpSourceList::format(sources));
     m_lookup->setSources(sources);
+}
+
+void AddressMonitor::setConfirmChanges(bool on)
+{
+    m_confirmChanges = on;
+    m_lookup->setConfirming(on);
+    SaveFlag(SettingKeys::ConfirmChanges, on);
 }
 
 void AddressMonitor::setChangeCommand(const QString &command)
@@ -435,7 +445,10 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
     // The one place a lookup's end is acted on, in this order: what it found, the history, the
     // windows, then the notice and the command.
     const bool mine = keepsTheRecord();
-    if (result.outcome == LookupResult::Outcome::Failed) {
+    if (result.outcome == LookupResult::Outcome::Disagreement) {
+        if (mine)
+            m_history.sourcesDisagreed(result.previous.external, result.cause);
+    } else if (result.outcome == LookupResult::Outcome::Failed) {
         if (mine)
             m_history.lookupFailed(result.cause);
         // The labels keep the last good pair; the log says where the machine is now.

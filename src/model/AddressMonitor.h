@@ -95,6 +95,9 @@ public:
     QList<IpSource> sources() const { return m_sources; }
     /// Stored, and asked from the next lookup on.
     void setSources(const QList<IpSource> &sources);
+    /// Whether a new external address waits for a second source (with two or more sources on). Saved.
+    bool confirmChanges() const { return m_confirmChanges; }
+    void setConfirmChanges(bool on);
     /// The command run after a change, as typed; empty: none.
     QString changeCommand() const { return m_changeCommand; }
     void setChangeCommand(const QString &command);
@@ -185,6 +188,7 @@ private:
     Snapshot m_current;
     QList<IpSource> m_sources;
     QString m_changeCommand;
+    bool m_confirmChanges = true;
     bool m_autoRefresh = false;
     int m_refreshPosition = 0;
     bool m_positionRestored = false; // the stored interval is one the list can select

@@ -276,13 +276,15 @@ QString AddressHistory::kindName(Kind kind)
         return QStringLiteral("failing");
     case Kind::Working:
         return QStringLiteral("working");
+    case Kind::Disagree:
+        return QStringLiteral("disagree");
     }
     return {};
 }
 
 std::optional<AddressHistory::Kind> AddressHistory::kindFromName(QStringView name)
 {
-    for (Kind kind : {Kind::Internal, Kind::External, Kind::Failing, Kind::Working}) {
+    for (Kind kind : {Kind::Internal, Kind::External, Kind::Failing, Kind::Working, Kind::Disagree}) {
         if (name == kindName(kind))
             return kind;
     }
@@ -433,6 +435,11 @@ void AddressHistory::lookupFailed(const QString &status)
         return;
     m_failing = true;
     append({QDateTime::currentDateTimeUtc(), Kind::Failing, {}, status, {}});
+}
+
+void AddressHistory::sourcesDisagreed(const QString &stored, const QString &status)
+{
+    append({QDateTime::currentDateTimeUtc(), Kind::Disagree, stored, status, {}});
 }
 
 void AddressHistory::lookupCompleted(const IpSnapshot &previous, const IpSnapshot &current,

@@ -20,7 +20,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcHistory)
 /// what it cannot parse, and a failed write is logged and never stops a lookup.
 class AddressHistory {
 public:
-    enum class Kind { Internal, External, Failing, Working };
+    /// Disagree: sources gave different new external addresses; the old value is the stored one and
+    /// the new value the status text with every answer.
+    enum class Kind { Internal, External, Failing, Working, Disagree };
     struct Event {
         QDateTime when; // UTC
         Kind kind = Kind::External;
@@ -50,6 +52,8 @@ public:
     void lookupCompleted(const IpSnapshot &previous, const IpSnapshot &current, const QString &source);
     /// All sources failed: "failing" with the status text, once per outage.
     void lookupFailed(const QString &status);
+    /// The sources gave no majority for a new address: "disagree", at every such lookup.
+    void sourcesDisagreed(const QString &stored, const QString &status);
 
     /// Appends one event; false (logged) when the file could not be written. A file past the bound whose
     /// newest part holds nothing readable is renamed to "<file>.damaged-<UTC time>" (logged) and a new

@@ -9,6 +9,24 @@ bool IpSource::isDns() const
     return !productPage && url.scheme() == QLatin1String("dns");
 }
 
+IpSource::Family IpSource::family() const
+{
+    if (productPage)
+        return Family::Any;
+    if (isDns()) {
+        const DnsQuery::Parsed parsed = DnsQuery::parse(url.toString(QUrl::FullyEncoded));
+        if (!parsed.ok() || parsed.target.type == DnsQuery::RecordType::TXT)
+            return Family::Any;
+        return parsed.target.type == DnsQuery::RecordType::A ? Family::IPv4 : Family::IPv6;
+    }
+    const QString label = url.host().section(u'.', 0, 0).toLower();
+    if (label == QLatin1String("api4") || label == QLatin1String("ipv4") || label == QLatin1String("v4"))
+        return Family::IPv4;
+    if (label == QLatin1String("api6") || label == QLatin1String("ipv6") || label == QLatin1String("v6"))
+        return Family::IPv6;
+    return Family::Any;
+}
+
 QString IpSource::displayName() const
 {
     if (isDns()) {

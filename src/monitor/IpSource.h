@@ -19,4 +19,9 @@ struct IpSource {
     QString displayName() const;
     /// Asked over DNS rather than fetched.
     bool isDns() const;
+
+    /// The address family a source promises: a DNS query of type A or AAAA, or a service's host named
+    /// for one family (api4.ipify.org, ipv6.icanhazip.com, v4.example.net); Any for the rest.
+    enum class Family { Any, IPv4, IPv6 };
+    Family family() const;
 };

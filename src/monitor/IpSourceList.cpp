@@ -1,5 +1,7 @@
 #include "IpSourceList.h"
 
+#include "DnsQuery.h"
+
 #include <QStringList>
 
 namespace {
@@ -20,8 +22,18 @@ bool listed(const QList<IpSource> &sources, const IpSource &candidate)
 
 QList<IpSource> IpSourceList::publicServices()
 {
-    return {service("https://api.ipify.org"), service("https://icanhazip.com"),
-            service("https://ifconfig.me/ip"), service("https://checkip.amazonaws.com")};
+    // The one-family hosts keep a dual-stack machine from flipping between its two addresses.
+    return {service("https://api.ipify.org"),
+            service("https://api4.ipify.org"),
+            service("https://api6.ipify.org"),
+            service("https://icanhazip.com"),
+            service("https://ipv4.icanhazip.com"),
+            service("https://ipv6.icanhazip.com"),
+            service("https://ifconfig.me/ip"),
+            service("https://checkip.amazonaws.com"),
+            service(OpenDnsIPv4),
+            service(OpenDnsIPv6),
+            service(GoogleDns)};
 }
 
 QList<IpSource> IpSourceList::defaults()
@@ -35,6 +47,8 @@ std::optional<QUrl> IpSourceList::serviceUrl(const QString &text)
         return std::nullopt;
     const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme();
+    if (scheme == QLatin1String("dns"))
+        return DnsQuery::parse(text).ok() ? std::optional(url) : std::nullopt;
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
         url.host().isEmpty() || !url.userInfo().isEmpty() || url.hasFragment())
         return std::nullopt;

@@ -7,7 +7,7 @@
 
 /// The "ipSources" setting: the sources in the order they are tried, as one line of text.
 /// Entries are separated by white space; "default" stands for the product's page, any other entry is
-/// an http or https URL; a leading "-" keeps an entry in the list but switched off.
+/// an http or https URL or a dns:// address; a leading "-" keeps an entry in the list but switched off.
 ///     default -https://api.ipify.org https://icanhazip.com
 /// The text is read as hostile: anything malformed yields the default list, the product's page alone.
 namespace IpSourceList {
@@ -21,7 +21,8 @@ inline constexpr char OpenDnsIPv4[] = "dns://resolver1.opendns.com/myip.opendns.
 inline constexpr char OpenDnsIPv6[] = "dns://resolver1.opendns.com/myip.opendns.com?type=AAAA";
 inline constexpr char GoogleDns[] = "dns://ns1.google.com/o-o.myaddr.l.google.com?type=TXT";
 
-/// Well-known services that answer with the caller's address as plain text, in the dialog's order.
+/// Well-known services that answer with the caller's address as plain text or in a DNS answer, in the
+/// dialog's order.
 QList<IpSource> publicServices();
 /// What a user who changed nothing has: the product's page alone.
 QList<IpSource> defaults();
@@ -34,7 +35,8 @@ QList<IpSource> read(const QString &text);
 /// The text parse() reads back as the same list.
 QString format(const QList<IpSource> &sources);
 
-/// An http or https URL with a host and without user name, password or fragment, or nullopt.
+/// An http or https URL with a host and without user name, password or fragment, or a dns:// address
+/// DnsQuery reads; else nullopt.
 std::optional<QUrl> serviceUrl(const QString &text);
 /// The switched-on sources in order, the product's page pointed at page.
 QList<IpSource> active(const QList<IpSource> &sources, const QUrl &page);

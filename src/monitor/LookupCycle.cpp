@@ -8,10 +8,11 @@
 
 LookupCycle::LookupCycle(SettingsStore &store, PageFetcher *fetcher, QUrl page,
                          std::function<QString()> localIp, QObject *parent)
-    : QObject(parent), m_store(store), m_fetcher(fetcher), m_page(std::move(page)),
+    : QObject(parent), m_store(store), m_fetcher(fetcher), m_dns(new DnsQuery(this)), m_page(std::move(page)),
       m_localIp(std::move(localIp)), m_sources(IpSourceList::active(IpSourceList::defaults(), m_page))
 {
     connect(m_fetcher, &PageFetcher::DownloadComplete, this, &LookupCycle::DownloadComplete);
+    connect(m_dns, &DnsQuery::finished, this, &LookupCycle::DnsAnswered);
 }
 
 void LookupCycle::setSources(const QList<IpSource> &sources)
@@ -32,59 +33,161 @@ void LookupCycle::Refresh()
     m_chain = m_sources;
     m_asking = 0;
     m_anyFailed = false;
+    m_vote.reset();
     askNext();
 }
 
 void LookupCycle::Stop()
 {
     m_asking = -1;
+    m_vote.reset();
     m_fetcher->Stop();
+    m_dns->stop();
 }
 
 void LookupCycle::askNext()
 {
     const IpSource &source = m_chain.at(m_asking);
-    m_fetcher->Navigate(source.url, SourceAnswer::bodyFor(source));
+    if (source.isDns())
+        m_dns->ask(source.url);
+    else
+        m_fetcher->Navigate(source.url, SourceAnswer::bodyFor(source));
+}
+
+bool LookupCycle::askNextOther()
+{
+    // Another host, or another way of asking: a source that shares the first's server shares its faults.
+    const auto other = [this](const IpSource &source) {
+        return source.isDns() != m_first.isDns() || source.url.host() != m_first.url.host();
+    };
+    while (++m_asking < m_chain.size()) {
+        if (other(m_chain.at(m_asking))) {
+            askNext();
+            return true;
+        }
+    }
+    return false;
 }
 
 void LookupCycle::DownloadComplete(const PageFetcher::Result &fetch)
 {
     if (m_asking < 0 || m_asking >= m_chain.size())
         return;
-    const IpSource source = m_chain.at(m_asking);
+    const IpSource &source = m_chain.at(m_asking);
     const SourceAnswer::Result answer = SourceAnswer::judge(source, fetch);
-    if (answer.verdict != SourceAnswer::Verdict::Address) {
-        // The product's page completing at another location is no answer, but no failure either: on its
-        // own it changes nothing, as with the product's page alone.
-        const bool failed = answer.verdict != SourceAnswer::Verdict::Elsewhere;
-        m_anyFailed = m_anyFailed || failed;
-        if (answer.verdict == SourceAnswer::Verdict::NotAnAddress)
-            qCWarning(lcLookup) << source.displayName()
-                                << "answered no address:" << fetch.BodyInnerHTML.trimmed().left(40);
-        else if (failed)
-            qCWarning(lcLookup) << source.displayName()
-                                << (fetch.failed ? "could not be fetched"
-                                                 : "answered an empty page or one reporting an error");
-        if (++m_asking < m_chain.size()) {
-            askNext();
-            return;
-        }
-        m_asking = -1;
-        // A failed fetch ends exactly as an error page does: nothing but the status changes.
-        LookupResult result;
-        result.previous = m_previous;
-        if (m_anyFailed) {
-            result.outcome = LookupResult::Outcome::Failed;
-            result.cause = StatusFailed;
-            emit statusChanged(StatusFailed);
-        }
-        emit finished(result);
+    QString why;
+    if (answer.verdict == SourceAnswer::Verdict::NotAnAddress)
+        why = QStringLiteral("answered no address: ") + fetch.BodyInnerHTML.trimmed().left(40);
+    else if (answer.verdict == SourceAnswer::Verdict::Failed)
+        why = fetch.failed ? QStringLiteral("could not be fetched")
+                           : QStringLiteral("answered an empty page or one reporting an error");
+    Answered(answer, why);
+}
+
+void LookupCycle::DnsAnswered(const DnsQuery::Result &result)
+{
+    if (m_asking < 0 || m_asking >= m_chain.size())
+        return;
+    const IpSource &source = m_chain.at(m_asking);
+    SourceAnswer::Result answer{SourceAnswer::Verdict::Failed, {}};
+    if (result.answered())
+        answer = SourceAnswer::judgeAddress(source, result.address);
+    Answered(answer, result.answered() ? QStringLiteral("answered an address of the other family")
+                                       : QStringLiteral("could not be asked: ") + result.failure);
+}
+
+void LookupCycle::Answered(const SourceAnswer::Result &answer, const QString &why)
+{
+    const IpSource source = m_chain.at(m_asking);
+    if (answer.verdict != SourceAnswer::Verdict::Address && !why.isEmpty())
+        qCWarning(lcLookup).noquote() << source.displayName() << why;
+    if (m_vote)
+        return Vote(source, answer.verdict == SourceAnswer::Verdict::Address ? std::optional(answer.address)
+                                                                             : std::nullopt);
+    if (answer.verdict == SourceAnswer::Verdict::Address)
+        return Judge(source, answer.address);
+    // The product's page completing at another location is no answer, but no failure either: on its
+    // own it changes nothing, as with the product's page alone.
+    m_anyFailed = m_anyFailed || answer.verdict != SourceAnswer::Verdict::Elsewhere;
+    if (++m_asking < m_chain.size()) {
+        askNext();
         return;
     }
+    m_asking = -1;
+    // A failed fetch ends exactly as an error page does: nothing but the status changes.
+    LookupResult result;
+    result.previous = m_previous;
+    if (m_anyFailed) {
+        result.outcome = LookupResult::Outcome::Failed;
+        result.cause = StatusFailed;
+        emit statusChanged(StatusFailed);
+    }
+    emit finished(result);
+}
+
+void LookupCycle::Judge(const IpSource &source, const QString &address)
+{
+    const bool changed = address != m_previous.external && m_previous.external != IpSnapshot::None;
+    if (!m_confirming || !changed || m_chain.size() < 2)
+        return EndAnswered(address, source.displayName());
+    if (!SourceAnswer::isAddress(address)) {
+        qCInfo(lcLookup).noquote() << "The new address from" << source.displayName()
+                                   << "is not a bare address and cannot be confirmed by another source";
+        return EndAnswered(address, source.displayName());
+    }
+    m_vote.emplace(address, source.displayName());
+    m_first = source;
+    if (!askNextOther())
+        EndVote();
+}
+
+void LookupCycle::Vote(const IpSource &source, const std::optional<QString> &address)
+{
+    if (address && !m_vote->add(*address, source.displayName()))
+        qCInfo(lcLookup).noquote() << source.displayName() << "answered" << address->left(45)
+                                   << "which cannot confirm" << m_vote->winner().text;
+    if (m_vote->verdict() == ChangeVote::Verdict::Open && askNextOther())
+        return;
+    EndVote();
+}
+
+void LookupCycle::EndVote()
+{
+    const ChangeVote vote = *std::exchange(m_vote, std::nullopt);
+    switch (vote.verdict()) {
+    case ChangeVote::Verdict::Confirmed:
+        qCInfo(lcLookup).noquote() << "The new address" << vote.winner().text << "is confirmed by"
+                                   << vote.agreeing().join(QStringLiteral(", "));
+        return EndAnswered(vote.winner().text, vote.winner().source, vote.agreeing());
+    case ChangeVote::Verdict::Open:
+        // A real change must not be missed because the other services are down.
+        if (vote.unanswered()) {
+            qCWarning(lcLookup).noquote()
+                << "The new address" << vote.winner().text << "from" << vote.winner().source
+                << "was not confirmed: no other source answered";
+            return EndAnswered(vote.winner().text, vote.winner().source);
+        }
+        break;
+    case ChangeVote::Verdict::Disagreed:
+        break;
+    }
+    m_asking = -1;
+    const QString status = StatusDisagree + vote.answers();
+    qCWarning(lcLookup).noquote() << "No majority for a new address; nothing is stored:" << vote.answers();
+    LookupResult result;
+    result.outcome = LookupResult::Outcome::Disagreement;
+    result.previous = m_previous;
+    result.cause = status;
+    emit statusChanged(status);
+    emit finished(result);
+}
+
+void LookupCycle::EndAnswered(const QString &external, const QString &source, const QStringList &confirmedBy)
+{
     // Done before anything is reported: a receiver may start the next lookup from here.
     m_asking = -1;
-    LookupResult result{
-        LookupResult::Outcome::Answered, {m_localIp(), answer.address}, m_previous, source.displayName()};
+    LookupResult result{LookupResult::Outcome::Answered, {m_localIp(), external}, m_previous, source};
+    result.confirmedBy = confirmedBy;
     emit addressesShown(result.current);
     result.changed = result.current.changedSince(m_previous);
     if (m_storing) {

@@ -1,13 +1,17 @@
 #pragma once
 
+#include "ChangeVote.h"
+#include "DnsQuery.h"
 #include "IpSnapshot.h"
 #include "IpSource.h"
 #include "LookupResult.h"
 #include "PageFetcher.h"
+#include "SourceAnswer.h"
 
 #include <QObject>
 #include <QUrl>
 #include <functional>
+#include <optional>
 
 class SettingsStore;
 
@@ -15,6 +19,9 @@ class SettingsStore;
 /// against the previous snapshot ("0" never counts), and store the new previous addresses.
 /// The sources are asked in order until one answers; the status reports a failure only when all
 /// failed. Until setSources, the product's page is the only source.
+/// With confirmation on, an external address that differs from the stored one is first asked of the
+/// next sources of another host or method (ChangeVote); without a majority the lookup ends in
+/// disagreement and nothing is stored.
 class LookupCycle : public QObject {
     Q_OBJECT
 public:
@@ -31,6 +38,9 @@ public:
     QList<IpSource> sources() const { return m_sources; }
     /// The product's page as given at construction.
     QUrl productPage() const { return m_page; }
+
+    /// On by default; it matters only while two or more sources are switched on.
+    void setConfirming(bool on) { m_confirming = on; }
 
     /// Off: a lookup only looks; the addresses it finds are neither stored nor kept as the previous
     /// ones, and the change it reports is against those stored before. On by default.
@@ -50,6 +60,7 @@ public:
     static inline const QString StatusLooking = QStringLiteral("Looking up your IPs...");
     static inline const QString StatusFinished = QStringLiteral("Finished looking up IPs");
     static inline const QString StatusFailed = QStringLiteral("Error: Connection not available.");
+    static inline const QString StatusDisagree = QStringLiteral("Error: Sources disagree: ");
 
 signals:
     void statusChanged(const QString &text);
@@ -61,10 +72,23 @@ signals:
 
 private:
     void DownloadComplete(const PageFetcher::Result &fetch);
+    void DnsAnswered(const DnsQuery::Result &answer);
+    /// What the source being asked gave.
+    void Answered(const SourceAnswer::Result &answer, const QString &why);
     void askNext();
+    /// Moves on to the next source of another host or method than the first answer's; false when none is
+    /// left.
+    bool askNextOther();
+    /// A first answer that changes the stored address: asks for confirmation, or ends on it.
+    void Judge(const IpSource &source, const QString &address);
+    void Vote(const IpSource &source, const std::optional<QString> &address);
+    void EndVote();
+    void EndAnswered(const QString &external, const QString &source, const QStringList &confirmedBy = {});
+    void EndDisagreed();
 
     SettingsStore &m_store;
     PageFetcher *m_fetcher;
+    DnsQuery *m_dns;
     QUrl m_page;
     std::function<QString()> m_localIp;
     IpSnapshot m_previous{IpSnapshot::None, IpSnapshot::None};
@@ -73,4 +97,7 @@ private:
     qsizetype m_asking = -1; // index into m_chain; -1 while no lookup is pending
     bool m_anyFailed = false;
     bool m_storing = true;
+    bool m_confirming = true;
+    std::optional<ChangeVote> m_vote; // the pending lookup's change, while others are asked about it
+    IpSource m_first;                 // the source of the vote's first answer
 };

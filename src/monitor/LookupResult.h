@@ -4,20 +4,25 @@
 
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 
 /// How one lookup ended, handed by value to whatever acts on it: the history, the notice, the
 /// command, the windows and the service.
 struct LookupResult {
     enum class Outcome {
-        Answered, ///< a source gave the addresses in `current`
-        Failed,   ///< every source failed; `cause` is the status shown
-        NoAnswer, ///< only the product's page answered, from another location: nothing changes
+        Answered,     ///< a source gave the addresses in `current`
+        Failed,       ///< every source failed; `cause` is the status shown
+        NoAnswer,     ///< only the product's page answered, from another location: nothing changes
+        Disagreement, ///< sources gave different new addresses and no majority: nothing changes;
+                      ///< `cause` is the status shown
     };
     Outcome outcome = Outcome::NoAnswer;
     IpSnapshot current;  ///< the addresses found
     IpSnapshot previous; ///< the stored addresses they were compared against ("0": none yet)
     QString source;      ///< the source that answered, as the windows name it
     bool changed = false;
+    /// The sources that gave the new address, when other sources were asked to confirm it.
+    QStringList confirmedBy;
     QString cause;
 
     bool answered() const { return outcome == Outcome::Answered; }

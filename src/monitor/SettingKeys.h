@@ -69,9 +69,15 @@ inline constexpr Key WatchNetwork{"watchNetwork", "0"};
 /// The command line run after an address change, split like a shell would without running one; empty
 /// for none.
 inline constexpr Key ChangeCommand{"changeCommand", ""};
+/// Check state "0" / "1": another source must give a new external address before anything acts on it
+/// (with two or more sources switched on).
+inline constexpr Key ConfirmChanges{"confirmChanges", "1"};
+/// A Prometheus text file written after each lookup by the program that holds the notifier lock;
+/// empty for none.
+inline constexpr Key MetricsFile{"metricsFile", ""};
 
-inline constexpr Key All[] = {Refresh,       RefreshRate,  Startup,       EmailNotify,  OldInternal,
-                              OldExternal,   ShowHelp,     EmailTo,       EmailFrom,    Server,
-                              Port,          IpSources,    NotifyDesktop, Security,     User,
-                              NotifyPending, PasswordFile, WatchNetwork,  ChangeCommand};
+inline constexpr Key All[] = {
+    Refresh, RefreshRate,   Startup,      EmailNotify,  OldInternal,   OldExternal,    ShowHelp,
+    EmailTo, EmailFrom,     Server,       Port,         IpSources,     NotifyDesktop,  Security,
+    User,    NotifyPending, PasswordFile, WatchNetwork, ChangeCommand, ConfirmChanges, MetricsFile};
 } // namespace SettingKeys

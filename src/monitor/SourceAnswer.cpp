@@ -23,8 +23,18 @@ SourceAnswer::Result SourceAnswer::judge(const IpSource &source, const PageFetch
     // it completed with is the service's answer.
     if (fetch.failed)
         return {Verdict::Failed, {}};
-    const QString text = fetch.BodyInnerHTML.trimmed();
+    return judgeAddress(source, fetch.BodyInnerHTML.trimmed());
+}
+
+SourceAnswer::Result SourceAnswer::judgeAddress(const IpSource &source, const QString &text)
+{
     if (!isAddress(text))
+        return {Verdict::NotAnAddress, {}};
+    // A service that promises one family and answers with the other is not to be believed: some
+    // other machine on the way answered.
+    const QAbstractSocket::NetworkLayerProtocol protocol = QHostAddress(text).protocol();
+    if ((source.family() == IpSource::Family::IPv4 && protocol != QAbstractSocket::IPv4Protocol) ||
+        (source.family() == IpSource::Family::IPv6 && protocol != QAbstractSocket::IPv6Protocol))
         return {Verdict::NotAnAddress, {}};
     return {Verdict::Address, text};
 }

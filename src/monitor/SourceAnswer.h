@@ -28,6 +28,9 @@ struct Result {
 PageFetcher::Body bodyFor(const IpSource &source);
 /// Judges a completed fetch as an answer of source.
 Result judge(const IpSource &source, const PageFetcher::Result &fetch);
+/// Judges an address a source gave by other means than a page (DNS): refused when it is of the other
+/// family than the source promises.
+Result judgeAddress(const IpSource &source, const QString &address);
 /// True only for a whole IPv4 address in dotted decimal (no leading zeros, no short forms) or a
 /// whole IPv6 address without a scope id, brackets or anything else around it.
 bool isAddress(const QString &text);

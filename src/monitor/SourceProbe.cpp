@@ -1,5 +1,6 @@
 #include "SourceProbe.h"
 
+#include "DnsQuery.h"
 #include "LookupLog.h"
 #include "PageFetcher.h"
 
@@ -38,6 +39,12 @@ void SourceProbe::stop()
         fetcher->deleteLater(); // deleted outside whatever handler of its own may be running
     }
     m_fetchers.clear();
+    for (DnsQuery *query : std::as_const(m_queries)) {
+        disconnect(query, nullptr, this, nullptr);
+        query->stop();
+        query->deleteLater();
+    }
+    m_queries.clear();
     m_pending = 0;
 }
 
@@ -48,19 +55,37 @@ void SourceProbe::start(const QList<IpSource> &sources)
     m_pending = int(sources.size());
     for (int index = 0; index < sources.size(); ++index) {
         const IpSource source = sources.at(index);
+        const auto report = [this, index, source](const SourceAnswer::Result &answer, const QString &reason) {
+            const Outcome outcome{answer, m_clock.elapsed(), reason};
+            if (!outcome.reason.isEmpty())
+                qCWarning(lcLookup) << "test of" << source.url.toDisplayString()
+                                    << "gave no address:" << outcome.reason;
+            emit answered(index, outcome);
+            if (--m_pending == 0)
+                emit finished();
+        };
+        if (source.isDns()) {
+            auto *query = new DnsQuery(this);
+            m_queries.append(query);
+            connect(query, &DnsQuery::finished, this, [source, report](const DnsQuery::Result &result) {
+                const SourceAnswer::Result answer =
+                    result.answered() ? SourceAnswer::judgeAddress(source, result.address)
+                                      : SourceAnswer::Result{SourceAnswer::Verdict::Failed, {}};
+                report(answer, !result.answered() ? result.failure
+                               : answer.verdict == SourceAnswer::Verdict::Address
+                                   ? QString()
+                                   : QStringLiteral("an address of the other family: ") + result.address);
+            });
+            query->ask(source.url);
+            continue;
+        }
         auto *fetcher = new PageFetcher(this);
         fetcher->setTimeout(m_timeoutMs);
         m_fetchers.append(fetcher);
         connect(fetcher, &PageFetcher::DownloadComplete, this,
-                [this, index, source](const PageFetcher::Result &fetch) {
+                [source, report](const PageFetcher::Result &fetch) {
                     const SourceAnswer::Result answer = SourceAnswer::judge(source, fetch);
-                    const Outcome outcome{answer, m_clock.elapsed(), reasonFor(answer.verdict, fetch)};
-                    if (!outcome.reason.isEmpty())
-                        qCWarning(lcLookup) << "test of" << source.url.toDisplayString()
-                                            << "gave no address:" << outcome.reason;
-                    emit answered(index, outcome);
-                    if (--m_pending == 0)
-                        emit finished();
+                    report(answer, reasonFor(answer.verdict, fetch));
                 });
         fetcher->Navigate(source.url, SourceAnswer::bodyFor(source));
     }

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 
+class DnsQuery;
 class PageFetcher;
 
 /// The sources dialog's Test: asks every given source at once, each through a fetcher of its own
@@ -43,6 +44,8 @@ private:
     void stop();
 
     QList<PageFetcher *> m_fetchers;
+
+    QList<DnsQuery *> m_queries;
     QElapsedTimer m_clock;
     int m_pending = 0;
     int m_timeoutMs = DefaultTimeoutMs;

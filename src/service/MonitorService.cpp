@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
@@ -147,7 +148,8 @@ void MonitorService::startPrint(bool json)
     m_monitor->lookup()->setStoring(false);
     connect(m_monitor, &AddressMonitor::lookupFinished, this, [this, json](const LookupResult &result) {
         // Only a failure's status is told here; --print says nothing else on standard error.
-        if (result.outcome == LookupResult::Outcome::Failed)
+        if (result.outcome == LookupResult::Outcome::Failed ||
+            result.outcome == LookupResult::Outcome::Disagreement)
             LogStatus(result.cause);
         if (EndedWithoutAddresses(result))
             return;
@@ -157,7 +159,10 @@ void MonitorService::startPrint(bool json)
         if (json)
             out = QJsonDocument(QJsonObject{{QStringLiteral("internal"), current.internal},
                                             {QStringLiteral("external"), current.external},
-                                            {QStringLiteral("source"), result.source}})
+                                            {QStringLiteral("source"), result.source},
+                                            {QStringLiteral("confirmed"), !result.confirmedBy.isEmpty()},
+                                            {QStringLiteral("confirmedBy"),
+                                             QJsonArray::fromStringList(result.confirmedBy)}})
                       .toJson(QJsonDocument::Compact) +
                   '\n';
         else

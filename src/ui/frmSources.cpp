@@ -9,6 +9,7 @@
 #include "modIdentity.h"
 #include "modSkin.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -96,6 +97,12 @@ void frmSources::buildControls()
     // Room for a pasted URL that is too long, so that it is refused as such and not cut to a valid one.
     txtCustom->setMaxLength(int(4 * IpSourceList::MaxUrlLength));
     cmdAdd = new QPushButton(QStringLiteral("Add"), this);
+    chkConfirm = new QCheckBox(QStringLiteral("Confirm a new address with a second source"), this);
+    lblConfirm = new QLabel(QStringLiteral("A new address is stored, mailed and run only once another ticked "
+                                           "source of another host gives it too; with no majority nothing "
+                                           "changes and the next lookup asks again."),
+                            this);
+    lblConfirm->setWordWrap(true);
     lblListNote = new QLabel(this);
     lblAddNote = new QLabel(this);
     for (QLabel *note : {lblListNote, lblAddNote})
@@ -124,7 +131,9 @@ void frmSources::buildControls()
     layout->addWidget(lblHint);
     layout->addLayout(custom);
     layout->addWidget(lblAddNote);
-    resize(640, 360);
+    layout->addWidget(chkConfirm);
+    layout->addWidget(lblConfirm);
+    resize(640, 420);
 
     connect(lstSources, &QTreeWidget::itemChanged, this, &frmSources::lstSources_ItemChanged);
     connect(lstSources, &QTreeWidget::currentItemChanged, this, &frmSources::updateButtons);
@@ -133,6 +142,7 @@ void frmSources::buildControls()
     connect(cmdRemove, &QPushButton::clicked, this, &frmSources::cmdRemove_Click);
     connect(cmdAdd, &QPushButton::clicked, this, &frmSources::cmdAdd_Click);
     connect(txtCustom, &QLineEdit::returnPressed, this, &frmSources::cmdAdd_Click);
+    connect(chkConfirm, &QCheckBox::toggled, this, [this](bool on) { m_monitor.setConfirmChanges(on); });
     connect(txtCustom, &QLineEdit::textChanged, this, &frmSources::updateButtons);
     connect(cmdTest, &QPushButton::clicked, this, &frmSources::cmdTest_Click);
 }
@@ -151,6 +161,10 @@ void frmSources::Form_Load()
             m_rows.append(Row{source, {}, {}, {}});
     }
     fill(0);
+    {
+        const QSignalBlocker quiet(chkConfirm);
+        chkConfirm->setChecked(m_monitor.confirmChanges());
+    }
     if (modIdentity::Identity().blnSkinEnabled)
         modSkin::runGuarded([this] { modSkin::SkinForm(this); });
 }
@@ -173,7 +187,12 @@ void frmSources::fill(int current)
             if (shown.productPage)
                 shown.url = m_page;
             auto *item = new QTreeWidgetItem(lstSources);
-            item->setText(ColumnSource, shown.displayName());
+            // The dialog says which family a source answers where it promises one.
+            const IpSource::Family family = shown.isDns() ? IpSource::Family::Any : shown.family();
+            item->setText(ColumnSource, shown.displayName() +
+                                            (family == IpSource::Family::IPv4   ? QStringLiteral(" (IPv4)")
+                                             : family == IpSource::Family::IPv6 ? QStringLiteral(" (IPv6)")
+                                                                                : QString()));
             item->setToolTip(ColumnSource, shown.url.toDisplayString());
             item->setText(ColumnAnswer, row.answer);
             item->setToolTip(ColumnAnswer, row.tip);
@@ -230,7 +249,7 @@ QString frmSources::whyNotAdded(const QString &typed) const
         return QStringLiteral("too long (more than %1 characters)").arg(IpSourceList::MaxUrlLength);
     const auto url = IpSourceList::serviceUrl(typed);
     if (!url)
-        return QStringLiteral("not an http:// or https:// address");
+        return QStringLiteral("not an http://, https:// or dns://SERVER/NAME?type=A|AAAA|TXT address");
     if (std::any_of(m_rows.cbegin(), m_rows.cend(),
                     [&](const Row &row) { return !row.source.productPage && row.source.url == *url; }))
         return QStringLiteral("already in the list");

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QUrl>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -36,6 +37,8 @@ public:
     QPushButton *cmdUp, *cmdDown, *cmdRemove, *cmdTest;
     QLineEdit *txtCustom;
     QPushButton *cmdAdd;
+    QCheckBox *chkConfirm; // the confirmChanges option
+    QLabel *lblConfirm;
 
 private:
     struct Row {

@@ -7,6 +7,7 @@
 #include "TempSettings.h"
 #include "TestMain.h"
 
+#include <QSignalSpy>
 #include <QTest>
 #include <array>
 #include <memory>
@@ -30,9 +31,13 @@ struct ChainRig {
     QString status;
     QList<QString> shown;
     QList<QString> answeredBy; // the source each finished lookup names
+    QStringList confirmedBy;   // of the last lookup
 
-    ChainRig()
+    /// spread: each server at a loopback address of its own, as sources of different hosts.
+    explicit ChainRig(bool spread = false)
     {
+        for (int i = 1; spread && i < int(servers.size()); ++i)
+            QVERIFY(servers[i].listenOn(QHostAddress(QStringLiteral("127.0.0.%1").arg(i + 1))));
         for (ScriptedHttpServer &server : servers) {
             QVERIFY(server.acceptTls(TlsFolder));
             server.setResponse("/moved", Response::ok("203.0.113.77\n", "text/plain"));
@@ -48,6 +53,7 @@ struct ChainRig {
         QObject::connect(cycle.get(), &LookupCycle::finished, [this](const LookupResult &result) {
             if (result.answered())
                 answeredBy.append(result.source);
+            confirmedBy = result.confirmedBy;
         });
         store.SaveSetting(SettingKeys::OldInternal, QStringLiteral("192.168.1.20"));
         store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("198.51.100.1"));
@@ -70,6 +76,10 @@ struct ChainRig {
             {"500", Response::status(500, "203.0.113.9")},
             {"page", Response::ok("<html><body>Sign in to use this network</body></html>")},
             {"address", Response::ok(" 203.0.113.5\n", "text/plain")},
+            {"other address", Response::ok("203.0.113.6", "text/plain")},
+            {"third address", Response::ok("203.0.113.8", "text/plain")},
+            {"v6 address", Response::ok("2001:db8::5", "text/plain")},
+            {"stored address", Response::ok("198.51.100.1", "text/plain")},
             {"off", Response::ok("203.0.113.99", "text/plain")},
             {"hang", Response::hang()},
             {"302", Response::redirect("/moved")},
@@ -270,6 +280,75 @@ private slots:
                                                         ? rig.servers[0].url(QString::fromLatin1(ProductPath))
                                                         : answering.url};
         QCOMPARE(rig.answeredBy, QList<QString>{named.displayName()});
+    }
+
+    void confirmation_data()
+    {
+        QTest::addColumn<bool>("confirming");
+        QTest::addColumn<QStringList>("behaviours"); // one source per server, each of its own host
+        QTest::addColumn<QString>("shown");          // empty: the sources disagreed
+        QTest::addColumn<QList<int>>("asked");
+        QTest::addColumn<QList<int>>("agreeing"); // the sources named as confirming
+        QTest::newRow("agreed") << true << QStringList{"address", "address"} << "203.0.113.5"
+                                << QList<int>{0, 1} << QList<int>{0, 1};
+        QTest::newRow("the second source down: the change stands")
+            << true << QStringList{"address", "500"} << "203.0.113.5" << QList<int>{0, 1} << QList<int>{};
+        QTest::newRow("disagreed, no third")
+            << true << QStringList{"address", "other address"} << "" << QList<int>{0, 1} << QList<int>{};
+        QTest::newRow("the third sides with the first")
+            << true << QStringList{"address", "other address", "address"} << "203.0.113.5"
+            << QList<int>{0, 1, 2} << QList<int>{0, 2};
+        QTest::newRow("the third sides with the second")
+            << true << QStringList{"address", "other address", "other address"} << "203.0.113.6"
+            << QList<int>{0, 1, 2} << QList<int>{1, 2};
+        QTest::newRow("three answers, no majority")
+            << true << QStringList{"address", "other address", "third address", "address"} << ""
+            << QList<int>{0, 1, 2} << QList<int>{};
+        QTest::newRow("the other family does not count") << true << QStringList{"address", "v6 address"}
+                                                         << "203.0.113.5" << QList<int>{0, 1} << QList<int>{};
+        QTest::newRow("the stored address needs no confirmation")
+            << true << QStringList{"stored address", "other address"} << "198.51.100.1" << QList<int>{0}
+            << QList<int>{};
+        QTest::newRow("a page's markup cannot be confirmed")
+            << true << QStringList{"product", "address"} << "<b>198.51.100.7</b>" << QList<int>{0}
+            << QList<int>{};
+        QTest::newRow("switched off") << false << QStringList{"address", "other address"} << "203.0.113.5"
+                                      << QList<int>{0} << QList<int>{};
+    }
+    void confirmation()
+    {
+        QFETCH(bool, confirming);
+        QFETCH(QStringList, behaviours);
+        QFETCH(QString, shown);
+        QFETCH(QList<int>, asked);
+        QFETCH(QList<int>, agreeing);
+        ChainRig rig(true);
+        for (const QString &behaviour : behaviours)
+            rig.add(behaviour);
+        rig.cycle->setConfirming(confirming);
+        QSignalSpy ended(rig.cycle.get(), &LookupCycle::finished);
+        QVERIFY(rig.run());
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 5000);
+        QCOMPARE(rig.asked, asked);
+        QStringList names;
+        for (int i : agreeing)
+            names.append(rig.sources.at(i).displayName());
+        QCOMPARE(rig.confirmedBy, names);
+        if (!shown.isEmpty()) {
+            QCOMPARE(rig.status, LookupCycle::StatusFinished);
+            QCOMPARE(rig.store.GetSetting(SettingKeys::OldExternal), shown);
+            QCOMPARE(rig.shown, QList<QString>{shown});
+            return;
+        }
+        // Nothing shown or stored; the status names every answer and its source.
+        QVERIFY(rig.shown.isEmpty());
+        QCOMPARE(rig.store.GetSetting(SettingKeys::OldExternal), QStringLiteral("198.51.100.1"));
+        QStringList answers;
+        for (int i : asked)
+            answers.append(QStringList{"203.0.113.5", "203.0.113.6", "203.0.113.8"}.at(i) + " (" +
+                           rig.sources.at(i).displayName() + ")");
+        QCOMPARE(rig.status, LookupCycle::StatusDisagree + answers.join(", "));
+        QCOMPARE(ended.first().at(0).value<LookupResult>().outcome, LookupResult::Outcome::Disagreement);
     }
 
     void refreshDropsThePendingChain()

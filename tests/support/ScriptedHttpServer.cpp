@@ -129,7 +129,14 @@ ScriptedHttpServer::~ScriptedHttpServer()
 
 QString ScriptedHttpServer::hostAndPort() const
 {
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+    return QStringLiteral("%1:%2").arg(m_server.serverAddress().toString()).arg(m_port);
+}
+
+bool ScriptedHttpServer::listenOn(const QHostAddress &address)
+{
+    m_server.close();
+    m_port = m_server.listen(address, 0) ? m_server.serverPort() : 0;
+    return m_port != 0;
 }
 
 QUrl ScriptedHttpServer::url(const QString &path) const

@@ -82,6 +82,8 @@ public:
     quint16 port() const { return m_port; }
     /// "127.0.0.1:<port>"
     QString hostAndPort() const;
+    /// Listens on another loopback address (127.0.0.2 ...) instead, as a server of another host.
+    bool listenOn(const QHostAddress &address);
     /// "http://127.0.0.1:<port>" + path
     QUrl url(const QString &path) const;
     /// "https://127.0.0.1:<port>" + path

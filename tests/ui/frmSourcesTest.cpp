@@ -186,8 +186,9 @@ private slots:
         const QString lastOn = "The last source switched on stays on: switch another one on first.";
         QTest::newRow("a usable URL") << QStringList{"type http://127.0.0.1:9/c"} << ""
                                       << "";
-        QTest::newRow("not an http URL") << QStringList{"type ftp://127.0.0.1/c"} << ""
-                                         << "Cannot add: not an http:// or https:// address";
+        QTest::newRow("not an http URL")
+            << QStringList{"type ftp://127.0.0.1/c"} << ""
+            << "Cannot add: not an http://, https:// or dns://SERVER/NAME?type=A|AAAA|TXT address";
         QTest::newRow("listed") << QStringList{"type " + A} << ""
                                 << "Cannot add: already in the list";
         QTest::newRow("too long") << QStringList{"type http://127.0.0.1/" + QString(1100, 'a')} << ""
@@ -235,6 +236,10 @@ private slots:
             << none << QStringList{"type " + A, "add"} << offered << none;
         QTest::newRow("not an http URL")
             << none << QStringList{"type ftp://127.0.0.1/c", "add"} << offered << none;
+        QTest::newRow("add a DNS source")
+            << none << QStringList{"type dns://127.0.0.1/myip.test?type=AAAA", "add"}
+            << offered + " dns://127.0.0.1/myip.test?type=AAAA"
+            << offered + " dns://127.0.0.1/myip.test?type=AAAA";
         QTest::newRow("remove a custom URL")
             << "http://127.0.0.1:9/c default" << QStringList{"select 0", "remove"} << offered << offered;
         QTest::newRow("an offered service stays")
