@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -29,14 +30,20 @@ struct MonitorRun {
     QByteArray err;
 };
 
-/// Runs it to its end (a minute at most) and keeps what it wrote.
+/// Runs it to its end (a minute at most) and keeps what it wrote. The test's own servers go on
+/// answering meanwhile.
 inline MonitorRun runMonitor(const QStringList &arguments, const QProcessEnvironment &env)
 {
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(monitorProgram(), arguments);
     MonitorRun run;
-    if (!process.waitForFinished(60000)) {
+    const QDeadlineTimer deadline(60000);
+    while (process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        process.waitForFinished(10);
+    }
+    if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();
         return run;

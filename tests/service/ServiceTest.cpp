@@ -10,6 +10,7 @@
 #include "ProcessStop.h"
 #include "RealSmtpServer.h"
 #include "ScriptedSmtpServer.h"
+#include "ScriptedHttpServer.h"
 #include "SettingsStore.h"
 #include "TempSettings.h"
 #include "TestMain.h"
@@ -319,13 +320,26 @@ private slots:
         QCOMPARE(service.state(), QProcess::Running);
     }
 
-    // --once ends only after the command its change started; --history then lists the change.
+    // --once ends only after the command its change started; --history then lists the change. A second
+    // source of another host that gives another address leaves everything as it was but the history.
+    void onceWaitsForTheCommandAndHistoryListsTheChange_data()
+    {
+        QTest::addColumn<QByteArray>("second"); // what a second source answers; empty: none
+        QTest::newRow("one source") << QByteArray();
+        QTest::newRow("a second source agrees") << QByteArray("127.0.0.1\n");
+        QTest::newRow("a second source disagrees") << QByteArray("203.0.113.9");
+    }
     void onceWaitsForTheCommandAndHistoryListsTheChange()
     {
+        QFETCH(QByteArray, second);
+        const bool disagree = second.startsWith("203");
         NETQUILL_REQUIRE(NginxServer::missing());
         TempSettings temp;
         NginxServer nginx;
         QVERIFY2(nginx.start(snippet()), qPrintable(nginx.error()));
+        ScriptedHttpServer other;
+        QVERIFY(other.listenOn(QHostAddress(QStringLiteral("127.0.0.2"))));
+        other.setResponse("/ip", ScriptedHttpServer::Response::ok(second, "text/plain"));
         const QString script = temp.path() + QStringLiteral("/update.sh");
         const QString done = temp.path() + QStringLiteral("/updated");
         writeFile(script, "#!/bin/sh\nsleep 1\nprintf %s \"$NETQUILL_EXTERNAL\" > \"$1\"\n", 0700);
@@ -333,11 +347,26 @@ private slots:
             SettingsStore store(QStringLiteral("Netquill"));
             storeChange(store);
             store.SaveSetting(SettingKeys::ChangeCommand, script + QLatin1Char(' ') + done);
+            if (!second.isEmpty())
+                store.SaveSetting(SettingKeys::IpSources, "default " + other.url("/ip").toString());
         }
         QProcessEnvironment env = monitorEnvironment(temp.path(), nginx.hostPort());
         env.insert(QStringLiteral("XDG_STATE_HOME"),
                    temp.path() + QStringLiteral("/state")); // a history of its own
         const MonitorRun once = runMonitor({QStringLiteral("--once")}, env);
+        if (disagree) {
+            QVERIFY2(once.exitCode == 1, once.err.constData());
+            QVERIFY2(once.err.contains("Error: Sources disagree: 127.0.0.1 (Netquill page at "), once.err.constData());
+            QVERIFY(!QFile::exists(done));
+            QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::OldExternal),
+                     QStringLiteral("198.51.100.1"));
+            const MonitorRun json = runMonitor({QStringLiteral("--history"), QStringLiteral("--json")}, env);
+            const QJsonArray events = QJsonDocument::fromJson(json.out).array();
+            QCOMPARE(events.size(), 1);
+            QCOMPARE(events.at(0)[QLatin1String("event")].toString(), QStringLiteral("disagree"));
+            QVERIFY(events.at(0)[QLatin1String("new")].toString().contains(QLatin1String("203.0.113.9 (http://127.0.0.2:")));
+            return;
+        }
         QCOMPARE(once.exitCode, 0);
         QVERIFY2(once.err.contains("The command on change finished"), once.err.constData());
         QFile updated(done);
