@@ -46,6 +46,7 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     connect(m_lookup, &LookupCycle::finished, this, &AddressMonitor::OnLookupFinished);
     // A command that went well leaves the status line to the lookup and the mail, and is only logged.
     connect(m_command, &ChangeCommand::finished, this, [this](bool ok, const QString &status) {
+        Count({ok ? MetricsEvent::Kind::CommandOk : MetricsEvent::Kind::CommandFailed});
         if (!ok)
             emit statusChanged(status);
     });
@@ -69,7 +70,10 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     m_backlog = new NotificationBacklog(
         m_store, [this] { return SendMail(); }, this);
     connect(m_session, &MailSender::finished, m_backlog, &NotificationBacklog::SendFinished);
-    connect(m_backlog, &NotificationBacklog::ended, this, &AddressMonitor::noticeEnded);
+    connect(m_backlog, &NotificationBacklog::ended, this, [this](bool delivered) {
+        Count({delivered ? MetricsEvent::Kind::MailSent : MetricsEvent::Kind::MailFailed});
+        emit noticeEnded(delivered);
+    });
 }
 
 AddressMonitor::~AddressMonitor() = default;
@@ -124,6 +128,13 @@ void AddressMonitor::ReadOptions()
     m_refreshPosition = position.value_or(0);
     m_positionRestored = position.has_value();
     m_changeCommand = m_store.GetSetting(SettingKeys::ChangeCommand);
+    const QString metrics = m_metricsOverride.isEmpty()
+                                ? m_store.GetSetting(SettingKeys::MetricsFile).trimmed()
+                                : m_metricsOverride;
+    if (metrics.isEmpty())
+        m_metrics.reset();
+    else if (!m_metrics || m_metrics->path() != metrics)
+        m_metrics.emplace(metrics);
     LoadSources();
 }
 
@@ -448,9 +459,11 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
     if (result.outcome == LookupResult::Outcome::Disagreement) {
         if (mine)
             m_history.sourcesDisagreed(result.previous.external, result.cause);
+        Count({MetricsEvent::Kind::LookupDisagreement});
     } else if (result.outcome == LookupResult::Outcome::Failed) {
         if (mine)
             m_history.lookupFailed(result.cause);
+        Count({MetricsEvent::Kind::LookupFailed});
         // The labels keep the last good pair; the log says where the machine is now.
         qCInfo(lcLookup) << "No source answered; the internal address is now" << Winsock::LocalIP();
         if (!std::exchange(m_firstFailureSeen, true))
@@ -463,6 +476,8 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
         m_session->setInputs(m_message);
         if (mine)
             m_history.lookupCompleted(result.previous, result.current, result.source);
+        Count({MetricsEvent::Kind::LookupOk, QDateTime::currentDateTimeUtc(), result.changed,
+               result.current.external, result.source});
     }
     emit lookupFinished(result);
     if (result.answered() && m_lookup->storing())
@@ -473,6 +488,13 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
             if (!m_lookup->busy())
                 Refresh();
         });
+}
+
+void AddressMonitor::Count(const MetricsEvent &event)
+{
+    // One writer: the process that keeps the record, as for the history.
+    if (m_metrics && keepsTheRecord())
+        m_metrics->record(event);
 }
 
 void AddressMonitor::Notify(const LookupResult &result, bool mine)

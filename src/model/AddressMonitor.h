@@ -6,6 +6,7 @@
 #include "IpSource.h"
 #include "LookupResult.h"
 #include "MailSettings.h"
+#include "MetricsFile.h"
 #include "NotifierLock.h"
 #include "RefreshSchedule.h"
 #include "SettingKeys.h"
@@ -98,6 +99,9 @@ public:
     /// Whether a new external address waits for a second source (with two or more sources on). Saved.
     bool confirmChanges() const { return m_confirmChanges; }
     void setConfirmChanges(bool on);
+    /// Before Load: the Prometheus file written after each lookup, in place of the one the settings
+    /// name (metricsFile).
+    void setMetricsFile(const QString &path) { m_metricsOverride = path; }
     /// The command run after a change, as typed; empty: none.
     QString changeCommand() const { return m_changeCommand; }
     void setChangeCommand(const QString &command);
@@ -159,6 +163,8 @@ signals:
 
 private:
     void OnLookupFinished(const LookupResult &result);
+    /// Into the metrics file, where there is one and this process keeps the record.
+    void Count(const MetricsEvent &event);
     void Notify(const LookupResult &result, bool mine);
     void ReadOptions();
     bool keepsTheRecord() const;
@@ -189,6 +195,8 @@ private:
     QList<IpSource> m_sources;
     QString m_changeCommand;
     bool m_confirmChanges = true;
+    QString m_metricsOverride;
+    std::optional<MetricsFile> m_metrics;
     bool m_autoRefresh = false;
     int m_refreshPosition = 0;
     bool m_positionRestored = false; // the stored interval is one the list can select

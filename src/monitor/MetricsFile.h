@@ -8,7 +8,7 @@ struct MetricsEvent {
     enum class Kind {
         LookupOk,           ///< a source gave the external address
         LookupFailed,       ///< every source failed
-        LookupDisagreement, ///< only the product's page answered, from another location: nothing changes
+        LookupDisagreement, ///< sources gave different new addresses and no majority: nothing changes
         MailSent,
         MailFailed,
         CommandOk,

@@ -83,7 +83,12 @@ int main(int argc, char **argv)
         QStringLiteral("Look up every <minutes> (1 to 1440) instead of the stored "
                        "interval; the service repeats even where auto refresh is off."),
         QStringLiteral("minutes"));
-    parser.addOptions({once, print, history, json, interval});
+    const QCommandLineOption metrics(
+        QStringLiteral("metrics-file"),
+        QStringLiteral("After every lookup, write Prometheus figures to <path> (for node_exporter's "
+                       "textfile collector) instead of the file the settings name."),
+        QStringLiteral("path"));
+    parser.addOptions({once, print, history, json, interval, metrics});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -100,6 +105,11 @@ int main(int argc, char **argv)
         return usageError(QStringLiteral("--history goes alone, or with --json."));
     if (parser.isSet(json) && !parser.isSet(print) && !parser.isSet(history))
         return usageError(QStringLiteral("--json goes with --print or --history."));
+    if (parser.isSet(metrics) && (parser.isSet(print) || parser.isSet(history)))
+        return usageError(QStringLiteral("--metrics-file is for the service and --once."));
+    if (parser.isSet(metrics) && !parser.value(metrics).endsWith(QLatin1String(".prom")))
+        return usageError(QStringLiteral("--metrics-file takes a file name ending in .prom, not '%1'.")
+                              .arg(parser.value(metrics)));
     int minutes = 0;
     if (parser.isSet(interval)) {
         if (parser.isSet(once) || parser.isSet(print) || parser.isSet(history))
@@ -127,6 +137,8 @@ int main(int argc, char **argv)
         return 1;
     }
     AddressMonitor monitor(store);
+    if (parser.isSet(metrics))
+        monitor.setMetricsFile(QFileInfo(parser.value(metrics)).absoluteFilePath());
     MonitorService service(monitor);
     if (parser.isSet(print))
         service.startPrint(parser.isSet(json));

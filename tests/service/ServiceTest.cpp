@@ -9,8 +9,8 @@
 #include "NginxServer.h"
 #include "ProcessStop.h"
 #include "RealSmtpServer.h"
-#include "ScriptedSmtpServer.h"
 #include "ScriptedHttpServer.h"
+#include "ScriptedSmtpServer.h"
 #include "SettingsStore.h"
 #include "TempSettings.h"
 #include "TestMain.h"
@@ -353,10 +353,24 @@ private slots:
         QProcessEnvironment env = monitorEnvironment(temp.path(), nginx.hostPort());
         env.insert(QStringLiteral("XDG_STATE_HOME"),
                    temp.path() + QStringLiteral("/state")); // a history of its own
-        const MonitorRun once = runMonitor({QStringLiteral("--once")}, env);
+        // The figures for node_exporter count what happened.
+        const QString metrics = temp.path() + QStringLiteral("/netquill.prom");
+        const MonitorRun once =
+            runMonitor({QStringLiteral("--once"), QStringLiteral("--metrics-file"), metrics}, env);
+        const auto figures = [&metrics] {
+            QFile file(metrics);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        QVERIFY(figures().contains(disagree ? "netquill_lookups_total{result=\"disagreement\"} 1\n"
+                                            : "netquill_lookups_total{result=\"ok\"} 1\n"));
+        QVERIFY(figures().contains(disagree ? "netquill_address_changes_total 0\n"
+                                            : "netquill_address_changes_total 1\n"));
+        QVERIFY(figures().contains(disagree ? "netquill_commands_total{result=\"ok\"} 0\n"
+                                            : "netquill_commands_total{result=\"ok\"} 1\n"));
         if (disagree) {
             QVERIFY2(once.exitCode == 1, once.err.constData());
-            QVERIFY2(once.err.contains("Error: Sources disagree: 127.0.0.1 (Netquill page at "), once.err.constData());
+            QVERIFY2(once.err.contains("Error: Sources disagree: 127.0.0.1 (Netquill page at "),
+                     once.err.constData());
             QVERIFY(!QFile::exists(done));
             QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::OldExternal),
                      QStringLiteral("198.51.100.1"));
@@ -364,7 +378,8 @@ private slots:
             const QJsonArray events = QJsonDocument::fromJson(json.out).array();
             QCOMPARE(events.size(), 1);
             QCOMPARE(events.at(0)[QLatin1String("event")].toString(), QStringLiteral("disagree"));
-            QVERIFY(events.at(0)[QLatin1String("new")].toString().contains(QLatin1String("203.0.113.9 (http://127.0.0.2:")));
+            QVERIFY(events.at(0)[QLatin1String("new")].toString().contains(
+                QLatin1String("203.0.113.9 (http://127.0.0.2:")));
             return;
         }
         QCOMPARE(once.exitCode, 0);
