@@ -276,6 +276,7 @@ void AddressMonitor::ApplyWatch()
 
 void AddressMonitor::OnNetworkChanged()
 {
+    m_wakeRetries = 0;
     // Restarting a running lookup would throw its answer away, and a change after its page was
     // fetched would go unseen: one more lookup follows it instead. The clock's count runs on.
     if (m_lookup->busy())
@@ -468,6 +469,7 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
         qCInfo(lcLookup) << "No source answered; the internal address is now" << Winsock::LocalIP();
         if (!std::exchange(m_firstFailureSeen, true))
             CheckTheOnlySource();
+        RetryAfterWake();
     } else if (result.answered()) {
         m_current = {result.current, result.source, QDateTime::currentDateTimeUtc()};
         // The message carries the addresses of the last lookup, as shown.
@@ -479,6 +481,8 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
         Count({MetricsEvent::Kind::LookupOk, QDateTime::currentDateTimeUtc(), result.changed,
                result.current.external, result.source});
     }
+    if (result.outcome != LookupResult::Outcome::Failed)
+        m_wakeRetries = -1;
     emit lookupFinished(result);
     if (result.answered() && m_lookup->storing())
         Notify(result, mine);
@@ -488,6 +492,18 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
             if (!m_lookup->busy())
                 Refresh();
         });
+}
+
+void AddressMonitor::RetryAfterWake()
+{
+    if (!m_watch || m_wakeRetries < 0 || m_wakeRetries >= m_wakeRetryDelaysMs.size())
+        return;
+    const int delay = m_wakeRetryDelaysMs.at(m_wakeRetries++);
+    qCInfo(lcLookup) << "Looking up again in" << delay / 1000.0 << "s: the network changed a moment ago";
+    QTimer::singleShot(delay, this, [this] {
+        if (!m_lookup->busy() && m_watch)
+            Refresh();
+    });
 }
 
 void AddressMonitor::Count(const MetricsEvent &event)

@@ -88,6 +88,9 @@ public:
     bool watchNetwork() const { return m_watchNetwork; }
     /// A lookup when the network changes or the machine wakes, beside the clock's own. Saved.
     void setWatchNetwork(bool on);
+    /// After a network change or a wake, a failed lookup is tried again after these, in turn, before
+    /// the clock's next lookup: name resolution is often not ready for a few seconds after resume.
+    void setWakeRetryDelays(const QList<int> &milliseconds) { m_wakeRetryDelaysMs = milliseconds; }
     /// The watch while the option is on; null while it is off.
     NetworkWatch *networkWatch() { return m_watch; }
     /// Reads the sources from the store (before Load, for a lookup that reads nothing else).
@@ -178,6 +181,8 @@ private:
     QString settingsFolder() const;
     void ApplyWatch();
     void OnNetworkChanged();
+    /// A failed lookup soon after a network change: one more, after the next of the wake retry delays.
+    void RetryAfterWake();
 
     SettingsStore &m_store;
     PageFetcher *m_fetcher;
@@ -215,5 +220,7 @@ private:
     bool m_watchNetwork = false;
     NetworkWatch *m_watch = nullptr;
     bool m_lookUpAgain = false; // the network changed while a lookup ran
+    QList<int> m_wakeRetryDelaysMs{5000, 15000, 45000};
+    qsizetype m_wakeRetries = -1; // retries made since the last network change; -1: none is due
     AddressHistory m_history;
 };

@@ -45,8 +45,22 @@ void LookupCycle::Stop()
     m_dns->stop();
 }
 
+bool LookupCycle::aside(const IpSource &source) const
+{
+    return !source.productPage && m_asideUntil.value(source.url) > QDateTime::currentDateTimeUtc();
+}
+
 void LookupCycle::askNext()
 {
+    // A source that asked for a pause is not asked meanwhile: the next one is.
+    while (m_asking < m_chain.size() && aside(m_chain.at(m_asking))) {
+        qCInfo(lcLookup).noquote() << m_chain.at(m_asking).displayName() << "is left aside until"
+                                   << m_asideUntil.value(m_chain.at(m_asking).url).toString(Qt::ISODate);
+        m_anyFailed = true;
+        ++m_asking;
+    }
+    if (m_asking >= m_chain.size())
+        return EndUnanswered();
     const IpSource &source = m_chain.at(m_asking);
     if (source.isDns())
         m_dns->ask(source.url);
@@ -58,7 +72,8 @@ bool LookupCycle::askNextOther()
 {
     // Another host, or another way of asking: a source that shares the first's server shares its faults.
     const auto other = [this](const IpSource &source) {
-        return source.isDns() != m_first.isDns() || source.url.host() != m_first.url.host();
+        return (source.isDns() != m_first.isDns() || source.url.host() != m_first.url.host()) &&
+               !aside(source);
     };
     while (++m_asking < m_chain.size()) {
         if (other(m_chain.at(m_asking))) {
@@ -74,6 +89,13 @@ void LookupCycle::DownloadComplete(const PageFetcher::Result &fetch)
     if (m_asking < 0 || m_asking >= m_chain.size())
         return;
     const IpSource &source = m_chain.at(m_asking);
+    if (fetch.retryAfterSeconds >= 0 && !source.productPage) {
+        const QDateTime until =
+            QDateTime::currentDateTimeUtc().addSecs(std::min(fetch.retryAfterSeconds, MaxAsideSeconds));
+        m_asideUntil.insert(source.url, until);
+        qCWarning(lcLookup).noquote()
+            << source.displayName() << "asked for a pause; left aside until" << until.toString(Qt::ISODate);
+    }
     const SourceAnswer::Result answer = SourceAnswer::judge(source, fetch);
     QString why;
     if (answer.verdict == SourceAnswer::Verdict::NotAnAddress)
@@ -109,10 +131,12 @@ void LookupCycle::Answered(const SourceAnswer::Result &answer, const QString &wh
     // The product's page completing at another location is no answer, but no failure either: on its
     // own it changes nothing, as with the product's page alone.
     m_anyFailed = m_anyFailed || answer.verdict != SourceAnswer::Verdict::Elsewhere;
-    if (++m_asking < m_chain.size()) {
-        askNext();
-        return;
-    }
+    ++m_asking;
+    askNext();
+}
+
+void LookupCycle::EndUnanswered()
+{
     m_asking = -1;
     // A failed fetch ends exactly as an error page does: nothing but the status changes.
     LookupResult result;

@@ -8,6 +8,8 @@
 #include "PageFetcher.h"
 #include "SourceAnswer.h"
 
+#include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QUrl>
 #include <functional>
@@ -47,6 +49,9 @@ public:
     void setStoring(bool on) { m_storing = on; }
     bool storing() const { return m_storing; }
 
+    /// Until when a source that asked for a pause is left aside (UTC); invalid when it is not.
+    QDateTime asideUntil(const QUrl &url) const { return m_asideUntil.value(url); }
+
     /// Drops a pending lookup without reporting anything.
     void Stop();
 
@@ -60,6 +65,9 @@ public:
     static inline const QString StatusLooking = QStringLiteral("Looking up your IPs...");
     static inline const QString StatusFinished = QStringLiteral("Finished looking up IPs");
     static inline const QString StatusFailed = QStringLiteral("Error: Connection not available.");
+    /// The longest a source that asked for a pause (HTTP 429 or 503 with Retry-After) is left aside.
+    static constexpr qint64 MaxAsideSeconds = 24 * 3600;
+
     static inline const QString StatusDisagree = QStringLiteral("Error: Sources disagree: ");
 
 signals:
@@ -84,7 +92,9 @@ private:
     void Vote(const IpSource &source, const std::optional<QString> &address);
     void EndVote();
     void EndAnswered(const QString &external, const QString &source, const QStringList &confirmedBy = {});
-    void EndDisagreed();
+    /// Every source failed, was set aside or only the product's page answered from elsewhere.
+    void EndUnanswered();
+    bool aside(const IpSource &source) const;
 
     SettingsStore &m_store;
     PageFetcher *m_fetcher;
@@ -98,6 +108,7 @@ private:
     bool m_anyFailed = false;
     bool m_storing = true;
     bool m_confirming = true;
-    std::optional<ChangeVote> m_vote; // the pending lookup's change, while others are asked about it
-    IpSource m_first;                 // the source of the vote's first answer
+    QHash<QUrl, QDateTime> m_asideUntil; // public sources that asked to be left alone until then (UTC)
+    std::optional<ChangeVote> m_vote;    // the pending lookup's change, while others are asked about it
+    IpSource m_first;                    // the source of the vote's first answer
 };

@@ -67,6 +67,8 @@ void PageFetcher::Navigate(const QUrl &url, Body body)
     m_timer->stop();
     m_requested = url;
     m_clock.start();
+    m_status = 0;
+    m_retryAfter = -1;
     m_mode = body;
     m_received.clear();
     m_why.clear();
@@ -138,8 +140,14 @@ void PageFetcher::replyFinished()
     // A final 3xx (a redirect not followed) carries no page either.
     const bool badStatus = status.isValid() && (status.toInt() < 200 || status.toInt() > 299);
     // An error status is an error of the reply too: the status says more.
+    m_status = status.toInt();
     if (badStatus) {
-        fail(QStringLiteral("HTTP status %1").arg(status.toInt()));
+        // A service that is busy or rate-limits says when to ask again.
+        if (m_status == 429 || m_status == 503)
+            m_retryAfter = RetryAfter(m_reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
+        fail(m_retryAfter < 0
+                 ? QStringLiteral("HTTP status %1").arg(m_status)
+                 : QStringLiteral("HTTP status %1, asked to wait %2 s").arg(m_status).arg(m_retryAfter));
         return;
     }
     if (m_reply->error() != QNetworkReply::NoError) {
@@ -260,6 +268,20 @@ void PageFetcher::stopParser()
     parser->kill();
 }
 
+qint64 PageFetcher::RetryAfter(const QByteArray &value, const QDateTime &now)
+{
+    const QByteArray text = value.trimmed();
+    if (text.isEmpty() || text.size() > 64)
+        return -1;
+    if (std::all_of(text.cbegin(), text.cend(), [](char c) { return c >= '0' && c <= '9'; })) {
+        bool number = false;
+        const qint64 seconds = text.toLongLong(&number);
+        return number ? seconds : -1;
+    }
+    const QDateTime when = QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
+    return when.isValid() ? std::max<qint64>(0, now.secsTo(when)) : -1;
+}
+
 void PageFetcher::fail(const QString &cause)
 {
     if (!Busy())
@@ -289,7 +311,9 @@ void PageFetcher::complete(bool failed, const QString &body)
               !failed           ? QString()
               : m_why.isEmpty() ? QStringLiteral("the page could not be read")
                                 : m_why,
-              m_clock.elapsed()};
+              m_clock.elapsed(),
+              m_status,
+              m_retryAfter};
     m_why.clear();
     m_received.clear();
     m_parsed.clear();

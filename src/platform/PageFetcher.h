@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -40,6 +41,9 @@ public:
         /// Why it failed, in a few words ("connection refused", "HTTP status 404"); empty when it did not.
         QString cause;
         qint64 elapsedMs = 0;
+        int httpStatus = 0; ///< of the last reply; 0 when none came
+        /// A 429 or 503 reply's Retry-After, in seconds from its arrival; -1 when there was none.
+        qint64 retryAfterSeconds = -1;
     };
 
     enum class Body {
@@ -77,6 +81,10 @@ public:
     /// path and query, and the same port, or http's default port to https's default port. Nothing
     /// else asks the same server for the same thing.
     static bool IsUpgrade(const QUrl &from, const QUrl &to);
+
+    /// A Retry-After header's wait in seconds (delta-seconds, or an HTTP date after now), or -1 when the
+    /// value is neither.
+    static qint64 RetryAfter(const QByteArray &value, const QDateTime &now);
 
     /// Whether a body of received bytes falls short of its Content-Length header. Qt 6.4 sometimes
     /// finishes a reply without an error when the server closes early; such a page is not an address.
@@ -129,6 +137,8 @@ private:
     Result m_last;
     QElapsedTimer m_clock; // since Navigate
     QString m_why;         // the cause of the failure of the fetch under way, once known
+    int m_status = 0;
+    qint64 m_retryAfter = -1;
     int m_timeoutMs = DefaultTimeoutMs;
     qint64 m_maxBodyBytes = DefaultMaxBodyBytes;
 };

@@ -100,6 +100,38 @@ private slots:
         QCOMPARE(rig.monitor->schedule().ticks(), 2);
     }
 
+    /// A lookup that fails soon after a network change is tried again a few times, then left to the clock.
+    void failureAfterAChangeIsTriedAgain_data()
+    {
+        QTest::addColumn<bool>("changed"); // false: the lookup was an ordinary Refresh
+        QTest::addColumn<int>("failures"); // before the page answers
+        QTest::addColumn<int>("requests");
+        QTest::newRow("answers at the second try") << true << 1 << 2;
+        QTest::newRow("answers at the last try") << true << 3 << 4;
+        QTest::newRow("three retries at most") << true << 10 << 4;
+        QTest::newRow("no change, no retry") << false << 10 << 1;
+    }
+    void failureAfterAChangeIsTriedAgain()
+    {
+        QFETCH(bool, changed);
+        QFETCH(int, failures);
+        QFETCH(int, requests);
+        Rig rig;
+        rig.monitor->setWakeRetryDelays({50, 100, 150});
+        for (int i = 0; i < failures; ++i)
+            rig.server.enqueue(ExternalIpPage::Path, Response::status(503));
+        rig.server.setResponse(ExternalIpPage::Path, Response::ok("203.0.113.7", "text/plain"));
+        QSignalSpy completed(rig.monitor.get(), &AddressMonitor::lookupFinished);
+        if (changed)
+            emit rig.monitor->networkWatch()->changed();
+        else
+            rig.monitor->Refresh();
+        QTRY_COMPARE_WITH_TIMEOUT(completed.size(), requests, 5000);
+        QTest::qWait(400);
+        QCOMPARE(rig.server.requests().size(), requests);
+        QCOMPARE(completed.last().at(0).value<LookupResult>().answered(), failures < requests);
+    }
+
     /// The labels keep the last good pair, and the log has the address the machine has now.
     void failedLookupLogsTheInternalAddress()
     {

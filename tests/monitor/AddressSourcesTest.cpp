@@ -351,6 +351,51 @@ private slots:
         QCOMPARE(ended.first().at(0).value<LookupResult>().outcome, LookupResult::Outcome::Disagreement);
     }
 
+    void pauseAskedFor_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("retryAfter"); // empty: no header
+        QTest::addColumn<bool>("product");
+        QTest::addColumn<qint64>("asideSeconds"); // -1: not set aside
+        const QByteArray inAnHour =
+            QDateTime::currentDateTimeUtc().addSecs(3600).toString(Qt::RFC2822Date).toLatin1();
+        QTest::newRow("429, seconds") << 429 << QByteArray("120") << false << qint64(120);
+        QTest::newRow("503, a date") << 503 << inAnHour << false << qint64(3600);
+        QTest::newRow("bounded to a day") << 429 << QByteArray("99999999") << false << qint64(24 * 3600);
+        QTest::newRow("429 without the header") << 429 << QByteArray() << false << qint64(-1);
+        QTest::newRow("500 with the header") << 500 << QByteArray("120") << false << qint64(-1);
+        QTest::newRow("not a number") << 429 << QByteArray("-5") << false << qint64(-1);
+        QTest::newRow("Netquill's page keeps its rules") << 429 << QByteArray("120") << true << qint64(-1);
+    }
+    void pauseAskedFor()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, retryAfter);
+        QFETCH(bool, product);
+        QFETCH(qint64, asideSeconds);
+        ChainRig rig;
+        const QByteArray path = product ? ProductPath : ServicePath;
+        ScriptedHttpServer::Response busy = Response::status(status);
+        if (!retryAfter.isEmpty())
+            busy.header("Retry-After", retryAfter);
+        rig.servers[0].setResponse(path, busy);
+        rig.add(product ? QStringLiteral("product scripted") : QStringLiteral("scripted above"));
+        rig.add(QStringLiteral("address"));
+        QVERIFY(rig.run());
+        QVERIFY(rig.run());
+        const IpSource &first = rig.sources.first();
+        const QDateTime until = rig.cycle->asideUntil(first.productPage ? QUrl() : first.url);
+        if (asideSeconds < 0) {
+            QVERIFY(!until.isValid());
+            QCOMPARE(rig.asked, (QList<int>{0, 1, 0, 1}));
+            return;
+        }
+        // Asked once; the next lookup goes straight to the next source.
+        QCOMPARE(rig.asked, (QList<int>{0, 1, 1}));
+        QVERIFY(qAbs(QDateTime::currentDateTimeUtc().secsTo(until) - asideSeconds) <= 5);
+        QCOMPARE(rig.status, LookupCycle::StatusFinished);
+    }
+
     void refreshDropsThePendingChain()
     {
         ChainRig rig;
