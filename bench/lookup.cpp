@@ -1,5 +1,6 @@
 // Refresh to "Finished looking up IPs", again and again, with the store in $XDG_CONFIG_HOME.
-// Usage: bench_lookup <url> <cycles> [rss-checkpoint...]
+// Usage: bench_lookup <url> <cycles> [--confirm-with <url>] [rss-checkpoint...]
+// With --confirm-with, a second source of another host confirms each change.
 // Prints "cycle_us <n>" per lookup and "rss_kb <lookups> <kB>" at each checkpoint.
 #include "BenchCommon.h"
 #include "LookupCycle.h"
@@ -22,14 +23,21 @@ int main(int argc, char **argv)
     const QUrl page(QString::fromLocal8Bit(argv[1]));
     const int cycles = QByteArray(argv[2]).toInt();
     QSet<int> checkpoints;
-    for (int i = 3; i < argc; ++i)
-        checkpoints.insert(QByteArray(argv[i]).toInt());
+    QUrl confirmer;
+    for (int i = 3; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--confirm-with" && i + 1 < argc)
+            confirmer = QUrl(QString::fromLocal8Bit(argv[++i]));
+        else
+            checkpoints.insert(QByteArray(argv[i]).toInt());
+    }
 
     SettingsStore store(QStringLiteral("Netquill"));
     PageFetcher fetcher;
     Winsock socket;
     LookupCycle lookup(store, &fetcher, page, [&socket] { return socket.LocalIP(); });
     lookup.LoadPrevious();
+    if (confirmer.isValid())
+        lookup.setSources({IpSource{true, QUrl(), true}, IpSource{false, confirmer, true}});
 
     int done = 0;
     long long started = 0;

@@ -6,18 +6,11 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QHostAddress>
-#include <QSaveFile>
 #include <QSet>
 
 #include <array>
 #include <limits>
 #include <optional>
-
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
-#endif
 
 Q_LOGGING_CATEGORY(lcMetrics, "netquill.metrics")
 
@@ -314,46 +307,13 @@ void apply(State &state, const MetricsEvent &event)
 }
 
 // The new file under a temporary name in the same folder, renamed over the old one once all of it is
-// written: the exporter never reads a part of it.
+// written and synced (the counters carry on from it): the exporter never reads a part of it. The
+// exporter runs as a user of its own, so the file is readable by all whatever the umask.
 bool replace(const QString &path, const QByteArray &data, QString &error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        error = file.errorString();
-        return false;
-    }
-    // The exporter runs as a user of its own; set before the rename so that it can read the file
-    // whatever the umask or the old file's mode.
-    const auto readable =
-        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
-    if (!file.setPermissions(readable)) {
-        error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    for (qint64 done = 0; done < data.size();) {
-        // A short write is followed by one that fails with the cause (ENOSPC, EFBIG).
-        const qint64 written = file.write(data.constData() + done, data.size() - done);
-        if (written <= 0) {
-            error = file.errorString();
-            file.cancelWriting();
-            return false;
-        }
-        done += written;
-    }
-#ifdef Q_OS_UNIX
-    // The counters carry on from this file: a crash right after the rename must not leave it empty.
-    if (::fsync(file.handle()) != 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
-        file.cancelWriting();
-        return false;
-    }
-#endif
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
+    return WholeFile::write(path, data, error,
+                            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                QFileDevice::ReadOther);
 }
 } // namespace
 

@@ -52,16 +52,22 @@ std::optional<QByteArray> WholeFile::read(const QString &fileName, qint64 limit,
     return data;
 }
 
-bool WholeFile::write(const QString &fileName, const QByteArray &data, QString &error)
+bool WholeFile::write(const QString &fileName, const QByteArray &data, QString &error,
+                      std::optional<QFileDevice::Permissions> mode)
 {
     const QString folder = QFileInfo(fileName).absolutePath();
-    if (!QDir().mkpath(folder)) {
+    if (!mode && !QDir().mkpath(folder)) {
         error = QStringLiteral("cannot create the folder ") + folder;
         return false;
     }
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         error = file.errorString();
+        return false;
+    }
+    if (mode && !file.setPermissions(*mode)) {
+        error = file.errorString();
+        file.cancelWriting();
         return false;
     }
     for (qint64 done = 0; done < data.size();) {

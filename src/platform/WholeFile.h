@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QString>
 
 #include <optional>
@@ -10,7 +11,10 @@ namespace WholeFile {
 /// it only once all of it is on the disk. On any failure the old file stays as it was and `error` says
 /// why. (A buffered QSaveFile fails only in its final flush, and commit() then still renames the cut
 /// file over the old one; its own sync ignores a failure.)
-bool write(const QString &fileName, const QByteArray &data, QString &error);
+/// With `mode`, the new file has those permissions before it takes the old one's place, whatever the
+/// umask, and the folder must exist already.
+bool write(const QString &fileName, const QByteArray &data, QString &error,
+           std::optional<QFileDevice::Permissions> mode = std::nullopt);
 /// Why a file the user may have replaced must not be opened for reading: it exists but is no regular
 /// file (a named pipe blocks its reader until something writes to it; a device may never end). Empty
 /// for a regular file, a link to one, or nothing at all.
