@@ -1,5 +1,5 @@
-# The core (platform, monitor, notify, nettools) runs where there is no display: it links Qt Core and
-# Network only. netquill_core_target(<target>) records a target of the core; once the whole project is
+# The core (platform, monitor, notify, nettools, the model, the service) runs where there is no display:
+# it links Qt Core, Network, D-Bus and the keychain library, never a graphics library. netquill_core_target(<target>) records a target of the core; once the whole project is
 # configured, every library each recorded target reaches (through its own links, other targets and
 # imported packages alike) is checked, and configuring fails on the first graphics library found.
 
