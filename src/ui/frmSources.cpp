@@ -133,7 +133,7 @@ void frmSources::buildControls()
     layout->addWidget(lblAddNote);
     layout->addWidget(chkConfirm);
     layout->addWidget(lblConfirm);
-    resize(640, 420);
+    resize(780, 440);
 
     connect(lstSources, &QTreeWidget::itemChanged, this, &frmSources::lstSources_ItemChanged);
     connect(lstSources, &QTreeWidget::currentItemChanged, this, &frmSources::updateButtons);

@@ -64,6 +64,11 @@ struct ChainRig {
     void add(const QString &behaviour)
     {
         const int i = int(sources.size());
+        if (behaviour == QLatin1String("dns, nobody answers")) {
+            // Nothing listens on port 53 here: the query fails and the next source is asked.
+            sources.append(IpSource{false, QUrl(QStringLiteral("dns://127.0.0.1/myip.test?type=A")), true});
+            return;
+        }
         ScriptedHttpServer &server = servers[i];
         const bool product = behaviour.startsWith(QLatin1String("product"));
         const QByteArray path = product ? ProductPath : ServicePath;
@@ -117,7 +122,7 @@ struct ChainRig {
     {
         cycle->setSources(sources);
         cycle->Refresh();
-        return QTest::qWaitFor([this] { return !fetcher.Busy(); }, 10000);
+        return QTest::qWaitFor([this] { return !cycle->busy(); }, 10000);
     }
 };
 } // namespace
@@ -231,6 +236,8 @@ private slots:
             << QStringList{"product error", "address"} << finished << "203.0.113.5" << QList<int>{0, 1};
         QTest::newRow("switched off, not asked")
             << QStringList{"off", "address"} << finished << "203.0.113.5" << QList<int>{1};
+        QTest::newRow("a DNS source that fails, then a service")
+            << QStringList{"dns, nobody answers", "address"} << finished << "203.0.113.5" << QList<int>{1};
         QTest::newRow("time-out, then a service")
             << QStringList{"hang", "address"} << finished << "203.0.113.5" << QList<int>{0, 1};
         // A service's redirect is followed only to the same address over https; any other fails it.
