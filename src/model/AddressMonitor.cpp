@@ -46,7 +46,7 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     connect(m_lookup, &LookupCycle::finished, this, &AddressMonitor::OnLookupFinished);
     // A command that went well leaves the status line to the lookup and the mail, and is only logged.
     connect(m_command, &ChangeCommand::finished, this, [this](bool ok, const QString &status) {
-        Count({ok ? MetricsEvent::Kind::CommandOk : MetricsEvent::Kind::CommandFailed});
+        Count(MetricsEvent::of(ok ? MetricsEvent::Kind::CommandOk : MetricsEvent::Kind::CommandFailed));
         if (!ok)
             emit statusChanged(status);
     });
@@ -71,7 +71,7 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
         m_store, [this] { return SendMail(); }, this);
     connect(m_session, &MailSender::finished, m_backlog, &NotificationBacklog::SendFinished);
     connect(m_backlog, &NotificationBacklog::ended, this, [this](bool delivered) {
-        Count({delivered ? MetricsEvent::Kind::MailSent : MetricsEvent::Kind::MailFailed});
+        Count(MetricsEvent::of(delivered ? MetricsEvent::Kind::MailSent : MetricsEvent::Kind::MailFailed));
         emit noticeEnded(delivered);
     });
 }
@@ -460,11 +460,11 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
     if (result.outcome == LookupResult::Outcome::Disagreement) {
         if (mine)
             m_history.sourcesDisagreed(result.previous.external, result.cause);
-        Count({MetricsEvent::Kind::LookupDisagreement});
+        Count(MetricsEvent::of(MetricsEvent::Kind::LookupDisagreement));
     } else if (result.outcome == LookupResult::Outcome::Failed) {
         if (mine)
             m_history.lookupFailed(result.cause);
-        Count({MetricsEvent::Kind::LookupFailed});
+        Count(MetricsEvent::of(MetricsEvent::Kind::LookupFailed));
         // The labels keep the last good pair; the log says where the machine is now.
         qCInfo(lcLookup) << "No source answered; the internal address is now" << Winsock::LocalIP();
         if (!std::exchange(m_firstFailureSeen, true))

@@ -2,6 +2,7 @@
 
 #include "LookupLog.h"
 #include "SourceAnswer.h"
+#include "WholeFile.h"
 
 #include <QDnsLookup>
 #include <QHostInfo>
@@ -10,11 +11,6 @@
 #include <QTimer>
 #include <QUrlQuery>
 #include <QVersionNumber>
-
-#if defined(__GLIBC__)
-#include <netinet/in.h>
-#include <resolv.h>
-#endif
 
 namespace {
 const QString TimedOut = QStringLiteral("timed out");
@@ -62,13 +58,19 @@ QString unreachable(const QHostAddress &server)
     if (server.protocol() == QAbstractSocket::IPv6Protocol)
         return QStringLiteral("this Qt cannot ask a name server over IPv6");
 #if defined(__GLIBC__)
-    struct __res_state state = {};
-    if (res_ninit(&state) != 0)
-        return QStringLiteral("the resolver could not start");
-    const bool firstIsIPv4 = state.nscount > 0 && state.nsaddr_list[0].sin_family == AF_INET;
-    res_nclose(&state);
-    if (!firstIsIPv4)
-        return QStringLiteral("this Qt cannot ask it while the system's first name server is IPv6");
+    // Read as the resolver reads it (res_ninit itself keeps part of what it reads for good): the first
+    // "nameserver" line; none, or no file, means the resolver's own default, 127.0.0.1.
+    QString why;
+    const std::optional<QByteArray> conf =
+        WholeFile::read(QStringLiteral("/etc/resolv.conf"), 64 * 1024, why);
+    for (const QByteArray &line : conf.value_or(QByteArray()).split('\n')) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        if (words.size() < 2 || words.first() != "nameserver")
+            continue;
+        if (QHostAddress(QString::fromLatin1(words.at(1))).protocol() == QAbstractSocket::IPv6Protocol)
+            return QStringLiteral("this Qt cannot ask it while the system's first name server is IPv6");
+        break;
+    }
 #endif
     return {};
 }

@@ -19,6 +19,14 @@ struct MetricsEvent {
     bool changed = false; ///< LookupOk: the external address differs from the one stored before
     QString address;      ///< LookupOk: the external address text as the source gave it
     QString source;       ///< LookupOk: the source that gave it, as the windows name it
+
+    /// An event that carries nothing but its kind.
+    static MetricsEvent of(Kind kind)
+    {
+        MetricsEvent event;
+        event.kind = kind;
+        return event;
+    }
 };
 
 /// A Prometheus text-format file for node_exporter's textfile collector: whether the last lookup went

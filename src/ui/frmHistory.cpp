@@ -95,6 +95,8 @@ QString frmHistory::eventText(AddressHistory::Kind kind)
         return QStringLiteral("Lookups failing");
     case AddressHistory::Kind::Working:
         return QStringLiteral("Lookups working again");
+    case AddressHistory::Kind::Disagree:
+        return QStringLiteral("Sources disagree");
     }
     return {};
 }

@@ -17,7 +17,12 @@ using Kind = AddressHistory::Kind;
 QList<Event> sample()
 {
     const QDateTime at(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
-    return {{at, Kind::External, QStringLiteral("198.51.100.1"), QStringLiteral("203.0.113.7"),
+    return {{at.addSecs(-60),
+             Kind::Disagree,
+             QStringLiteral("198.51.100.1"),
+             QStringLiteral("Error: Sources disagree: 203.0.113.7 (a), 203.0.113.8 (b)"),
+             {}},
+            {at, Kind::External, QStringLiteral("198.51.100.1"), QStringLiteral("203.0.113.7"),
              QStringLiteral("Netquill page")},
             {at.addSecs(60), Kind::Failing, {}, QStringLiteral("Error: Connection not available."), {}},
             {at.addSecs(120),
@@ -35,7 +40,8 @@ private slots:
     {
         QTest::addColumn<QList<int>>("selected");
         QTest::addColumn<QStringList>("events"); // the Event column of the lines copied, in order
-        const QStringList all{"Lookups working again", "Lookups failing", "External address changed"};
+        const QStringList all{"Lookups working again", "Lookups failing", "External address changed",
+                              "Sources disagree"};
         QTest::newRow("nothing selected") << QList<int>{} << all;
         QTest::newRow("one row") << QList<int>{2} << QStringList{all.at(2)};
         QTest::newRow("two rows, shown order") << QList<int>{2, 0} << QStringList{all.at(0), all.at(2)};
