@@ -313,10 +313,9 @@ void DnsQuery::drop()
 {
     m_pending = false;
     m_timer->stop();
-    if (m_hostLookupId >= 0) {
-        QHostInfo::abortHostLookup(m_hostLookupId);
-        m_hostLookupId = -1;
-    }
+    // A name lookup under way is left to finish and ignored (serverResolved knows it by its id): Qt 6.4's
+    // abortHostLookup never frees the receiver it was given.
+    m_hostLookupId = -1;
     if (m_lookup) {
         // Qt's lookup runs on in its thread until the resolver gives up; its result goes nowhere.
         m_lookup->disconnect(this);
