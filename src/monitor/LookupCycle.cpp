@@ -210,7 +210,11 @@ void LookupCycle::EndAnswered(const QString &external, const QString &source, co
 {
     // Done before anything is reported: a receiver may start the next lookup from here.
     m_asking = -1;
-    LookupResult result{LookupResult::Outcome::Answered, {m_localIp(), external}, m_previous, source};
+    LookupResult result;
+    result.outcome = LookupResult::Outcome::Answered;
+    result.current = {m_localIp(), external};
+    result.previous = m_previous;
+    result.source = source;
     result.confirmedBy = confirmedBy;
     emit addressesShown(result.current);
     result.changed = result.current.changedSince(m_previous);

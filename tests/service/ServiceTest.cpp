@@ -274,6 +274,9 @@ private slots:
             QCOMPARE(object.value(QLatin1String("external")).toString(), QStringLiteral("127.0.0.1"));
             QCOMPARE(object.value(QLatin1String("source")).toString(),
                      QStringLiteral("Netquill page at ") + host);
+            // One source: nothing to confirm the address with.
+            QCOMPARE(object.value(QLatin1String("confirmed")).toBool(true), false);
+            QVERIFY(object.value(QLatin1String("confirmedBy")).toArray().isEmpty());
             QVERIFY(run.out.endsWith("}\n"));
         } else {
             QCOMPARE(QString::fromUtf8(run.out), out.isEmpty() ? out : out.arg(Winsock::LocalIP()));
