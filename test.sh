@@ -13,7 +13,7 @@ case "${1:-}" in
   *) echo "usage: ./test.sh [--full]" >&2; exit 2 ;;
 esac
 source scripts/deps.sh
-netquill_install_deps
+netquill_install_deps test
 jobs=$(nproc)
 status=0
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-netquill_install_deps
+netquill_install_deps test
 # What only the benchmarks need.
 bench_missing=()
 for pkg in hyperfine swaks curl nginx-light python3-aiosmtpd xvfb xauth; do

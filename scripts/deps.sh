@@ -1,16 +1,24 @@
-# Installs the Debian packages Netquill needs to build, test and run; only what is missing.
+# Installs the Debian packages Netquill needs to build and run, and with "test" also what its tests
+# need; only what is missing.
 NETQUILL_PACKAGES=(
   cmake ninja-build g++ pkg-config ccache
   qt6-base-dev qt6-webengine-dev qtkeychain-qt6-dev libgl1-mesa-dev libgumbo-dev
-  xvfb xauth fonts-dejavu-core
-  nginx-light dnsmasq-base iproute2 python3-aiosmtpd prometheus-node-exporter dbus-daemon gnome-keyring libsecret-1-0 ca-certificates
+  xvfb xauth fonts-dejavu-core libsecret-1-0 ca-certificates
+  dpkg-dev file
+)
+# The tests' real peers (some of them services of their own, such as nginx and node_exporter, which a
+# machine that only runs Netquill has no use for), the fuzzing compiler and the package checks. The
+# packages themselves build with the first list (dpkg-dev and file for their library dependencies).
+NETQUILL_TEST_PACKAGES=(
+  nginx-light dnsmasq-base iproute2 python3-aiosmtpd prometheus-node-exporter dbus-daemon gnome-keyring
   clang libclang-rt-14-dev clang-format-14
-  dpkg-dev file desktop-file-utils appstream lintian x11-utils systemd
+  desktop-file-utils appstream lintian x11-utils systemd
 )
 
 netquill_install_deps() {
-  local missing=()
-  for pkg in "${NETQUILL_PACKAGES[@]}"; do
+  local missing=() wanted=("${NETQUILL_PACKAGES[@]}")
+  [ "${1:-}" = test ] && wanted+=("${NETQUILL_TEST_PACKAGES[@]}")
+  for pkg in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
