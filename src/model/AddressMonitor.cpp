@@ -36,12 +36,7 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     m_clock->setInterval(1000);
     connect(m_clock, &QTimer::timeout, this, &AddressMonitor::Tick);
 
-    connect(m_lookup, &LookupCycle::statusChanged, this, [this](const QString &text) {
-        if (m_sendReturning != 0)
-            m_heldStatuses << text;
-        else
-            emit statusChanged(text);
-    });
+    connect(m_lookup, &LookupCycle::statusChanged, this, &AddressMonitor::statusChanged);
     connect(m_lookup, &LookupCycle::addressesShown, this, &AddressMonitor::addressesShown);
     connect(m_lookup, &LookupCycle::finished, this, &AddressMonitor::OnLookupFinished);
     // A command that went well leaves the status line to the lookup and the mail, and is only logged.
@@ -54,13 +49,6 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     m_message = {{}, {}, {}, Unknown, Unknown};
     m_session = new MailSender(this);
     connect(m_session, &MailSender::statusChanged, this, &AddressMonitor::statusChanged);
-    connect(m_session, &MailSender::sendReturned, this, [this](quint64 job) {
-        if (job != m_sendReturning)
-            return;
-        m_sendReturning = 0;
-        for (const QString &text : std::exchange(m_heldStatuses, {}))
-            emit statusChanged(text);
-    });
     connect(m_password, &MailPassword::loaded, this, [this](const QString &password) {
         if (m_passwordFixed)
             return;
@@ -358,8 +346,7 @@ quint64 AddressMonitor::SendMail()
 {
     if (m_stopped || !PreparePassword())
         return 0;
-    m_sendReturning = m_session->Send();
-    return m_sendReturning;
+    return m_session->Send();
 }
 
 bool AddressMonitor::mailBusy() const

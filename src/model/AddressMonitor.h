@@ -144,8 +144,7 @@ public:
     /// The user's command run after a change; busy() while it runs or waits to.
     ChangeCommand *command() { return m_command; }
     /// The send operation of the notification; a test message from the mail dialog too. Its job number
-    /// (see MailSender), or 0 when it was refused before a session was asked. The lookup's statuses
-    /// wait for the operation's own, as if it had run here.
+    /// (see MailSender), or 0 when it was refused before a session was asked.
     quint64 SendMail();
     /// One tick of the auto-refresh clock: a lookup when the count is due.
     void Tick();
@@ -215,8 +214,6 @@ private:
     int m_repeatMinutes = 0;
     bool m_serverPassword = false;
     bool m_passwordFixed = false; // m_mail holds a server password, which the keyring must not replace
-    quint64 m_sendReturning = 0;  // the send operation whose statuses the lookup's wait for
-    QStringList m_heldStatuses;   // the lookup's, meanwhile
     bool m_watchNetwork = false;
     NetworkWatch *m_watch = nullptr;
     bool m_lookUpAgain = false; // the network changed while a lookup ran

@@ -27,9 +27,11 @@ void MailSender::Start()
     m_session->setTickInterval(m_tickMs);
     // Queued from the mail thread, in the order the session raised them.
     connect(m_session, &SmtpSession::statusChanged, this, &MailSender::statusChanged);
-    connect(m_session, &SmtpSession::sendReturned, this, &MailSender::sendReturned);
     connect(m_session, &SmtpSession::ended, this, [this](const MailResult &result) {
-        --m_unfinished;
+        m_unfinished.remove(result.job);
+        // A session's end closes the connection; a send it refused leaves it with the session.
+        if (result.started)
+            m_connected = false;
         emit finished(result);
     });
 
@@ -65,9 +67,26 @@ void MailSender::setTickInterval(int milliseconds)
 
 quint64 MailSender::Send()
 {
-    Start();
     const quint64 job = ++m_lastJob;
-    ++m_unfinished;
-    QMetaObject::invokeMethod(m_session, [session = m_session, job] { session->Send(job); });
+    const SmtpSession::Opening opening = SmtpSession::Open(m_settings, m_connected);
+    for (const QString &status : opening.statuses)
+        emit statusChanged(status);
+    if (opening.step == SmtpSession::Opening::Step::Refused) {
+        // After Send has returned, as from the session, so that the caller knows the job by then.
+        QMetaObject::invokeMethod(
+            this,
+            [this, job, status = opening.statuses.value(0)] {
+                emit finished({job, false, false, status});
+            },
+            Qt::QueuedConnection);
+        return job;
+    }
+    Start();
+    if (opening.step != SmtpSession::Opening::Step::Busy)
+        m_unfinished.insert(job);
+    if (opening.step == SmtpSession::Opening::Step::Connect)
+        m_connected = true;
+    QMetaObject::invokeMethod(
+        m_session, [session = m_session, job, step = opening.step] { session->Continue(job, step); });
     return job;
 }

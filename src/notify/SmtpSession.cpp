@@ -5,7 +5,6 @@
 #include "SmtpReply.h"
 #include "Winsock.h"
 
-#include <QScopeGuard>
 #include <QTimer>
 #include <algorithm>
 
@@ -117,12 +116,6 @@ QString SmtpSession::Server() const
     return Brief(m_settings.strServer + u':' + m_settings.strPort);
 }
 
-void SmtpSession::Refuse(const QString &status)
-{
-    SetStatus(status);
-    qCWarning(lcMail).noquote() << "Mail not sent:" << status;
-}
-
 SmtpSession::Security SmtpSession::ParseSecurity(const QString &text)
 {
     const QString name = text.trimmed();
@@ -152,69 +145,91 @@ bool SmtpSession::timerActive() const
     return m_timer->isActive();
 }
 
+SmtpSession::Opening SmtpSession::Open(const MailSettings &settings, bool sessionRunning)
+{
+    const auto refused = [](const QString &status) {
+        qCWarning(lcMail).noquote() << "Mail not sent:" << status;
+        return Opening{Opening::Step::Refused, {status}};
+    };
+    if (settings.strServer.isEmpty())
+        return refused(QStringLiteral("Error: Please Choose a Server First"));
+    if (settings.strPort.isEmpty())
+        return refused(QStringLiteral("Error: Please enter an Server Port (Default: 25)"));
+    if (settings.strEmailTo.isEmpty())
+        return refused(QStringLiteral("Error: Please enter an Email Address"));
+    // Addresses go into command lines verbatim; a line break in one would let it issue commands of its own.
+    if (SmtpMessage::HasControlCharacter(settings.strEmailTo))
+        return refused(RecipientProblem());
+    if (SmtpMessage::HasControlCharacter(settings.strEmailFrom))
+        return refused(SenderProblem());
+    const Security security = ParseSecurity(settings.strSecurity);
+    if (security == Security::Unknown)
+        return refused(
+            QStringLiteral("Error: Please choose the connection security: None, STARTTLS or SSL/TLS."));
+    // A login over a plain connection would hand the password to anyone on the way.
+    if (security == Security::None && !settings.strUser.isEmpty())
+        return refused(QStringLiteral(
+            "Error: A user name is set, so the connection must be secured: choose STARTTLS or SSL/TLS."));
+    if (security != Security::None && !Winsock::CanEncrypt())
+        return refused(QStringLiteral("Error: Secure connections are not available on this computer."));
+
+    const QString connecting = QStringLiteral("Connecting...");
+    const QString unavailable = QStringLiteral("Error: Server or connection not available.");
+    if (sessionRunning)
+        return {Opening::Step::Busy, {connecting, unavailable}};
+    const int port = SmtpReply::LeadingNumber(settings.strPort);
+    if (port <= 0 || port > 65535)
+        return {Opening::Step::NoConnection, {connecting, unavailable}};
+    return {Opening::Step::Connect, {connecting}};
+}
+
 void SmtpSession::Send(quint64 job)
 {
+    const Opening opening = Open(m_settings, m_socketInUse);
+    for (const QString &status : opening.statuses)
+        SetStatus(status);
+    Continue(job, opening.step);
+}
+
+void SmtpSession::Continue(quint64 job, Opening::Step step)
+{
     const bool idle = m_state == State::Idle;
-    const auto returned = qScopeGuard([this, job, idle] {
-        const bool started = idle && m_state != State::Idle;
-        if (started)
-            m_job = job;
-        emit sendReturned(job, started);
-        if (!started)
-            emit ended({job, false, false, m_lastStatus});
-    });
-    const MailSettings &settings = m_settings;
-    if (settings.strServer.isEmpty()) {
-        return Refuse(QStringLiteral("Error: Please Choose a Server First"));
-    }
-    if (settings.strPort.isEmpty()) {
-        return Refuse(QStringLiteral("Error: Please enter an Server Port (Default: 25)"));
-    }
-    if (settings.strEmailTo.isEmpty()) {
-        return Refuse(QStringLiteral("Error: Please enter an Email Address"));
-    }
-    // Addresses go into command lines verbatim; a line break in one would let it issue commands of its own.
-    if (SmtpMessage::HasControlCharacter(settings.strEmailTo)) {
-        return Refuse(RecipientProblem());
-    }
-    if (SmtpMessage::HasControlCharacter(settings.strEmailFrom)) {
-        return Refuse(SenderProblem());
-    }
-
-    const Security security = ParseSecurity(settings.strSecurity);
-    if (security == Security::Unknown) {
-        return Refuse(
-            QStringLiteral("Error: Please choose the connection security: None, STARTTLS or SSL/TLS."));
-    }
-    // A login over a plain connection would hand the password to anyone on the way.
-    if (security == Security::None && !settings.strUser.isEmpty()) {
-        return Refuse(QStringLiteral(
-            "Error: A user name is set, so the connection must be secured: choose STARTTLS or SSL/TLS."));
-    }
-    if (security != Security::None && !Winsock::CanEncrypt()) {
-        return Refuse(QStringLiteral("Error: Secure connections are not available on this computer."));
-    }
-
-    SetStatus(QStringLiteral("Connecting..."));
+    const auto notStarted = [this, job] { emit ended({job, false, false, m_lastStatus}); };
+    if (step == Opening::Step::Refused)
+        return notStarted();
     m_lngTicks = 0;
     StartTimer();
-    const int port = SmtpReply::LeadingNumber(settings.strPort);
+    if (step == Opening::Step::Busy) {
+        qCWarning(lcMail).noquote() << "Mail server" << Server()
+                                    << "not tried: a session still holds the connection";
+        // The running session carries on, its count started again; one that has just ended needs no clock.
+        if (idle)
+            m_timer->stop();
+        return notStarted();
+    }
+    const Security security = ParseSecurity(m_settings.strSecurity);
     const Winsock::Tls tls = security == Security::Tls        ? Winsock::Tls::AtOnce
                              : security == Security::StartTls ? Winsock::Tls::Later
                                                               : Winsock::Tls::None;
-    if (m_socketInUse || !m_socket->Connect(settings.strServer, port, tls)) {
-        SetStatus(QStringLiteral("Error: Server or connection not available."));
+    if (step == Opening::Step::NoConnection ||
+        !m_socket->Connect(m_settings.strServer, SmtpReply::LeadingNumber(m_settings.strPort), tls)) {
+        if (step == Opening::Step::Connect)
+            SetStatus(QStringLiteral("Error: Server or connection not available."));
         qCWarning(lcMail).noquote() << "Mail server" << Server()
-                                    << (m_socketInUse ? "not tried: a session still holds the connection"
-                                                      : "not tried: no host, or a port outside 1-65535");
-        // A running session carries on; otherwise the timer still closes this attempt.
-        if (m_state == State::Idle)
-            SetState(State::Connecting);
-        return;
+                                    << "not tried: no host, or a port outside 1-65535";
+        // The timer still closes this attempt.
+        if (!idle)
+            return notStarted();
+        m_job = job;
+        return SetState(State::Connecting);
     }
     m_socketInUse = true;
     m_security = security;
     SetState(State::Connecting);
+    // An attempt still waiting for its time-out goes on with this connection, under its own job.
+    if (!idle)
+        return notStarted();
+    m_job = job;
 }
 
 void SmtpSession::Winsock2_Connect()

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class Winsock;
 class QTimer;
@@ -62,9 +63,22 @@ public:
     explicit SmtpSession(Winsock *socket, MailSettings settings = {}, SmtpMessageInputs inputs = {},
                          QObject *parent = nullptr);
 
-    /// The send operation: validates the settings, requests the connection and returns at once, with
-    /// sendReturned. job names the operation in its MailResult.
+    /// What the send operation shows at once, in order, from the settings alone and whether a session
+    /// runs, and how it goes on: refused; refused because a session runs (which starts its count
+    /// again); a port no connection can be asked on (the attempt waits for its time-out); or connect.
+    struct Opening {
+        enum class Step { Refused, Busy, NoConnection, Connect };
+        Step step = Step::Refused;
+        QStringList statuses;
+    };
+    static Opening Open(const MailSettings &settings, bool sessionRunning);
+
+    /// The send operation: validates the settings, requests the connection and returns at once. job
+    /// names the operation in its MailResult.
     void Send(quint64 job = 0);
+    /// The send operation after Open's statuses were shown elsewhere (the session's owner, on its own
+    /// thread): the time-out clock, and the connection asked for.
+    void Continue(quint64 job, Opening::Step step);
     /// What later steps read. A login waiting for the password goes on once it is known.
     void setSettings(const MailSettings &settings);
     void setInputs(const SmtpMessageInputs &inputs) { m_inputs = inputs; }
@@ -81,8 +95,6 @@ public:
 signals:
     void statusChanged(const QString &text);
     void stateChanged(SmtpSession::State state);
-    /// The send operation of job has returned; the statuses it raised came before this.
-    void sendReturned(quint64 job, bool started);
     /// An operation ended: at once when it started no session, else when its session ends.
     void ended(const MailResult &result);
 
@@ -100,8 +112,6 @@ private:
     void LogIn();
     /// Shows the status, logs it (or the cause given) and ends the session.
     void Fail(const QString &status, const QString &cause = {});
-    /// A send refused before connecting: shown and logged.
-    void Refuse(const QString &status);
     /// The server and port as the log names them.
     QString Server() const;
     /// Closes the connection; a running session ends with status as its result's.
