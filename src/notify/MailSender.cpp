@@ -27,11 +27,13 @@ void MailSender::Start()
     m_session->setTickInterval(m_tickMs);
     // Queued from the mail thread, in the order the session raised them.
     connect(m_session, &SmtpSession::statusChanged, this, &MailSender::statusChanged);
+    // Told before the session's last status text, so that a send made on that text finds it free.
+    connect(m_session, &SmtpSession::released, this, [this](quint64 job) {
+        m_unfinished.remove(job);
+        m_connected = false;
+    });
     connect(m_session, &SmtpSession::ended, this, [this](const MailResult &result) {
         m_unfinished.remove(result.job);
-        // A session's end closes the connection; a send it refused leaves it with the session.
-        if (result.started)
-            m_connected = false;
         emit finished(result);
     });
 

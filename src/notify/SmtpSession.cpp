@@ -292,8 +292,7 @@ void SmtpSession::Timer1_Timer()
             << QStringLiteral("(%1 ticks of %2 ms)").arg(TimeoutTicks).arg(m_timer->interval());
         const QString status = QLatin1String("Error: Could not connect to ") + m_settings.strServer +
                                QLatin1String(" - timed out");
-        EndMailSession(status);
-        SetStatus(status);
+        Finish(status, false, true);
         m_timer->stop();
     }
 }
@@ -386,8 +385,7 @@ void SmtpSession::Advance(const QString &reply)
     case State::AwaitAccepted:
         // The reply to QUIT is of no interest: the message is already accepted.
         m_socket->SendData(QStringLiteral("QUIT\r\n"));
-        SetStatus(QStringLiteral("Message Sent"));
-        EndMailSession(m_lastStatus, true);
+        Finish(QStringLiteral("Message Sent"), true);
         break;
     case State::Idle:
     case State::Connecting:
@@ -444,18 +442,29 @@ void SmtpSession::Fail(const QString &status, const QString &cause)
 {
     qCWarning(lcMail).noquote() << "Mail server" << Server() << "- failed while" << Step(m_state) << "-"
                                 << (cause.isEmpty() ? status : cause);
-    SetStatus(status);
-    EndMailSession(status);
+    Finish(status);
 }
 
-void SmtpSession::EndMailSession(const QString &status, bool sent)
+void SmtpSession::Finish(const QString &status, bool sent, bool closeFirst)
 {
     const bool running = m_state != State::Idle;
+    // Before the last status text: a send made on that text finds the connection free.
+    if (running)
+        emit released(m_job);
+    if (closeFirst)
+        EndMailSession();
+    SetStatus(status);
+    if (!closeFirst)
+        EndMailSession();
+    if (running)
+        emit ended({m_job, true, sent, status});
+}
+
+void SmtpSession::EndMailSession()
+{
     m_socket->Close();
     m_socketInUse = false;
     SetState(State::Idle);
-    if (running)
-        emit ended({m_job, true, sent, status});
 }
 
 void SmtpSession::StartTimer()

@@ -95,7 +95,10 @@ public:
 signals:
     void statusChanged(const QString &text);
     void stateChanged(SmtpSession::State state);
-    /// An operation ended: at once when it started no session, else when its session ends.
+    /// A session is about to show its last status text: the connection is free from here on.
+    void released(quint64 job);
+    /// An operation ended: at once when it started no session, else when its session ends, after
+    /// its last status text.
     void ended(const MailResult &result);
 
 private:
@@ -114,8 +117,10 @@ private:
     void Fail(const QString &status, const QString &cause = {});
     /// The server and port as the log names them.
     QString Server() const;
-    /// Closes the connection; a running session ends with status as its result's.
-    void EndMailSession(const QString &status, bool sent = false);
+    /// Shows the last status text and ends the session (closing the connection before the text, or
+    /// after it), with its result.
+    void Finish(const QString &status, bool sent = false, bool closeFirst = false);
+    void EndMailSession();
 
     void StartTimer();
     void SetStatus(const QString &text);
