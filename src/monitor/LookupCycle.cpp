@@ -110,12 +110,8 @@ void LookupCycle::DnsAnswered(const DnsQuery::Result &result)
 {
     if (m_asking < 0 || m_asking >= m_chain.size())
         return;
-    const IpSource &source = m_chain.at(m_asking);
-    SourceAnswer::Result answer{SourceAnswer::Verdict::Failed, {}};
-    if (result.answered())
-        answer = SourceAnswer::judgeAddress(source, result.address);
-    Answered(answer, result.answered() ? QStringLiteral("answered an address of the other family")
-                                       : QStringLiteral("could not be asked: ") + result.failure);
+    const SourceAnswer::Result answer = SourceAnswer::judge(m_chain.at(m_asking), result);
+    Answered(answer, QStringLiteral("gave no address: ") + SourceAnswer::whyNot(answer, result));
 }
 
 void LookupCycle::Answered(const SourceAnswer::Result &answer, const QString &why)

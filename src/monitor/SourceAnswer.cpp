@@ -26,6 +26,20 @@ SourceAnswer::Result SourceAnswer::judge(const IpSource &source, const PageFetch
     return judgeAddress(source, fetch.BodyInnerHTML.trimmed());
 }
 
+SourceAnswer::Result SourceAnswer::judge(const IpSource &source, const DnsQuery::Result &query)
+{
+    return query.answered() ? judgeAddress(source, query.address) : Result{Verdict::Failed, {}};
+}
+
+QString SourceAnswer::whyNot(const Result &answer, const DnsQuery::Result &query)
+{
+    if (!query.answered())
+        return query.failure;
+    return answer.verdict == Verdict::Address
+               ? QString()
+               : QStringLiteral("an address of the other family: ") + query.address;
+}
+
 SourceAnswer::Result SourceAnswer::judgeAddress(const IpSource &source, const QString &text)
 {
     if (!isAddress(text))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DnsQuery.h"
 #include "IpSource.h"
 #include "PageFetcher.h"
 
@@ -28,8 +29,12 @@ struct Result {
 PageFetcher::Body bodyFor(const IpSource &source);
 /// Judges a completed fetch as an answer of source.
 Result judge(const IpSource &source, const PageFetcher::Result &fetch);
-/// Judges an address a source gave by other means than a page (DNS): refused when it is of the other
+/// Judges a DNS source's answer: failed with the query, refused when the address is of the other
 /// family than the source promises.
+Result judge(const IpSource &source, const DnsQuery::Result &query);
+/// Why a source's answer is no address, in a few words for the log and the Test; empty for an address.
+QString whyNot(const Result &answer, const DnsQuery::Result &query);
+/// A bare address, refused when it is of the other family than the source promises.
 Result judgeAddress(const IpSource &source, const QString &address);
 /// True only for a whole IPv4 address in dotted decimal (no leading zeros, no short forms) or a
 /// whole IPv6 address without a scope id, brackets or anything else around it.

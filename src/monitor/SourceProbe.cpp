@@ -68,13 +68,8 @@ void SourceProbe::start(const QList<IpSource> &sources)
             auto *query = new DnsQuery(this);
             m_queries.append(query);
             connect(query, &DnsQuery::finished, this, [source, report](const DnsQuery::Result &result) {
-                const SourceAnswer::Result answer =
-                    result.answered() ? SourceAnswer::judgeAddress(source, result.address)
-                                      : SourceAnswer::Result{SourceAnswer::Verdict::Failed, {}};
-                report(answer, !result.answered() ? result.failure
-                               : answer.verdict == SourceAnswer::Verdict::Address
-                                   ? QString()
-                                   : QStringLiteral("an address of the other family: ") + result.address);
+                const SourceAnswer::Result answer = SourceAnswer::judge(source, result);
+                report(answer, SourceAnswer::whyNot(answer, result));
             });
             query->ask(source.url);
             continue;
