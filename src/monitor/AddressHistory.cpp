@@ -352,8 +352,8 @@ bool AddressHistory::clear(const QString &path, QString *error)
 bool AddressHistory::append(const Event &event) const
 {
     const QString folder = QFileInfo(m_path).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        qCWarning(lcHistory) << "cannot create the folder" << folder;
+    if (QString error; !WholeFile::makeFolders(folder, error)) {
+        qCWarning(lcHistory).noquote() << error;
         return false;
     }
     if (const QString problem = WholeFile::notRegular(m_path); !problem.isEmpty()) {

@@ -1,6 +1,7 @@
 #include "NotifierLock.h"
 
 #include "SettingsLog.h"
+#include "WholeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -104,7 +105,8 @@ bool NotifierLock::acquire(int timeoutMs)
 {
     if (m_lock.isLocked())
         return true;
-    QDir().mkpath(QFileInfo(m_fileName).absolutePath());
+    if (QString error; !WholeFile::makeFolders(QFileInfo(m_fileName).absolutePath(), error))
+        qCWarning(lcSettings).noquote() << "No notifier lock:" << error;
     return m_lock.tryLock(timeoutMs);
 }
 

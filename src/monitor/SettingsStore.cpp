@@ -17,14 +17,6 @@
 #include <algorithm>
 #include <mutex>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 Q_LOGGING_CATEGORY(lcSettings, "netquill.settings")
 
 namespace {
@@ -47,7 +39,7 @@ std::optional<QSettings::SettingsMap> readWhole(const QString &fileName, QString
 // Where the settings go: $XDG_CONFIG_HOME, else ~/.config, as the other files of the program.
 struct ConfigHome {
     QString variable; // the environment variable naming the base
-    QString base;     // its value: a folder that must exist already, never made here
+    QString base;     // its value: a home must exist already; XDG_CONFIG_HOME is made when missing
     QString folder;   // the config folder: the base itself, or .config in it
 
     static ConfigHome current()
@@ -69,22 +61,14 @@ struct ConfigHome {
         if (!QDir::isAbsolutePath(base))
             return named + QStringLiteral("is not an absolute path");
         const QFileInfo info(base);
+        // XDG_CONFIG_HOME is made at the first write; a home is the system's to make.
         if (!info.exists())
-            return named + QStringLiteral("does not exist");
+            return variable == QLatin1String("HOME") ? named + QStringLiteral("does not exist") : QString();
         if (!info.isDir())
             return named + QStringLiteral("is not a folder");
         return {};
     }
 };
-
-[[maybe_unused]] QString systemError(int error)
-{
-#ifdef Q_OS_UNIX
-    return QString::fromLocal8Bit(std::strerror(error));
-#else
-    return QStringLiteral("error %1").arg(error);
-#endif
-}
 
 // QSaveFile writes "<file>." and six ASCII letters beside the file and renames it over the file; a
 // process killed in between leaves it. Nothing else is named so: not "<file>.lock", not a backup the
@@ -216,7 +200,11 @@ struct SettingsStore::Shared {
         // Values the file already holds need no write: most lookups find the addresses unchanged,
         // and each write costs two waits for the disk.
         const bool changed = merged != *onDisk;
-        if (changed && !WholeFile::write(fileName, SettingsFileFormat::serialized(merged), error)) {
+        // Mail settings are kept here: a new file is the user's alone; an existing one keeps its mode.
+        const auto mode = QFileInfo::exists(fileName)
+                              ? std::nullopt
+                              : std::optional(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        if (changed && !WholeFile::write(fileName, SettingsFileFormat::serialized(merged), error, mode)) {
             std::lock_guard lock(mutex);
             stored = *onDisk; // what an editor may have changed is read all the same
             return fail(error, error);
@@ -227,9 +215,10 @@ struct SettingsStore::Shared {
         return std::nullopt;
     }
 
-    /// Makes the folder of the file and those between it and the config base when missing; never the
-    /// base itself: without HOME, or with one that does not exist, the settings would land in /.config
-    /// or in a made-up home.
+    /// Makes the folder of the file and those between it and the config base when missing, 0700. An
+    /// absolute XDG_CONFIG_HOME is made too, as XDG asks of a program that writes there; a home never
+    /// is: without HOME, or with one that does not exist, the settings would land in /.config or in a
+    /// made-up home.
     bool makeFolder(QString &error) const
     {
         const QString folder = QFileInfo(fileName).absolutePath();
@@ -239,28 +228,7 @@ struct SettingsStore::Shared {
         const QString inBase = error.isEmpty() ? QDir(home.base).relativeFilePath(folder) : QString();
         if (error.isEmpty() && (inBase.isEmpty() || inBase.startsWith(QStringLiteral(".."))))
             error = folder + QStringLiteral(" is outside ") + home.base;
-        if (!error.isEmpty())
-            return false;
-        QString path = home.base;
-        for (const QString &part : inBase.split(u'/', Qt::SkipEmptyParts)) {
-            path += u'/' + part;
-#ifdef Q_OS_UNIX
-            // 0700 as XDG asks of the folders it makes; mail settings are kept here.
-            const int made = ::mkdir(QFile::encodeName(path).constData(), 0700);
-            const int cause = errno;
-            if (made != 0 && !(cause == EEXIST && QFileInfo(path).isDir())) {
-                error = QStringLiteral("cannot create the folder ") + path + QStringLiteral(": ") +
-                        systemError(cause);
-                return false;
-            }
-#else
-            if (!QDir().mkpath(path)) {
-                error = QStringLiteral("cannot create the folder ") + path;
-                return false;
-            }
-#endif
-        }
-        return true;
+        return error.isEmpty() && WholeFile::makeFolders(folder, error);
     }
 
     /// Removes the temporary files of saves killed before their rename. Called holding the lock, when

@@ -64,8 +64,8 @@ public:
     static std::optional<int> toWholeNumber(const QString &text);
 
     /// Why there is no folder to keep settings in, in words ("HOME is not set"); empty when
-    /// $XDG_CONFIG_HOME, an absolute path, or else $HOME, an absolute path, names an existing folder.
-    /// A store makes the folders of its file inside that folder, but never that folder itself.
+    /// $XDG_CONFIG_HOME is an absolute path that is a folder or not there yet (a write makes it), or
+    /// else $HOME, an absolute path, names an existing folder. A home is never made.
     static QString whyNoConfigFolder();
 
 signals:

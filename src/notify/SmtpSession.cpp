@@ -226,9 +226,10 @@ void SmtpSession::Continue(quint64 job, Opening::Step step)
     m_socketInUse = true;
     m_security = security;
     SetState(State::Connecting);
-    // An attempt still waiting for its time-out goes on with this connection, under its own job.
+    // An attempt still waiting for its time-out never connected: it ends here, and the connection is
+    // this operation's, so that the job that delivers is the one told so.
     if (!idle)
-        return notStarted();
+        emit ended({m_job, true, false, m_lastStatus});
     m_job = job;
 }
 

@@ -304,8 +304,13 @@ bool PortableRegistry::saveStore(const QJsonObject &store) const
 
 bool PortableRegistry::createKey(RootKey root, const QString &path)
 {
-    if (isRunKey(path))
-        return QDir().mkpath(autostartFolder());
+    if (isRunKey(path)) {
+        QString error;
+        if (WholeFile::makeFolders(autostartFolder(), error))
+            return true;
+        qCWarning(lcPlatform).noquote() << error;
+        return false;
+    }
     std::optional<QJsonObject> store = loadStore();
     if (!store)
         return false;

@@ -7,6 +7,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -17,6 +18,35 @@ QString WholeFile::notRegular(const QString &fileName)
         return {};
     return info.fileName() +
            (info.isDir() ? QStringLiteral(" is a folder") : QStringLiteral(" is not a regular file"));
+}
+
+bool WholeFile::makeFolders(const QString &folder, QString &error)
+{
+    const QString path = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    if (QFileInfo(path).isDir())
+        return true;
+    QStringList missing{path};
+    for (QString up = QFileInfo(path).path(); !QFileInfo::exists(up) && up != missing.last();
+         up = QFileInfo(up).path())
+        missing.append(up);
+    for (auto it = missing.crbegin(); it != missing.crend(); ++it) {
+#ifdef Q_OS_UNIX
+        const int made = ::mkdir(QFile::encodeName(*it).constData(), 0700);
+        const int cause = errno;
+        // Another process may make it at the same moment.
+        if (made != 0 && !(cause == EEXIST && QFileInfo(*it).isDir())) {
+            error = QStringLiteral("cannot create the folder ") + *it + QStringLiteral(": ") +
+                    QString::fromLocal8Bit(std::strerror(cause));
+            return false;
+        }
+#else
+        if (!QDir().mkpath(*it)) {
+            error = QStringLiteral("cannot create the folder ") + *it;
+            return false;
+        }
+#endif
+    }
+    return true;
 }
 
 std::optional<QByteArray> WholeFile::read(const QString &fileName, qint64 limit, QString &error)
@@ -56,10 +86,8 @@ bool WholeFile::write(const QString &fileName, const QByteArray &data, QString &
                       std::optional<QFileDevice::Permissions> mode)
 {
     const QString folder = QFileInfo(fileName).absolutePath();
-    if (!mode && !QDir().mkpath(folder)) {
-        error = QStringLiteral("cannot create the folder ") + folder;
+    if (!mode && !makeFolders(folder, error))
         return false;
-    }
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         error = file.errorString();

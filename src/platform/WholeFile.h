@@ -15,6 +15,10 @@ namespace WholeFile {
 /// umask, and the folder must exist already.
 bool write(const QString &fileName, const QByteArray &data, QString &error,
            std::optional<QFileDevice::Permissions> mode = std::nullopt);
+/// Makes `folder` and every missing folder above it, each mode 0700 whatever the umask (XDG asks it
+/// of the folders a program makes, and ours hold mail settings and addresses). True when it is a
+/// folder afterwards; else `error` says which folder could not be made and why.
+bool makeFolders(const QString &folder, QString &error);
 /// Why a file the user may have replaced must not be opened for reading: it exists but is no regular
 /// file (a named pipe blocks its reader until something writes to it; a device may never end). Empty
 /// for a regular file, a link to one, or nothing at all.

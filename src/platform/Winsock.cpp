@@ -1,5 +1,7 @@
 #include "Winsock.h"
 
+#include "DefaultRoute.h"
+
 #include <QHostInfo>
 #include <QNetworkInterface>
 #include <QSslSocket>
@@ -85,6 +87,14 @@ bool Winsock::CanEncrypt()
 
 QString Winsock::LocalIP()
 {
+    // The interface that reaches the internet, not whichever comes first: a Docker bridge, a VPN's
+    // tunnel or a virtual machine's bridge is often listed before it.
+    const QNetworkInterface routed = QNetworkInterface::interfaceFromName(DefaultRoute::interfaceName());
+    for (const QNetworkAddressEntry &entry : routed.addressEntries()) {
+        const QHostAddress ip = entry.ip();
+        if (ip.protocol() == QAbstractSocket::IPv4Protocol && !ip.isLoopback())
+            return ip.toString();
+    }
     const auto interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &iface : interfaces) {
         const auto flags = iface.flags();

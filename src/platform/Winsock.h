@@ -20,7 +20,8 @@ public:
 
     explicit Winsock(QObject *parent = nullptr);
 
-    /// The computer's primary non-loopback IPv4 address, or 127.0.0.1 when there is none.
+    /// The IPv4 address of the interface holding the lowest-metric default route; without one, the
+    /// first running non-loopback interface's; 127.0.0.1 when there is none.
     static QString LocalIP();
     static QString LocalHostName();
 

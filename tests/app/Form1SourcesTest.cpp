@@ -1,4 +1,5 @@
 #include "Form1Rig.h"
+#include "NetworkNamespace.h"
 #include "FreePort.h"
 #include "PageFetcher.h"
 #include "SkinLabel.h"
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTreeWidget>
 
 namespace {
@@ -196,17 +198,30 @@ private slots:
         QTest::addColumn<QString>("pageHost");
         QTest::addColumn<QString>("sources"); // %1: an address where nothing listens
         QTest::addColumn<bool>("pointed");
+        QTest::addColumn<bool>("offline"); // the name server cannot be reached, in a private namespace
         const QString unknown = QStringLiteral("netquill-test.invalid");
-        QTest::newRow("own page, host unknown") << unknown << "default" << true;
+        QTest::newRow("own page, host unknown") << unknown << "default" << true << false;
         QTest::newRow("own page, host known, nothing there") << "127.0.0.1:%1"
-                                                             << "default" << false;
-        QTest::newRow("a service ticked too") << unknown << "default http://%1/" << false;
+                                                             << "default" << false << false;
+        QTest::newRow("a service ticked too") << unknown << "default http://%1/" << false << false;
+        // No answer is not "unknown": an offline first start is not told to choose a source.
+        QTest::newRow("own page, name server unreachable") << unknown << "default" << false << true;
     }
     void trayPointsToTheSources()
     {
         QFETCH(QString, pageHost);
         QFETCH(QString, sources);
         QFETCH(bool, pointed);
+        QFETCH(bool, offline);
+        if (offline && !qEnvironmentVariableIsSet(InNetworkNamespace)) {
+            QTemporaryFile resolvConf;
+            QVERIFY(resolvConf.open());
+            resolvConf.write("nameserver 127.0.0.9\noptions timeout:1 attempts:1\n");
+            resolvConf.flush();
+            runInNetworkNamespace(QStringLiteral("Form1SourcesTest"), {QStringLiteral("-n"), QStringLiteral("-m")},
+                                  QStringLiteral("mount --bind \"$0\" /etc/resolv.conf"), {resolvConf.fileName()});
+            return;
+        }
         Rig rig;
         const QString closed = QStringLiteral("127.0.0.1:%1").arg(FreePort::pick());
         rig.seed("ipSources", sources.arg(closed));

@@ -348,6 +348,24 @@ private slots:
         QVERIFY(rig.lookupFinished());
         QTest::qWait(200);
         QCOMPARE(smtp.connectionCount(), tries + 2);
+
+        // A notice waiting out a port no connection can be asked on, then a change after the port is
+        // mended: the connection is the later notice's, and its delivery clears the mark. One mail.
+        w->Command3->click();
+        w->configureWindow()->txtPort->setText(QStringLiteral("abc"));
+        rig.server.setResponse(PagePath, Response::ok("203.0.113.8"));
+        w->Command1_Click();
+        QVERIFY(rig.lookupFinished());
+        QVERIFY(w->session()->busy());
+        w->configureWindow()->txtPort->setText(QString::number(smtp.port()));
+        rig.server.setResponse(PagePath, Response::ok("203.0.113.9"));
+        w->Command1_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(last, QStringLiteral("Message Sent"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(pending(), QStringLiteral("0"), 5000);
+        w->Command1_Click();
+        QVERIFY(rig.lookupFinished());
+        QTest::qWait(200);
+        QCOMPARE(smtp.connectionCount(), tries + 3);
     }
 
     void notificationSwitchEnablesConfiguration()

@@ -106,16 +106,19 @@ private slots:
         QTest::addColumn<bool>("changed"); // false: the lookup was an ordinary Refresh
         QTest::addColumn<int>("failures"); // before the page answers
         QTest::addColumn<int>("requests");
-        QTest::newRow("answers at the second try") << true << 1 << 2;
-        QTest::newRow("answers at the last try") << true << 3 << 4;
-        QTest::newRow("three retries at most") << true << 10 << 4;
-        QTest::newRow("no change, no retry") << false << 10 << 1;
+        QTest::addColumn<bool>("thenFails"); // a Refresh after the last request fails
+        QTest::newRow("answers at the second try") << true << 1 << 2 << false;
+        QTest::newRow("answers at the last try") << true << 3 << 4 << false;
+        QTest::newRow("three retries at most") << true << 10 << 4 << false;
+        QTest::newRow("no change, no retry") << false << 10 << 1 << false;
+        QTest::newRow("an answer ends the retries") << true << 1 << 2 << true;
     }
     void failureAfterAChangeIsTriedAgain()
     {
         QFETCH(bool, changed);
         QFETCH(int, failures);
         QFETCH(int, requests);
+        QFETCH(bool, thenFails);
         Rig rig;
         rig.monitor->setWakeRetryDelays({50, 100, 150});
         for (int i = 0; i < failures; ++i)
@@ -130,6 +133,32 @@ private slots:
         QTest::qWait(400);
         QCOMPARE(rig.server.requests().size(), requests);
         QCOMPARE(completed.last().at(0).value<LookupResult>().answered(), failures < requests);
+        if (thenFails) {
+            rig.server.enqueue(ExternalIpPage::Path, Response::status(503));
+            rig.monitor->Refresh();
+            QTRY_COMPARE_WITH_TIMEOUT(completed.size(), requests + 1, 5000);
+            QTest::qWait(400);
+            QCOMPARE(rig.server.requests().size(), requests + 1);
+        }
+    }
+
+    /// A change the other program stored first is still one for this program after a reload: the
+    /// previous addresses are this process's own, never read again.
+    void reloadKeepsThePreviousAddresses()
+    {
+        Rig rig(nullptr);
+        rig.server.setResponse(ExternalIpPage::Path, Response::ok("203.0.113.7", "text/plain"));
+        QSignalSpy completed(rig.monitor.get(), &AddressMonitor::lookupFinished);
+        rig.monitor->Refresh();
+        QTRY_COMPARE_WITH_TIMEOUT(completed.size(), 1, 5000);
+        rig.server.setResponse(ExternalIpPage::Path, Response::ok("203.0.113.8", "text/plain"));
+        rig.store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("203.0.113.8"));
+        rig.monitor->Reload();
+        rig.monitor->Refresh();
+        QTRY_COMPARE_WITH_TIMEOUT(completed.size(), 2, 5000);
+        const auto result = completed.last().at(0).value<LookupResult>();
+        QVERIFY(result.changed);
+        QCOMPARE(result.previous.external, QStringLiteral("203.0.113.7"));
     }
 
     /// The labels keep the last good pair, and the log has the address the machine has now.

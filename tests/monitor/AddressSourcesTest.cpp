@@ -364,15 +364,18 @@ private slots:
         QTest::addColumn<QByteArray>("retryAfter"); // empty: no header
         QTest::addColumn<bool>("product");
         QTest::addColumn<qint64>("asideSeconds"); // -1: not set aside
+        QTest::addColumn<bool>("alone");          // no other source to turn to
         const QByteArray inAnHour =
             QDateTime::currentDateTimeUtc().addSecs(3600).toString(Qt::RFC2822Date).toLatin1();
-        QTest::newRow("429, seconds") << 429 << QByteArray("120") << false << qint64(120);
-        QTest::newRow("503, a date") << 503 << inAnHour << false << qint64(3600);
-        QTest::newRow("bounded to a day") << 429 << QByteArray("99999999") << false << qint64(24 * 3600);
-        QTest::newRow("429 without the header") << 429 << QByteArray() << false << qint64(-1);
-        QTest::newRow("500 with the header") << 500 << QByteArray("120") << false << qint64(-1);
-        QTest::newRow("not a number") << 429 << QByteArray("-5") << false << qint64(-1);
-        QTest::newRow("Netquill's page keeps its rules") << 429 << QByteArray("120") << true << qint64(-1);
+        QTest::newRow("429, seconds") << 429 << QByteArray("120") << false << qint64(120) << false;
+        QTest::newRow("503, a date") << 503 << inAnHour << false << qint64(3600) << false;
+        QTest::newRow("bounded to a day") << 429 << QByteArray("99999999") << false << qint64(24 * 3600) << false;
+        QTest::newRow("429 without the header") << 429 << QByteArray() << false << qint64(-1) << false;
+        QTest::newRow("500 with the header") << 500 << QByteArray("120") << false << qint64(-1) << false;
+        QTest::newRow("not a number") << 429 << QByteArray("-5") << false << qint64(-1) << false;
+        QTest::newRow("Netquill's page keeps its rules") << 429 << QByteArray("120") << true << qint64(-1) << false;
+        // Every source set aside: the lookup ends as a failed fetch does.
+        QTest::newRow("the only source set aside") << 429 << QByteArray("120") << false << qint64(120) << true;
     }
     void pauseAskedFor()
     {
@@ -380,6 +383,7 @@ private slots:
         QFETCH(QByteArray, retryAfter);
         QFETCH(bool, product);
         QFETCH(qint64, asideSeconds);
+        QFETCH(bool, alone);
         ChainRig rig;
         const QByteArray path = product ? ProductPath : ServicePath;
         ScriptedHttpServer::Response busy = Response::status(status);
@@ -387,7 +391,8 @@ private slots:
             busy.header("Retry-After", retryAfter);
         rig.servers[0].setResponse(path, busy);
         rig.add(product ? QStringLiteral("product scripted") : QStringLiteral("scripted above"));
-        rig.add(QStringLiteral("address"));
+        if (!alone)
+            rig.add(QStringLiteral("address"));
         QVERIFY(rig.run());
         QVERIFY(rig.run());
         const IpSource &first = rig.sources.first();
@@ -398,9 +403,9 @@ private slots:
             return;
         }
         // Asked once; the next lookup goes straight to the next source.
-        QCOMPARE(rig.asked, (QList<int>{0, 1, 1}));
+        QCOMPARE(rig.asked, alone ? QList<int>{0} : QList<int>{0, 1, 1});
         QVERIFY(qAbs(QDateTime::currentDateTimeUtc().secsTo(until) - asideSeconds) <= 5);
-        QCOMPARE(rig.status, LookupCycle::StatusFinished);
+        QCOMPARE(rig.status, alone ? LookupCycle::StatusFailed : LookupCycle::StatusFinished);
     }
 
     void refreshDropsThePendingChain()

@@ -347,10 +347,10 @@ private slots:
                                        << "netquill-relative-home"
                                        << "HOME (netquill-relative-home) is not an absolute path"
                                        << "";
-        QTest::newRow("XDG_CONFIG_HOME missing") << "%t/missing"
-                                                 << "%t/home"
-                                                 << "XDG_CONFIG_HOME (%t/missing) does not exist"
-                                                 << "";
+        QTest::newRow("XDG_CONFIG_HOME missing, made") << "%t/new/config"
+                                                       << "%t/home"
+                                                       << ""
+                                                       << "%t/new/config/Netquill/Netquill.conf";
     }
     void storeLivesInTheUsersConfigFolder()
     {
@@ -409,8 +409,23 @@ private slots:
                          QStringLiteral("1")); // kept for the next save
             }
         }
-        // The folder named by HOME or XDG_CONFIG_HOME is never made, wherever it is.
-        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), made);
+        // A home is never made; a missing XDG_CONFIG_HOME is, and every folder made and the new file
+        // are the user's alone.
+        const bool xdgMade = xdgConfigHome.startsWith(QLatin1String("%t/new"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 xdgMade ? QStringList{made[0], made[1], made[2], QStringLiteral("new")} : made);
+        const auto mode = [](const QString &path) {
+            struct stat info {};
+            return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+        };
+        if (!file.isEmpty()) {
+            QCOMPARE(mode(inDir(file)), 0600);
+            for (QString folder = QFileInfo(inDir(file)).path(); folder.size() > dir.path().size();
+                 folder = QFileInfo(folder).path()) {
+                if (folder != inDir(home) && folder != dir.filePath(QStringLiteral("config")))
+                    QCOMPARE(mode(folder), 0700);
+            }
+        }
         QVERIFY(!QFileInfo::exists(QStringLiteral("/.config/Netquill")));
     }
 

@@ -1,4 +1,5 @@
 #include "Winsock.h"
+#include "NetworkNamespace.h"
 #include "TestMain.h"
 
 #include <QHostAddress>
@@ -32,6 +33,40 @@ private slots:
         QCOMPARE(address.protocol(), QAbstractSocket::IPv4Protocol);
         QCOMPARE(ip.count(QLatin1Char('.')), 3);
         QVERIFY(!Winsock::LocalHostName().isEmpty());
+    }
+
+    void localAddressFollowsTheDefaultRoute_data()
+    {
+        // Two links, n0 (10.99.0.1, listed first, as docker0 or tun0 often is) and n1 (192.168.77.5).
+        QTest::addColumn<QString>("routes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("default on the second link")
+            << "ip route add default via 192.168.77.1 dev n1" << "192.168.77.5";
+        QTest::newRow("lowest metric") << "ip route add default via 10.99.0.254 dev n0 metric 200 && "
+                                          "ip route add default via 192.168.77.1 dev n1 metric 100"
+                                       << "192.168.77.5";
+        QTest::newRow("tunnel's policy-routed default") << "ip route add default via 192.168.77.1 dev n1 && "
+                                                           "ip route add default dev n0 table 100 && "
+                                                           "ip rule add from all lookup 100 pref 100"
+                                                        << "192.168.77.5";
+        QTest::newRow("no default route: the first link") << "true" << "10.99.0.1";
+    }
+    void localAddressFollowsTheDefaultRoute()
+    {
+        QFETCH(QString, routes);
+        QFETCH(QString, expected);
+        if (qEnvironmentVariableIsSet(InNetworkNamespace)) {
+            QCOMPARE(Winsock::LocalIP(), expected);
+            return;
+        }
+        QString links;
+        for (const char *link : {"n0 10.99.0.1", "n1 192.168.77.5"}) {
+            const QStringList parts = QString::fromLatin1(link).split(u' ');
+            links += QStringLiteral("ip link add %1 type veth peer name p%1 && ip addr add %2/24 dev %1 && "
+                                    "ip link set %1 up && ip link set p%1 up && ")
+                         .arg(parts[0], parts[1]);
+        }
+        runInNetworkNamespace(QStringLiteral("WinsockTest"), {QStringLiteral("-n")}, links + routes);
     }
 
     void connectRefusesWhatItCannotUse_data()

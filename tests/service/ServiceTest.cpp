@@ -216,24 +216,30 @@ private slots:
         QTest::addColumn<QByteArray>("err");
         QTest::addColumn<int>("messages");
         QTest::addColumn<bool>("stored");    // the addresses found replaced those stored before
-        QTest::addColumn<bool>("oversized"); // a settings file too big to read whole, and so to rewrite
+        // "oversized": a settings file too big to read whole, and so to rewrite; "refused": mail
+        // settings the send operation refuses before it connects.
+        QTest::addColumn<QByteArray>("spoil");
 
         QTest::newRow("--once") << QStringList{"--once"} << true << 0 << QString()
-                                << QByteArray("Message Sent") << 1 << true << false;
+                                << QByteArray("Message Sent") << 1 << true << QByteArray();
         QTest::newRow("--print") << QStringList{"--print"} << true << 0
                                  << QStringLiteral("Internal: %1\nExternal: 127.0.0.1\n") << QByteArray() << 0
-                                 << false << false;
+                                 << false << QByteArray();
         QTest::newRow("--print --json") << QStringList{"--print", "--json"} << true << 0
-                                        << QStringLiteral("json") << QByteArray() << 0 << false << false;
+                                        << QStringLiteral("json") << QByteArray() << 0 << false << QByteArray();
         const QByteArray failed = "Error: Connection not available.\n";
         QTest::newRow("--once, page down")
-            << QStringList{"--once"} << false << 1 << QString() << failed << 0 << false << false;
+            << QStringList{"--once"} << false << 1 << QString() << failed << 0 << false << QByteArray();
         QTest::newRow("--print, page down")
-            << QStringList{"--print"} << false << 1 << QString() << failed << 0 << false << false;
+            << QStringList{"--print"} << false << 1 << QString() << failed << 0 << false << QByteArray();
         // The addresses found could not be stored: the next run would report the change again.
         QTest::newRow("--once, settings not saved")
             << QStringList{"--once"} << true << 1 << QString() << QByteArray("Error: Settings not saved: ")
-            << 0 << false << true;
+            << 0 << false << QByteArray("oversized");
+        // The change is stored and kept marked unsent; the run says it failed.
+        QTest::newRow("--once, notice refused")
+            << QStringList{"--once"} << true << 1 << QString()
+            << QByteArray("Error: Please choose the connection security") << 0 << true << QByteArray("refused");
     }
 
     void singleRuns()
@@ -245,7 +251,7 @@ private slots:
         QFETCH(QByteArray, err);
         QFETCH(int, messages);
         QFETCH(bool, stored);
-        QFETCH(bool, oversized);
+        QFETCH(QByteArray, spoil);
         NETQUILL_REQUIRE(NginxServer::missing());
         NETQUILL_REQUIRE(RealSmtpServer::missing());
         TempSettings temp;
@@ -257,7 +263,9 @@ private slots:
         QString error;
         QVERIFY2(smtp.start(&error), qPrintable(error));
         storeChangeToMail(smtp.port());
-        if (oversized) {
+        if (spoil == "refused")
+            SettingsStore(QStringLiteral("Netquill")).SaveSetting(SettingKeys::Security, QStringLiteral("Bogus"));
+        if (spoil == "oversized") {
             QFile file(temp.path() + QStringLiteral("/Netquill/Netquill.conf"));
             QVERIFY(file.open(QIODevice::Append));
             const QByteArray comment = QByteArray(1023, '#') + '\n';
@@ -293,7 +301,7 @@ private slots:
         }
         SettingsStore after(QStringLiteral("Netquill"));
         QCOMPARE(after.GetSetting(SettingKeys::OldExternal), QStringLiteral("127.0.0.1"));
-        QCOMPARE(after.GetSetting(SettingKeys::NotifyPending), QStringLiteral("0"));
+        QCOMPARE(after.GetSetting(SettingKeys::NotifyPending), messages ? QStringLiteral("0") : QStringLiteral("1"));
     }
 
     // The desktop program edits the settings while the service runs: the service follows the file.
