@@ -6,6 +6,7 @@
 #include "WholeFile.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -112,6 +113,7 @@ struct SettingsStore::Shared {
     QList<SettingsStore *> stores;
     std::mutex io; // one read or write of the file at a time; guards the members below it
     bool leftoversRemoved = false;
+    bool notSettingsReported = false;
     bool warnedUnlocked = false;
     QThreadPool writer;
 
@@ -138,6 +140,16 @@ struct SettingsStore::Shared {
         QString error;
         if (auto onDisk = readWhole(fileName, error)) {
             std::lock_guard lock(mutex);
+            // Garbage, or a file emptied while it is being replaced, would turn every option to its
+            // default; the options read last stay until the file reads as settings again.
+            if (!holdsSettings(*onDisk) && holdsSettings(stored)) {
+                if (!std::exchange(notSettingsReported, true))
+                    qCWarning(lcSettings).noquote()
+                        << "The settings file" << fileName
+                        << "holds no [Settings] keys: the options stay as they were last read";
+                return;
+            }
+            notSettingsReported = false;
             stored = std::move(*onDisk);
         } else {
             qCWarning(lcSettings).noquote() << "Cannot read the settings from" << fileName << "-" << error;
@@ -195,6 +207,14 @@ struct SettingsStore::Shared {
         if (!onDisk)
             return fail(QStringLiteral("cannot read it whole: ") + error, error);
         QSettings::SettingsMap merged = *onDisk;
+        if (!holdsSettings(*onDisk)) {
+            // Written over garbage, the options this program holds would be lost, and the next reload
+            // would read every one of them as its default: the file is kept aside, the options written.
+            if (QFileInfo(fileName).size() > 0 && !setAside(error))
+                return fail(error, error);
+            std::lock_guard lock(mutex);
+            merged = settingsOnly(stored);
+        }
         for (const Unwritten &value : std::as_const(values))
             merged.insert(Section + value.key, value.value);
         // Values the file already holds need no write: most lookups find the addresses unchanged,
@@ -229,6 +249,32 @@ struct SettingsStore::Shared {
         if (error.isEmpty() && (inBase.isEmpty() || inBase.startsWith(QStringLiteral(".."))))
             error = folder + QStringLiteral(" is outside ") + home.base;
         return error.isEmpty() && WholeFile::makeFolders(folder, error);
+    }
+
+    static bool holdsSettings(const QSettings::SettingsMap &map)
+    {
+        return std::any_of(map.keyBegin(), map.keyEnd(), [](const QString &key) { return key.startsWith(Section); });
+    }
+
+    static QSettings::SettingsMap settingsOnly(QSettings::SettingsMap map)
+    {
+        map.removeIf([](const auto &entry) { return !entry.key().startsWith(Section); });
+        return map;
+    }
+
+    /// Renames a file that does not read as settings out of the way, for the user to look at.
+    bool setAside(QString &error) const
+    {
+        const QString aside = fileName + QStringLiteral(".damaged-") +
+                              QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddThhmmsszzz"));
+        if (!QFile::rename(fileName, aside)) {
+            error = QStringLiteral("cannot move the damaged file aside to ") + aside;
+            return false;
+        }
+        qCWarning(lcSettings).noquote() << "The settings file" << fileName
+                                        << "held no [Settings] keys; it was kept as" << aside
+                                        << "and the options this program holds were written";
+        return true;
     }
 
     /// Removes the temporary files of saves killed before their rename. Called holding the lock, when

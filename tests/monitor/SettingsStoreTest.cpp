@@ -231,6 +231,44 @@ private slots:
         QCOMPARE(SettingsFileFormat::parse(contents(fileName)), expected);
     }
 
+    // Another program's file replaced by garbage or emptied: a reload keeps the options read last, and
+    // a save writes them back beside the new value, keeping the garbage aside.
+    void fileThatNoLongerReadsAsSettings_data()
+    {
+        QTest::addColumn<QByteArray>("replacement");
+        QTest::addColumn<bool>("keptAside");
+        QByteArray noise(4096, '\0');
+        for (int i = 0; i < noise.size(); ++i)
+            noise[i] = char((i * 7919 + 13) % 251);
+        QTest::newRow("random bytes") << noise << true;
+        QTest::newRow("emptied") << QByteArray() << false;
+    }
+    void fileThatNoLongerReadsAsSettings()
+    {
+        QFETCH(QByteArray, replacement);
+        QFETCH(bool, keptAside);
+        TempSettings temp;
+        QVERIFY(placeStoreFile(temp.path(), "[Settings]\nemailNotify=1\nstrServer=mail.example.org\n"));
+        SettingsStore store(QStringLiteral("Netquill"));
+        QFile file(store.fileName());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(replacement);
+        file.close();
+        store.Reload();
+        QCOMPARE(store.GetSetting(SettingKeys::EmailNotify), QStringLiteral("1"));
+        store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("203.0.113.7"));
+        QVERIFY(store.WaitForWrites());
+        store.Reload();
+        QCOMPARE(store.GetSetting(SettingKeys::Server), QStringLiteral("mail.example.org"));
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::EmailNotify), QStringLiteral("1"));
+        QCOMPARE(readFromCopy(store.fileName(), SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        const QStringList aside = QDir(QFileInfo(store.fileName()).path())
+                                      .entryList({QStringLiteral("Netquill.conf.damaged-*")}, QDir::Files);
+        QCOMPARE(aside.size(), keptAside ? 1 : 0);
+        if (keptAside)
+            QCOMPARE(contents(QFileInfo(store.fileName()).path() + u'/' + aside.first()), replacement);
+    }
+
     void largeFile_data()
     {
         QTest::addColumn<int>("mebibytes");
