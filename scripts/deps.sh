@@ -12,7 +12,7 @@ NETQUILL_PACKAGES=(
 NETQUILL_TEST_PACKAGES=(
   nginx-light dnsmasq-base iproute2 python3-aiosmtpd prometheus-node-exporter dbus-daemon gnome-keyring
   clang libclang-rt-14-dev clang-format-14
-  desktop-file-utils appstream lintian x11-utils systemd
+  desktop-file-utils appstream lintian x11-utils systemd apprise dunst
 )
 
 netquill_install_deps() {

@@ -369,13 +369,16 @@ private slots:
             QDateTime::currentDateTimeUtc().addSecs(3600).toString(Qt::RFC2822Date).toLatin1();
         QTest::newRow("429, seconds") << 429 << QByteArray("120") << false << qint64(120) << false;
         QTest::newRow("503, a date") << 503 << inAnHour << false << qint64(3600) << false;
-        QTest::newRow("bounded to a day") << 429 << QByteArray("99999999") << false << qint64(24 * 3600) << false;
+        QTest::newRow("bounded to a day")
+            << 429 << QByteArray("99999999") << false << qint64(24 * 3600) << false;
         QTest::newRow("429 without the header") << 429 << QByteArray() << false << qint64(-1) << false;
         QTest::newRow("500 with the header") << 500 << QByteArray("120") << false << qint64(-1) << false;
         QTest::newRow("not a number") << 429 << QByteArray("-5") << false << qint64(-1) << false;
-        QTest::newRow("Netquill's page keeps its rules") << 429 << QByteArray("120") << true << qint64(-1) << false;
+        QTest::newRow("Netquill's page keeps its rules")
+            << 429 << QByteArray("120") << true << qint64(-1) << false;
         // Every source set aside: the lookup ends as a failed fetch does.
-        QTest::newRow("the only source set aside") << 429 << QByteArray("120") << false << qint64(120) << true;
+        QTest::newRow("the only source set aside")
+            << 429 << QByteArray("120") << false << qint64(120) << true;
     }
     void pauseAskedFor()
     {
@@ -403,7 +406,8 @@ private slots:
             return;
         }
         // Asked once; the next lookup goes straight to the next source.
-        QCOMPARE(rig.asked, alone ? QList<int>{0} : QList<int>{0, 1, 1});
+        const QList<int> asked = alone ? QList<int>{0} : QList<int>{0, 1, 1};
+        QCOMPARE(rig.asked, asked);
         QVERIFY(qAbs(QDateTime::currentDateTimeUtc().secsTo(until) - asideSeconds) <= 5);
         QCOMPARE(rig.status, alone ? LookupCycle::StatusFailed : LookupCycle::StatusFinished);
     }

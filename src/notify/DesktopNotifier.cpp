@@ -1,0 +1,60 @@
+#include "DesktopNotifier.h"
+
+#include "MailLog.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QVariantMap>
+
+namespace {
+const QString Service = QStringLiteral("org.freedesktop.Notifications");
+const QString Path = QStringLiteral("/org/freedesktop/Notifications");
+} // namespace
+
+bool DesktopNotifier::available()
+{
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(Service).value();
+}
+
+quint64 DesktopNotifier::send(const Notice &notice)
+{
+    return show(notice.title(), notice.text());
+}
+
+quint64 DesktopNotifier::show(const QString &title, const QString &text)
+{
+    const quint64 job = nextJob();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        const QString cause = QStringLiteral("no session bus: ") + bus.lastError().message();
+        QMetaObject::invokeMethod(
+            this,
+            [this, job, cause] {
+                emit finished({job, false, cause});
+            },
+            Qt::QueuedConnection);
+        return job;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("Notify"));
+    // The desktop entry's id names the program and its icon to the service.
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("netquill")}};
+    // Bodies may hold markup for some services: the addresses and names are escaped plain text.
+    call << QStringLiteral("Netquill") << uint(0) << QStringLiteral("netquill") << title
+         << text.toHtmlEscaped() << QStringList() << hints << int(-1);
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, TimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, job](QDBusPendingCallWatcher *done) {
+        done->deleteLater();
+        const QDBusPendingReply<uint> reply = *done;
+        ChannelResult result{job, !reply.isError(), {}};
+        if (reply.isError()) {
+            result.cause = reply.error().message();
+            qCWarning(lcMail).noquote() << "Desktop notification not shown:" << result.cause;
+        }
+        emit finished(result);
+    });
+    return job;
+}
