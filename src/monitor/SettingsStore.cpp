@@ -253,7 +253,8 @@ struct SettingsStore::Shared {
 
     static bool holdsSettings(const QSettings::SettingsMap &map)
     {
-        return std::any_of(map.keyBegin(), map.keyEnd(), [](const QString &key) { return key.startsWith(Section); });
+        return std::any_of(map.keyBegin(), map.keyEnd(),
+                           [](const QString &key) { return key.startsWith(Section); });
     }
 
     static QSettings::SettingsMap settingsOnly(QSettings::SettingsMap map)
@@ -271,9 +272,9 @@ struct SettingsStore::Shared {
             error = QStringLiteral("cannot move the damaged file aside to ") + aside;
             return false;
         }
-        qCWarning(lcSettings).noquote() << "The settings file" << fileName
-                                        << "held no [Settings] keys; it was kept as" << aside
-                                        << "and the options this program holds were written";
+        qCWarning(lcSettings).noquote()
+            << "The settings file" << fileName << "held no [Settings] keys; it was kept as" << aside
+            << "and the options this program holds were written";
         return true;
     }
 

@@ -1,6 +1,6 @@
 #include "Form1Rig.h"
-#include "NetworkNamespace.h"
 #include "FreePort.h"
+#include "NetworkNamespace.h"
 #include "PageFetcher.h"
 #include "SkinLabel.h"
 #include "TestMain.h"
@@ -218,8 +218,9 @@ private slots:
             QVERIFY(resolvConf.open());
             resolvConf.write("nameserver 127.0.0.9\noptions timeout:1 attempts:1\n");
             resolvConf.flush();
-            runInNetworkNamespace(QStringLiteral("Form1SourcesTest"), {QStringLiteral("-n"), QStringLiteral("-m")},
-                                  QStringLiteral("mount --bind \"$0\" /etc/resolv.conf"), {resolvConf.fileName()});
+            runInNetworkNamespace(
+                QStringLiteral("Form1SourcesTest"), {QStringLiteral("-n"), QStringLiteral("-m")},
+                QStringLiteral("mount --bind \"$0\" /etc/resolv.conf"), {resolvConf.fileName()});
             return;
         }
         Rig rig;

@@ -40,8 +40,8 @@ private slots:
         // Two links, n0 (10.99.0.1, listed first, as docker0 or tun0 often is) and n1 (192.168.77.5).
         QTest::addColumn<QString>("routes");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("default on the second link")
-            << "ip route add default via 192.168.77.1 dev n1" << "192.168.77.5";
+        QTest::newRow("default on the second link") << "ip route add default via 192.168.77.1 dev n1"
+                                                    << "192.168.77.5";
         QTest::newRow("lowest metric") << "ip route add default via 10.99.0.254 dev n0 metric 200 && "
                                           "ip route add default via 192.168.77.1 dev n1 metric 100"
                                        << "192.168.77.5";
@@ -49,7 +49,8 @@ private slots:
                                                            "ip route add default dev n0 table 100 && "
                                                            "ip rule add from all lookup 100 pref 100"
                                                         << "192.168.77.5";
-        QTest::newRow("no default route: the first link") << "true" << "10.99.0.1";
+        QTest::newRow("no default route: the first link") << "true"
+                                                          << "10.99.0.1";
     }
     void localAddressFollowsTheDefaultRoute()
     {

@@ -215,7 +215,7 @@ private slots:
         QTest::addColumn<QString>("out"); // %1 stands for this machine's address
         QTest::addColumn<QByteArray>("err");
         QTest::addColumn<int>("messages");
-        QTest::addColumn<bool>("stored");    // the addresses found replaced those stored before
+        QTest::addColumn<bool>("stored"); // the addresses found replaced those stored before
         // "oversized": a settings file too big to read whole, and so to rewrite; "refused": mail
         // settings the send operation refuses before it connects.
         QTest::addColumn<QByteArray>("spoil");
@@ -225,8 +225,9 @@ private slots:
         QTest::newRow("--print") << QStringList{"--print"} << true << 0
                                  << QStringLiteral("Internal: %1\nExternal: 127.0.0.1\n") << QByteArray() << 0
                                  << false << QByteArray();
-        QTest::newRow("--print --json") << QStringList{"--print", "--json"} << true << 0
-                                        << QStringLiteral("json") << QByteArray() << 0 << false << QByteArray();
+        QTest::newRow("--print --json")
+            << QStringList{"--print", "--json"} << true << 0 << QStringLiteral("json") << QByteArray() << 0
+            << false << QByteArray();
         const QByteArray failed = "Error: Connection not available.\n";
         QTest::newRow("--once, page down")
             << QStringList{"--once"} << false << 1 << QString() << failed << 0 << false << QByteArray();
@@ -237,9 +238,9 @@ private slots:
             << QStringList{"--once"} << true << 1 << QString() << QByteArray("Error: Settings not saved: ")
             << 0 << false << QByteArray("oversized");
         // The change is stored and kept marked unsent; the run says it failed.
-        QTest::newRow("--once, notice refused")
-            << QStringList{"--once"} << true << 1 << QString()
-            << QByteArray("Error: Please choose the connection security") << 0 << true << QByteArray("refused");
+        QTest::newRow("--once, notice refused") << QStringList{"--once"} << true << 1 << QString()
+                                                << QByteArray("Error: Please choose the connection security")
+                                                << 0 << true << QByteArray("refused");
     }
 
     void singleRuns()
@@ -264,7 +265,8 @@ private slots:
         QVERIFY2(smtp.start(&error), qPrintable(error));
         storeChangeToMail(smtp.port());
         if (spoil == "refused")
-            SettingsStore(QStringLiteral("Netquill")).SaveSetting(SettingKeys::Security, QStringLiteral("Bogus"));
+            SettingsStore(QStringLiteral("Netquill"))
+                .SaveSetting(SettingKeys::Security, QStringLiteral("Bogus"));
         if (spoil == "oversized") {
             QFile file(temp.path() + QStringLiteral("/Netquill/Netquill.conf"));
             QVERIFY(file.open(QIODevice::Append));
@@ -301,7 +303,8 @@ private slots:
         }
         SettingsStore after(QStringLiteral("Netquill"));
         QCOMPARE(after.GetSetting(SettingKeys::OldExternal), QStringLiteral("127.0.0.1"));
-        QCOMPARE(after.GetSetting(SettingKeys::NotifyPending), messages ? QStringLiteral("0") : QStringLiteral("1"));
+        QCOMPARE(after.GetSetting(SettingKeys::NotifyPending),
+                 messages ? QStringLiteral("0") : QStringLiteral("1"));
     }
 
     // The desktop program edits the settings while the service runs: the service follows the file.
