@@ -1,5 +1,6 @@
 #include "WebChannel.h"
 #include "AppriseChannel.h"
+#include "NoticeFanOut.h"
 #include "ScriptedHttpServer.h"
 #include "TestMain.h"
 
@@ -152,6 +153,37 @@ private slots:
         const QJsonObject sent = QJsonDocument::fromJson(raw.mid(raw.indexOf("\r\n\r\n") + 4)).object();
         QCOMPARE(sent.value(QLatin1String("title")).toString(), change().title());
         QCOMPARE(sent.value(QLatin1String("message")).toString(), change().text());
+    }
+
+    /// Every channel at once: a refused send is tried again a bounded number of times, and a channel
+    /// that never answers holds back no other.
+    void fanOutRetriesEachChannelApart()
+    {
+        ScriptedHttpServer server;
+        server.enqueue("/flaky", Response::status(503));
+        server.enqueue("/flaky", Response::status(503));
+        server.setResponse("/flaky", Response::ok("{}"));
+        server.setResponse("/down", Response::status(500));
+        server.setResponse("/hangs", Response::hang());
+        QList<WebChannel *> channels;
+        NoticeFanOut fanOut;
+        fanOut.setRetryDelays({50, 100, 150});
+        for (const char *path : {"/hangs", "/flaky", "/down"}) {
+            WebChannelSettings settings;
+            settings.url = server.url(QString::fromLatin1(path));
+            channels.append(new WebChannel(settings, &fanOut));
+            channels.last()->setTimeout(3000);
+            fanOut.add(QString::fromLatin1(path), channels.last());
+        }
+        QStringList ended;
+        connect(&fanOut, &NoticeFanOut::ended, this,
+                [&](const QString &name, bool delivered, const QString &, int tries) {
+                    ended.append(QStringLiteral("%1 %2 %3").arg(name).arg(delivered).arg(tries));
+                });
+        fanOut.send(change());
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 2, 2000);
+        QCOMPARE(ended, (QStringList{"/flaky 1 3", "/down 0 4"}));
+        QCOMPARE(server.requestsFor("/down").size(), 4);
     }
 
     void settingsThatCannotBeUsed_data()
