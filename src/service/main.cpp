@@ -1,5 +1,6 @@
 #include "AddressMonitor.h"
 #include "MonitorService.h"
+#include "Orphans.h"
 #include "ServiceLog.h"
 #include "SettingsStore.h"
 
@@ -136,6 +137,9 @@ int main(int argc, char **argv)
         qCCritical(lcService).noquote() << "Cannot read the settings file" << store.fileName() << "-" << why;
         return 1;
     }
+    // What the command on change leaves when its launcher is killed comes here to be ended, not to init.
+    if (!parser.isSet(print))
+        Orphans::adopt();
     AddressMonitor monitor(store);
     if (parser.isSet(metrics))
         monitor.setMetricsFile(QFileInfo(parser.value(metrics)).absoluteFilePath());
