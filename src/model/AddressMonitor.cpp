@@ -191,8 +191,16 @@ void AddressMonitor::Refresh()
 
 void AddressMonitor::Tick()
 {
-    if (m_schedule.tick())
-        Refresh();
+    if (!m_schedule.tick())
+        return;
+    // Each source keeps its time-out, so a chain of them may outlast the interval: restarted at every
+    // tick it would never reach its last sources. It runs to its end, and this lookup follows it.
+    if (m_lookup->busy() && !m_lookup->replaceable()) {
+        qCInfo(lcLookup) << "The lookup under way is left to end; the one due now follows it";
+        m_lookUpAgain = true;
+        return;
+    }
+    Refresh();
 }
 
 void AddressMonitor::SaveFlag(const SettingKeys::Key &key, bool on)
@@ -252,7 +260,6 @@ void AddressMonitor::ApplyWatch()
         // Off means nothing open: the socket goes with the watch.
         delete m_watch;
         m_watch = nullptr;
-        m_lookUpAgain = false;
         return;
     }
     if (m_watch)
@@ -473,7 +480,8 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
     emit lookupFinished(result);
     if (result.answered() && m_lookup->storing())
         Notify(result, mine);
-    // A network change during the lookup gets one more, after the receivers have seen this one end.
+    // A network change or a clock tick during the lookup gets one more, after the receivers have seen
+    // this one end.
     if (std::exchange(m_lookUpAgain, false))
         QTimer::singleShot(0, this, [this] {
             if (!m_lookup->busy())

@@ -146,7 +146,8 @@ public:
     /// The send operation of the notification; a test message from the mail dialog too. Its job number
     /// (see MailSender), or 0 when it was refused before a session was asked.
     quint64 SendMail();
-    /// One tick of the auto-refresh clock: a lookup when the count is due.
+    /// One tick of the auto-refresh clock: a lookup when the count is due, after the running one when
+    /// that asks a chain of sources.
     void Tick();
 
 signals:
@@ -216,7 +217,7 @@ private:
     bool m_passwordFixed = false; // m_mail holds a server password, which the keyring must not replace
     bool m_watchNetwork = false;
     NetworkWatch *m_watch = nullptr;
-    bool m_lookUpAgain = false; // the network changed while a lookup ran
+    bool m_lookUpAgain = false; // the network changed or the clock ticked while a lookup ran
     QList<int> m_wakeRetryDelaysMs{5000, 15000, 45000};
     qsizetype m_wakeRetries = -1; // retries made since the last network change; -1: none is due
     AddressHistory m_history;

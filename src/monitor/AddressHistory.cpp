@@ -15,6 +15,7 @@
 #include <QStringDecoder>
 
 #include <array>
+#include <mutex>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -256,8 +257,18 @@ QString AddressHistory::defaultPath()
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
     // XDG says a relative XDG_STATE_HOME is invalid and must be ignored.
-    if (state.isEmpty() || QDir::isRelativePath(state))
-        state = QDir::homePath() + QStringLiteral("/.local/state");
+    if (state.isEmpty() || QDir::isRelativePath(state)) {
+        // Qt's home without HOME is the root folder: no history at all rather than one under /.
+        const QString home = qEnvironmentVariable("HOME");
+        if (home.isEmpty() || QDir::isRelativePath(home) || !QFileInfo(home).isDir()) {
+            static std::once_flag told;
+            std::call_once(told, [] {
+                qCWarning(lcHistory) << "No history is kept: neither XDG_STATE_HOME nor HOME names a folder";
+            });
+            return {};
+        }
+        state = home + QStringLiteral("/.local/state");
+    }
     return state + QStringLiteral("/Netquill/history.csv");
 }
 
@@ -351,6 +362,8 @@ bool AddressHistory::clear(const QString &path, QString *error)
 
 bool AddressHistory::append(const Event &event) const
 {
+    if (m_path.isEmpty())
+        return false; // no folder for it, said once
     const QString folder = QFileInfo(m_path).absolutePath();
     if (QString error; !WholeFile::makeFolders(folder, error)) {
         qCWarning(lcHistory).noquote() << error;

@@ -39,7 +39,8 @@ public:
     /// A longer value (a page's markup kept as the address) is cut to this many characters.
     static constexpr qsizetype MaxValueLength = 512;
 
-    /// $XDG_STATE_HOME/Netquill/history.csv, else ~/.local/state/Netquill/history.csv.
+    /// $XDG_STATE_HOME/Netquill/history.csv, else ~/.local/state/Netquill/history.csv; empty (said once in
+    /// the log) without either folder: then nothing is read or written.
     static QString defaultPath();
 
     /// `maxBytes` other than MaxBytes is for tests, to make trims frequent.

@@ -1,6 +1,7 @@
 #include "ChangeCommand.h"
 
 #include "CommandLog.h"
+#include "Orphans.h"
 #include "SourceAnswer.h"
 
 #include <QCoreApplication>
@@ -30,7 +31,8 @@ constexpr char LauncherPrefix[] = "netquill-launcher: ";
 constexpr int LauncherCannotStart = 127;
 } // namespace
 
-ChangeCommand::ChangeCommand(QObject *parent) : QObject(parent), m_deadline(new QTimer(this))
+ChangeCommand::ChangeCommand(QObject *parent)
+    : QObject(parent), m_deadline(new QTimer(this)), m_orphans(new Orphans(this))
 {
     m_deadline->setSingleShot(true);
     connect(m_deadline, &QTimer::timeout, this, [this] {
@@ -101,7 +103,7 @@ bool ChangeCommand::Run(const QString &commandLine, const Inputs &inputs)
 
 void ChangeCommand::startPending()
 {
-    if (m_pending && !m_process)
+    if (m_pending && !m_process && !m_orphans->busy())
         start(*std::exchange(m_pending, std::nullopt));
 }
 
@@ -127,12 +129,16 @@ void ChangeCommand::start(const Job &job)
         arguments.prepend(program);
         arguments.prepend(QString::number(QCoreApplication::applicationPid()));
         m_launched = true;
+    } else if (Orphans::adopting()) {
+        qCWarning(lcCommand) << "The launcher" << launcher << "is missing: the command runs without it";
     } else {
         qCWarning(lcCommand) << "The launcher" << launcher
-                             << "is missing: what the command leaves running is ended only at the time limit";
+                             << "is missing: what the command leaves running goes on running, unless the"
+                             << "time limit kills its process group";
     }
 #endif
     m_process = new QProcess(this);
+    Orphans::own(m_process);
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     // A command that reads its input gets an end of file, not a wait until the time limit.
     m_process->setStandardInputFile(QProcess::nullDevice());
@@ -191,6 +197,14 @@ void ChangeCommand::end(bool ok, const QString &problem)
     QProcess *done = std::exchange(m_process, nullptr);
     done->disconnect(this);
     done->deleteLater();
+    // What came to this program from the command (its launcher killed, or none) ends before the status.
+    const int left = m_orphans->sweep([this, ok, problem] { report(ok, problem); });
+    if (left > 0)
+        qCInfo(lcCommand) << "Ending" << left << "processes the command left behind";
+}
+
+void ChangeCommand::report(bool ok, const QString &problem)
+{
     if (ok)
         qCInfo(lcCommand) << "The command on change finished";
     else

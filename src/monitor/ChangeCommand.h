@@ -1,6 +1,7 @@
 #pragma once
 
 #include "IpSnapshot.h"
+#include "Orphans.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -16,7 +17,9 @@ class QTimer;
 /// NETQUILL_OLD_INTERNAL, NETQUILL_OLD_EXTERNAL, NETQUILL_SOURCE). One runs at a time: a change while
 /// one runs is run after it, with the newest addresses only. On Linux it runs under netquill-launcher
 /// beside the program, which ends what the command leaves running when it ends or is killed at the
-/// time limit; without the launcher, only its process group is ended, and only at the time limit.
+/// time limit. In a program that adopts orphans (Orphans::adopt, the service), what comes to it from a
+/// launcher killed outright, or from a command run without one, is ended before the status is told;
+/// elsewhere, without the launcher, only its process group is ended, and only at the time limit.
 class ChangeCommand : public QObject {
     Q_OBJECT
 public:
@@ -47,8 +50,8 @@ public:
     /// will run: an empty command line (quietly) or one whyNot refuses (logged).
     bool Run(const QString &commandLine, const Inputs &inputs);
 
-    /// A command runs or waits to run.
-    bool busy() const { return m_process != nullptr || m_pending.has_value(); }
+    /// A command runs or waits to run, or what it left is being ended.
+    bool busy() const { return m_process != nullptr || m_pending.has_value() || m_orphans->busy(); }
     /// The first MaxOutput bytes of the last finished command's standard output and error, merged.
     QByteArray lastOutput() const { return m_lastOutput; }
 
@@ -70,11 +73,13 @@ private:
     void OnFinished(int exitCode, int exitStatus);
     void OnErrorOccurred(int error);
     void end(bool ok, const QString &problem);
+    void report(bool ok, const QString &problem);
     void killGroup();
 
     std::chrono::milliseconds m_limit = DefaultTimeLimit;
     QProcess *m_process = nullptr;
     QTimer *m_deadline;
+    Orphans *m_orphans;
     std::optional<Job> m_pending;
     QByteArray m_output;
     QByteArray m_lastOutput;

@@ -315,6 +315,8 @@ void DnsQuery::drop()
     m_timer->stop();
     // A name lookup under way is left to finish and ignored (serverResolved knows it by its id): Qt 6.4's
     // abortHostLookup never frees the receiver it was given.
+    if (m_hostLookupId != -1 || (m_lookup && !m_lookup->isFinished()))
+        s_leftRunning = true;
     m_hostLookupId = -1;
     if (m_lookup) {
         // Qt's lookup runs on in its thread until the resolver gives up; its result goes nowhere.

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <atomic>
 
 class QDnsLookup;
 class QHostInfo;
@@ -69,6 +70,9 @@ public:
     void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
 
     static constexpr int DefaultTimeoutMs = 5000;
+    /// A query given up in this process (its time limit, stop, a new ask) may still run in Qt's resolver
+    /// thread until the resolver's own time-outs, and Qt's exit would wait for it.
+    static bool anyLeftRunning() { return s_leftRunning; }
 
 signals:
     void finished(const DnsQuery::Result &result);
@@ -92,4 +96,5 @@ private:
     QString m_description; // the query under way, for the log
     QElapsedTimer m_clock;
     int m_timeoutMs = DefaultTimeoutMs;
+    static inline std::atomic<bool> s_leftRunning = false;
 };

@@ -57,6 +57,9 @@ public:
 
     /// True from Refresh until the lookup has ended, well or not.
     bool busy() const { return m_asking >= 0; }
+    /// The pending lookup asks one source only: a new one replaces its fetch, as a new Navigate replaces
+    /// a pending one. A chain of several is better left to run to its end.
+    bool replaceable() const { return m_chain.size() == 1; }
 
     /// Restores the previous snapshot from the store ("0" when nothing was recorded yet).
     void LoadPrevious();

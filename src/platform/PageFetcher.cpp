@@ -1,6 +1,7 @@
 #include "PageFetcher.h"
 
 #include "LookupLog.h"
+#include "Orphans.h"
 #include "PageBody.h"
 #include "PlainBody.h"
 
@@ -183,6 +184,7 @@ void PageFetcher::parse(const QByteArray &utf8Document)
 {
     m_parsed.clear();
     m_parser = new QProcess(this);
+    Orphans::own(m_parser);
     m_parser->setStandardErrorFile(QProcess::nullDevice());
 #ifdef Q_OS_UNIX
     const rlim_t memory = rlim_t(m_parseMemoryBytes);

@@ -1,5 +1,7 @@
 #include "AddressMonitor.h"
+#include "DnsQuery.h"
 #include "MonitorService.h"
+#include "Orphans.h"
 #include "ServiceLog.h"
 #include "SettingsStore.h"
 
@@ -9,6 +11,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 constexpr int ExitUsage = 2;
@@ -131,20 +134,34 @@ int main(int argc, char **argv)
     if (parser.isSet(history))
         return MonitorService::printHistory(parser.isSet(json));
 
-    SettingsStore store(QString::fromUtf8(BuildIdentity::ProductName));
-    if (const QString why = unreadable(store.fileName()); !why.isEmpty()) {
-        qCCritical(lcService).noquote() << "Cannot read the settings file" << store.fileName() << "-" << why;
-        return 1;
+    const auto run = [&]() -> int {
+        SettingsStore store(QString::fromUtf8(BuildIdentity::ProductName));
+        if (const QString why = unreadable(store.fileName()); !why.isEmpty()) {
+            qCCritical(lcService).noquote()
+                << "Cannot read the settings file" << store.fileName() << "-" << why;
+            return 1;
+        }
+        // What the command on change leaves when its launcher is killed comes here to be ended, not to init.
+        if (!parser.isSet(print))
+            Orphans::adopt();
+        AddressMonitor monitor(store);
+        if (parser.isSet(metrics))
+            monitor.setMetricsFile(QFileInfo(parser.value(metrics)).absoluteFilePath());
+        MonitorService service(monitor);
+        if (parser.isSet(print))
+            service.startPrint(parser.isSet(json));
+        else if (parser.isSet(once))
+            service.startOnce();
+        else if (!service.startService(minutes))
+            return 1;
+        return QCoreApplication::exec();
+    };
+    const int code = run();
+    // All of the program's own has ended, its saves on the disk. A name query given up is still in Qt's
+    // resolver thread, which Qt's teardown would wait for until the resolver itself gives up (seconds).
+    if (DnsQuery::anyLeftRunning()) {
+        std::fflush(nullptr);
+        std::_Exit(code);
     }
-    AddressMonitor monitor(store);
-    if (parser.isSet(metrics))
-        monitor.setMetricsFile(QFileInfo(parser.value(metrics)).absoluteFilePath());
-    MonitorService service(monitor);
-    if (parser.isSet(print))
-        service.startPrint(parser.isSet(json));
-    else if (parser.isSet(once))
-        service.startOnce();
-    else if (!service.startService(minutes))
-        return 1;
-    return QCoreApplication::exec();
+    return code;
 }

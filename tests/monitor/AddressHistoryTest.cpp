@@ -103,6 +103,9 @@ private slots:
         QTest::newRow("a folder where the file goes: the lookups go on")
             << "LAN"
             << "198.51.100.1" << QByteArray("<folder>") << recovery << QStringList{};
+        QTest::newRow("no home and no state folder: no history, none under /")
+            << "LAN"
+            << "198.51.100.1" << QByteArray("<no home>") << recovery << QStringList{};
     }
     void lookupsWriteChangesAndOutages()
     {
@@ -122,6 +125,14 @@ private slots:
         SettingsStore store(QStringLiteral("Netquill"));
         store.SaveSetting(SettingKeys::OldInternal, storedInternal.replace(QStringLiteral("LAN"), lan));
         store.SaveSetting(SettingKeys::OldExternal, storedExternal);
+        const bool homeless = before == "<no home>";
+        const QByteArray home = qgetenv("HOME");
+        if (homeless) {
+            qunsetenv("HOME");
+            qunsetenv("XDG_STATE_HOME");
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("No history is kept")));
+            before.clear();
+        }
         const bool blocked = before == "<folder>";
         if (blocked) {
             QVERIFY(QDir().mkpath(state.file()));
@@ -134,7 +145,8 @@ private slots:
         }
         AddressMonitor monitor(store);
         qunsetenv("NETQUILL_IP_HOST");
-        QCOMPARE(monitor.history().path(), state.file());
+        QCOMPARE(monitor.history().path(), homeless ? QString() : state.file());
+        qputenv("HOME", home);
         monitor.Load();
         QString status;
         connect(&monitor, &AddressMonitor::statusChanged, this, [&](const QString &text) { status = text; });
@@ -151,6 +163,7 @@ private slots:
         }
         QCOMPARE(status, LookupCycle::StatusFinished);
         QCOMPARE(store.GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("/.local/state/Netquill")));
         const QList<Event> events = AddressHistory::read(state.file());
         QStringList got = brief(events);
         got.replaceInStrings(lan, QStringLiteral("LAN"));

@@ -1,5 +1,6 @@
 #include "AddressMonitor.h"
 #include "ExternalIpPage.h"
+#include "IpSourceList.h"
 #include "LookupCycle.h"
 #include "NetworkWatch.h"
 #include "ScriptedHttpServer.h"
@@ -11,6 +12,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 namespace {
@@ -76,28 +78,64 @@ private slots:
         QCOMPARE(rig.store.GetSetting(SettingKeys::WatchNetwork), QStringLiteral("0"));
     }
 
-    /// A change looks up at once; changes while that lookup runs give one lookup after it, not a restart.
-    /// The clock's count is left as it was.
-    void changesWhileLookingUpGiveOneMoreLookup()
+    /// A lookup asked for while one runs: network changes, or clock ticks during a chain of sources that
+    /// outlasts the interval, give one lookup after it, not a restart (the clock's count runs on). A tick
+    /// while Netquill's page alone is asked replaces that fetch.
+    void lookupAskedForWhileOneRuns_data()
     {
+        QTest::addColumn<bool>("clock"); // false: network changes
+        QTest::addColumn<int>("silent"); // sources that never answer, before the one that does
+        QTest::newRow("network changes, Netquill's page") << false << 0;
+        QTest::newRow("clock ticks, five silent sources first") << true << 5;
+        QTest::newRow("clock ticks, Netquill's page") << true << 0;
+    }
+    void lookupAskedForWhileOneRuns()
+    {
+        QFETCH(bool, clock);
+        QFETCH(int, silent);
         Rig rig;
-        rig.server.setResponse(ExternalIpPage::Path, Response::ok("203.0.113.7", "text/plain").delayed(700));
+        Response answer = Response::ok("203.0.113.7", "text/plain");
+        QString sources;
+        for (int i = 0; i < silent; ++i) {
+            rig.server.setResponse("/silent" + QByteArray::number(i), Response::hang());
+            sources += rig.server.url(QStringLiteral("/silent%1").arg(i)).toString() + u' ';
+        }
+        if (silent > 0) {
+            rig.server.setResponse("/ip", answer);
+            rig.monitor->setSources(
+                IpSourceList::read(sources + rig.server.url(QStringLiteral("/ip")).toString()));
+            rig.monitor->fetcher()->setTimeout(150);
+        } else {
+            rig.server.setResponse(ExternalIpPage::Path, answer.delayed(700));
+        }
         QSignalSpy completed(rig.monitor.get(), &AddressMonitor::lookupFinished);
         rig.monitor->schedule().applyInterval(0);
-        rig.monitor->schedule().tick();
-        rig.monitor->schedule().tick();
-
-        NetworkWatch *watch = rig.monitor->networkWatch();
-        QVERIFY(watch);
-        emit watch->changed();
-        QTRY_COMPARE_WITH_TIMEOUT(rig.server.requests().size(), 1, 5000);
-        emit watch->changed();
-        emit watch->changed();
-        QTRY_COMPARE_WITH_TIMEOUT(completed.size(), 2, 10000);
+        if (clock) {
+            // Sped up: a lookup is due every 60 ticks, about every 120 ms.
+            rig.monitor->clock()->setInterval(2);
+            rig.monitor->clock()->start();
+            QTRY_VERIFY_WITH_TIMEOUT(!completed.isEmpty() || rig.server.requests().size() > silent + 2,
+                                     10000);
+            rig.monitor->clock()->stop();
+            // A chain ended before the next lookup began; each tick replaced the page's fetch instead.
+            QCOMPARE(completed.isEmpty(), silent == 0);
+        } else {
+            rig.monitor->schedule().tick();
+            emit rig.monitor->networkWatch()->changed();
+            QTRY_COMPARE_WITH_TIMEOUT(rig.server.requests().size(), 1, 5000);
+            emit rig.monitor->networkWatch()->changed();
+            emit rig.monitor->networkWatch()->changed();
+        }
+        const bool replaced = clock && silent == 0;
+        QTRY_COMPARE_WITH_TIMEOUT(completed.size(), replaced ? 1 : 2, 10000);
+        const qsizetype requests = rig.server.requests().size();
         QTest::qWait(1200);
-        QCOMPARE(rig.server.requests().size(), 2);
-        QCOMPARE(completed.size(), 2);
-        QCOMPARE(rig.monitor->schedule().ticks(), 2);
+        QCOMPARE(completed.size(), replaced ? 1 : 2);
+        QCOMPARE(rig.server.requests().size(), requests);
+        for (const QList<QVariant> &lookup : completed)
+            QCOMPARE(lookup.at(0).value<LookupResult>().current.external, QStringLiteral("203.0.113.7"));
+        if (!clock)
+            QCOMPARE(rig.monitor->schedule().ticks(), 1);
     }
 
     /// A lookup that fails soon after a network change is tried again a few times, then left to the clock.

@@ -89,6 +89,8 @@ QList<qint64> processesWithArgument(const QByteArray &argument)
 class ChangeCommandTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { QVERIFY(Orphans::adopt()); }
+
     void environment_data()
     {
         QTest::addColumn<QString>("current");
@@ -175,6 +177,11 @@ private slots:
         QTest::newRow("success, a job left in a session of its own")
             << QByteArray("setsid sleep \"$1\" & echo started") << "^Command finished$"
             << QByteArray("started\n");
+        // Its orphans come to the test, which adopts them as the service does.
+        QTest::newRow("the launcher killed outright, jobs left in the background")
+            << QByteArray("sleep \"$1\" & setsid sleep \"$1\" & (trap '' TERM; sleep \"$1\") & kill -KILL "
+                          "$PPID; wait")
+            << "^Error: the command crashed$" << QByteArray();
         QTest::newRow("output kept to 4 KiB") << QByteArray("head -c 100000 /dev/zero | tr '\\0' x")
                                               << "^Command finished$" << QByteArray(4096, 'x');
         QTest::newRow("missing program")
