@@ -104,6 +104,8 @@ QString frmHistory::eventText(AddressHistory::Kind kind)
 // The file and its folder: the file is replaced when its oldest lines are dropped, and may not exist yet.
 void frmHistory::watch()
 {
+    if (m_path.isEmpty())
+        return; // no history is kept: nothing to follow
     const QString folder = QFileInfo(m_path).absolutePath();
     for (const QString &watched : {folder, m_path}) {
         if (QFileInfo::exists(watched) && !m_watcher->files().contains(watched) &&
@@ -139,7 +141,9 @@ void frmHistory::reload()
         lstHistory->resizeColumnToContents(column);
         lstHistory->setColumnWidth(column, std::min(lstHistory->columnWidth(column) + 12, 260));
     }
-    lblFile->setText(QStringLiteral("Kept in ") + QDir::toNativeSeparators(m_path));
+    lblFile->setText(m_path.isEmpty()
+                         ? QStringLiteral("No history is kept: neither XDG_STATE_HOME nor HOME names a folder.")
+                         : QStringLiteral("Kept in ") + QDir::toNativeSeparators(m_path));
     lblNote->setText(m_events.isEmpty() ? QStringLiteral("No address change or outage recorded yet.")
                                         : QString());
     cmdCopy->setEnabled(!m_events.isEmpty());
