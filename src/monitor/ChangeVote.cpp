@@ -7,10 +7,11 @@ ChangeVote::ChangeVote(const QString &first, const QString &source)
     m_answers.append({QHostAddress(first), first, source});
 }
 
-bool ChangeVote::add(const QString &text, const QString &source)
+bool ChangeVote::add(const QString &text, const QString &source, IpSource::Family family)
 {
     const QHostAddress address(text);
-    if (!SourceAnswer::isAddress(text) || address.protocol() != m_answers.first().address.protocol())
+    const bool sameFamily = address.protocol() == m_answers.first().address.protocol();
+    if (!SourceAnswer::isAddress(text) || (!sameFamily && family != IpSource::Family::Any))
         return false;
     m_answers.append({address, text, source});
     return true;
