@@ -2,15 +2,26 @@
 
 #include "SourceAnswer.h"
 
+namespace {
+// The product's page may give an IPv4 address in its IPv6-mapped form: still one of the IPv4 family.
+bool isIPv4(const QHostAddress &address)
+{
+    bool ok = false;
+    address.toIPv4Address(&ok);
+    return ok;
+}
+} // namespace
+
 ChangeVote::ChangeVote(const QString &first, const QString &source)
 {
     m_answers.append({QHostAddress(first), first, source});
 }
 
-bool ChangeVote::add(const QString &text, const QString &source)
+bool ChangeVote::add(const QString &text, const QString &source, IpSource::Family family)
 {
     const QHostAddress address(text);
-    if (!SourceAnswer::isAddress(text) || address.protocol() != m_answers.first().address.protocol())
+    const bool sameFamily = isIPv4(address) == isIPv4(m_answers.first().address);
+    if (!SourceAnswer::isAddress(text) || (!sameFamily && family != IpSource::Family::Any))
         return false;
     m_answers.append({address, text, source});
     return true;

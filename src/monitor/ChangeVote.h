@@ -1,12 +1,15 @@
 #pragma once
 
+#include "IpSource.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 /// Whether a new external address is confirmed by other sources before anything acts on it: the first
-/// answer and up to MaxOthers more, compared as addresses of one family; the majority decides.
+/// answer and up to MaxOthers more, compared as addresses; the majority decides. An answer of the other
+/// family counts against the first when its source could have given either family.
 class ChangeVote {
 public:
     struct Answer {
@@ -25,8 +28,8 @@ public:
     ChangeVote(const QString &first, const QString &source);
 
     /// Takes another source's answer; false when it does not count: not an address, or of the other
-    /// family than the first.
-    bool add(const QString &text, const QString &source);
+    /// family than the first from a source tied to that family, which could not have given the first's.
+    bool add(const QString &text, const QString &source, IpSource::Family family);
     Verdict verdict() const;
     /// After the sources ran out: the first answer stands alone (no other source answered).
     bool unanswered() const { return m_answers.size() == 1; }

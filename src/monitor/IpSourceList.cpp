@@ -36,6 +36,21 @@ QList<IpSource> IpSourceList::publicServices()
             service(GoogleDns)};
 }
 
+bool IpSourceList::isOffered(const IpSource &source)
+{
+    // "https://api.ipify.org/" is the same service as "https://api.ipify.org".
+    const auto bare = [](const QUrl &url) {
+        QUrl stripped = url.adjusted(QUrl::StripTrailingSlash);
+        if (stripped.path() == QLatin1String("/"))
+            stripped.setPath({});
+        return stripped;
+    };
+    const QList<IpSource> offered = publicServices();
+    return !source.productPage && std::any_of(offered.cbegin(), offered.cend(), [&](const IpSource &service) {
+        return bare(service.url) == bare(source.url);
+    });
+}
+
 QList<IpSource> IpSourceList::defaults()
 {
     return {IpSource{true, QUrl(), true}};

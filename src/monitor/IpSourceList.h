@@ -24,6 +24,9 @@ inline constexpr char GoogleDns[] = "dns://ns1.google.com/o-o.myaddr.l.google.co
 /// Well-known services that answer with the caller's address as plain text or in a DNS answer, in the
 /// dialog's order.
 QList<IpSource> publicServices();
+/// One of publicServices(): its answer must be a public address, where a source of the user's own may
+/// sit in a private network.
+bool isOffered(const IpSource &source);
 /// What a user who changed nothing has: the product's page alone.
 QList<IpSource> defaults();
 

@@ -98,7 +98,9 @@ void LookupCycle::DownloadComplete(const PageFetcher::Result &fetch)
     }
     const SourceAnswer::Result answer = SourceAnswer::judge(source, fetch);
     QString why;
-    if (answer.verdict == SourceAnswer::Verdict::NotAnAddress)
+    if (!answer.refusal.isEmpty())
+        why = QStringLiteral("answered %1, refused: %2").arg(fetch.BodyInnerHTML.trimmed(), answer.refusal);
+    else if (answer.verdict == SourceAnswer::Verdict::NotAnAddress)
         why = QStringLiteral("answered no address: ") + fetch.BodyInnerHTML.trimmed().left(40);
     else if (answer.verdict == SourceAnswer::Verdict::Failed)
         why = fetch.failed ? QStringLiteral("could not be fetched")
@@ -163,9 +165,9 @@ void LookupCycle::Judge(const IpSource &source, const QString &address)
 
 void LookupCycle::Vote(const IpSource &source, const std::optional<QString> &address)
 {
-    if (address && !m_vote->add(*address, source.displayName()))
+    if (address && !m_vote->add(*address, source.displayName(), source.family()))
         qCInfo(lcLookup).noquote() << source.displayName() << "answered" << address->left(45)
-                                   << "which cannot confirm" << m_vote->winner().text;
+                                   << "which can neither confirm nor contradict" << m_vote->winner().text;
     if (m_vote->verdict() == ChangeVote::Verdict::Open && askNextOther())
         return;
     EndVote();

@@ -23,6 +23,8 @@ enum class Verdict {
 struct Result {
     Verdict verdict = Verdict::Failed;
     QString address;
+    /// Why a bare address was not taken, in a few words: "a loopback address"; else empty.
+    QString refusal;
 };
 
 /// How the fetcher is to take the source's body.
@@ -34,7 +36,10 @@ Result judge(const IpSource &source, const PageFetcher::Result &fetch);
 Result judge(const IpSource &source, const DnsQuery::Result &query);
 /// Why a source's answer is no address, in a few words for the log and the Test; empty for an address.
 QString whyNot(const Result &answer, const DnsQuery::Result &query);
-/// A bare address, refused when it is of the other family than the source promises.
+/// A bare address as a source other than the product's page gave it. An IPv4-mapped IPv6 address
+/// is the IPv4 address it carries. Refused: an address of the other family than the source promises,
+/// one that is nobody's external address (loopback, unspecified, broadcast, multicast, link-local),
+/// and a private one (RFC 1918, 100.64.0.0/10, unique local) from an offered public service.
 Result judgeAddress(const IpSource &source, const QString &address);
 /// True only for a whole IPv4 address in dotted decimal (no leading zeros, no short forms) or a
 /// whole IPv6 address without a scope id, brackets or anything else around it.

@@ -5,11 +5,13 @@
 #include "PageFetcher.h"
 
 namespace {
-QString reasonFor(SourceAnswer::Verdict verdict, const PageFetcher::Result &fetch)
+QString reasonFor(const SourceAnswer::Result &answer, const PageFetcher::Result &fetch)
 {
     constexpr qsizetype shown = 40;
     const QString body = fetch.BodyInnerHTML.trimmed();
-    switch (verdict) {
+    if (!answer.refusal.isEmpty())
+        return answer.refusal + QStringLiteral(": ") + body;
+    switch (answer.verdict) {
     case SourceAnswer::Verdict::Address:
         return {};
     case SourceAnswer::Verdict::Failed:
@@ -80,7 +82,7 @@ void SourceProbe::start(const QList<IpSource> &sources)
         connect(fetcher, &PageFetcher::DownloadComplete, this,
                 [source, report](const PageFetcher::Result &fetch) {
                     const SourceAnswer::Result answer = SourceAnswer::judge(source, fetch);
-                    report(answer, reasonFor(answer.verdict, fetch));
+                    report(answer, reasonFor(answer, fetch));
                 });
         fetcher->Navigate(source.url, SourceAnswer::bodyFor(source));
     }

@@ -1,3 +1,4 @@
+#include "ChangeVote.h"
 #include "IpSourceList.h"
 #include "LookupCycle.h"
 #include "PageFetcher.h"
@@ -84,6 +85,8 @@ struct ChainRig {
             {"other address", Response::ok("203.0.113.6", "text/plain")},
             {"third address", Response::ok("203.0.113.8", "text/plain")},
             {"v6 address", Response::ok("2001:db8::5", "text/plain")},
+            {"mapped address", Response::ok("::ffff:203.0.113.5", "text/plain")},
+            {"loopback", Response::ok("127.0.0.1", "text/plain")},
             {"stored address", Response::ok("198.51.100.1", "text/plain")},
             {"off", Response::ok("203.0.113.99", "text/plain")},
             {"hang", Response::hang()},
@@ -175,6 +178,45 @@ private slots:
         QCOMPARE(SourceAnswer::isAddress(text), address);
     }
 
+    /// A bare answer as taken (empty: refused), and whether it counts against a new IPv6 address.
+    void judging_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("taken");
+        QTest::addColumn<bool>("againstIPv6");
+        const auto row = [](const char *source, const char *answer, const char *taken, bool against = true) {
+            QTest::addRow("%s from %s", answer, source) << source << answer << taken << against;
+        };
+        const char *offered = "https://api.ipify.org/";
+        const char *custom = "https://ip.example.net/ip";
+        row(offered, "::ffff:198.51.100.1", "198.51.100.1");
+        row("https://api4.ipify.org", "::ffff:198.51.100.1", "198.51.100.1", false);
+        row("https://api6.ipify.org", "::ffff:198.51.100.1", "");
+        for (const char *nobodys : {"::1", "::ffff:127.0.0.1", "0.0.0.0", "::", "255.255.255.255",
+                                    "224.0.0.1", "169.254.1.1", "fe80::1"})
+            row(custom, nobodys, "");
+        for (const char *inside : {"10.0.0.1", "172.31.255.1", "192.168.1.1", "100.64.0.1", "fd00::1"}) {
+            row(offered, inside, "");
+            row(custom, inside, inside);
+        }
+        row(IpSourceList::OpenDnsIPv4, "10.0.0.1", "");
+        row("dns://192.0.2.53/myip.test?type=A", "10.0.0.1", "10.0.0.1", false);
+    }
+    void judging()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, answer);
+        QFETCH(QString, taken);
+        QFETCH(bool, againstIPv6);
+        const IpSource from{false, QUrl(source)};
+        const SourceAnswer::Result result = SourceAnswer::judgeAddress(from, answer);
+        QCOMPARE(result.address, taken);
+        QCOMPARE(result.refusal.isEmpty(), !taken.isEmpty());
+        ChangeVote vote("2001:db8::7", "first");
+        QVERIFY(taken.isEmpty() || vote.add(taken, "other", from.family()) == againstIPv6);
+    }
+
     void storedList_data()
     {
         QTest::addColumn<QString>("stored");
@@ -238,6 +280,8 @@ private slots:
             << QStringList{"off", "address"} << finished << "203.0.113.5" << QList<int>{1};
         QTest::newRow("a DNS source that fails, then a service")
             << QStringList{"dns, nobody answers", "address"} << finished << "203.0.113.5" << QList<int>{1};
+        QTest::newRow("loopback refused, then a service")
+            << QStringList{"loopback", "address"} << finished << "203.0.113.5" << QList<int>{0, 1};
         QTest::newRow("time-out, then a service")
             << QStringList{"hang", "address"} << finished << "203.0.113.5" << QList<int>{0, 1};
         // A service's redirect is followed only to the same address over https; any other fails it.
@@ -311,8 +355,12 @@ private slots:
         QTest::newRow("three answers, no majority")
             << true << QStringList{"address", "other address", "third address", "address"} << ""
             << QList<int>{0, 1, 2} << QList<int>{};
-        QTest::newRow("the other family does not count") << true << QStringList{"address", "v6 address"}
-                                                         << "203.0.113.5" << QList<int>{0, 1} << QList<int>{};
+        // A source of either family still giving the stored IPv4 address contradicts a new IPv6 one.
+        QTest::newRow("the other family contradicts")
+            << true << QStringList{"v6 address", "stored address"} << "" << QList<int>{0, 1} << QList<int>{};
+        QTest::newRow("a mapped answer is its IPv4 address")
+            << true << QStringList{"mapped address", "address"} << "203.0.113.5" << QList<int>{0, 1}
+            << QList<int>{0, 1};
         QTest::newRow("the stored address needs no confirmation")
             << true << QStringList{"stored address", "other address"} << "198.51.100.1" << QList<int>{0}
             << QList<int>{};
@@ -350,9 +398,12 @@ private slots:
         // Nothing shown or stored; the status names every answer and its source.
         QVERIFY(rig.shown.isEmpty());
         QCOMPARE(rig.store.GetSetting(SettingKeys::OldExternal), QStringLiteral("198.51.100.1"));
+        const QStringList answered{"address",        "203.0.113.5", "other address", "203.0.113.6",
+                                   "third address",  "203.0.113.8", "v6 address",    "2001:db8::5",
+                                   "stored address", "198.51.100.1"};
         QStringList answers;
         for (int i : asked)
-            answers.append(QStringList{"203.0.113.5", "203.0.113.6", "203.0.113.8"}.at(i) + " (" +
+            answers.append(answered.at(answered.indexOf(behaviours.at(i)) + 1) + " (" +
                            rig.sources.at(i).displayName() + ")");
         QCOMPARE(rig.status, LookupCycle::StatusDisagree + answers.join(", "));
         QCOMPARE(ended.first().at(0).value<LookupResult>().outcome, LookupResult::Outcome::Disagreement);
