@@ -193,6 +193,8 @@ private slots:
         row(offered, "::ffff:198.51.100.1", "198.51.100.1");
         row("https://api4.ipify.org", "::ffff:198.51.100.1", "198.51.100.1", false);
         row("https://api6.ipify.org", "::ffff:198.51.100.1", "");
+        row("https://api6.ipify.org", "198.51.100.1", "");
+        row("https://api4.ipify.org", "2001:db8::5", "");
         for (const char *nobodys : {"::1", "::ffff:127.0.0.1", "0.0.0.0", "::", "255.255.255.255",
                                     "224.0.0.1", "169.254.1.1", "fe80::1"})
             row(custom, nobodys, "");
