@@ -8,6 +8,7 @@
 #include "MailLog.h"
 #include "MailPassword.h"
 #include "MailSender.h"
+#include "MetricsLog.h"
 #include "Module6464.h"
 #include "NetworkWatch.h"
 #include "NotificationBacklog.h"
@@ -19,6 +20,7 @@
 
 #include <netquill/BuildIdentity.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QHostInfo>
@@ -116,9 +118,19 @@ void AddressMonitor::ReadOptions()
     m_refreshPosition = position.value_or(0);
     m_positionRestored = position.has_value();
     m_changeCommand = m_store.GetSetting(SettingKeys::ChangeCommand);
-    const QString metrics = m_metricsOverride.isEmpty()
-                                ? m_store.GetSetting(SettingKeys::MetricsFile).trimmed()
-                                : m_metricsOverride;
+    QString metrics = m_metricsOverride;
+    if (metrics.isEmpty()) {
+        // Held to the command-line option's rule, so that a slip in the file cannot replace another
+        // file; a relative name is in the settings folder, as the password file's.
+        metrics = m_store.GetSetting(SettingKeys::MetricsFile).trimmed();
+        if (!metrics.isEmpty() && !MetricsFile::isMetricsName(metrics)) {
+            qCWarning(lcMetrics).noquote() << "metricsFile takes a file name ending in .prom, not" << metrics
+                                           << "- no metrics are written";
+            metrics.clear();
+        } else if (!metrics.isEmpty()) {
+            metrics = QDir(settingsFolder()).absoluteFilePath(metrics);
+        }
+    }
     if (metrics.isEmpty())
         m_metrics.reset();
     else if (!m_metrics || m_metrics->path() != metrics)

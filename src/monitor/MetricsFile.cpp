@@ -253,20 +253,30 @@ std::optional<State> parse(const QByteArray &data, QString &why)
     return state;
 }
 
-// The state the last record left; a fresh one when there is no file or it cannot be trusted.
-State previous(const QString &path)
+// The state the last record left: a fresh one when there is no file yet, or when Netquill's own cannot
+// be trusted. Nullopt with `why` for what must be left alone: a symbolic link, which another user of a
+// shared folder could point at any file of the owner's, and anything Netquill did not write, which its
+// first line tells.
+std::optional<State> previous(const QString &path, QString &why)
 {
-    if (!QFileInfo::exists(path))
-        return {};
-    QString why;
-    std::optional<QByteArray> data = WholeFile::read(path, MetricsFile::MaxBytes, why);
-    std::optional<State> state = data ? parse(*data, why) : std::nullopt;
+    const std::optional<WholeFile::Entry> entry = WholeFile::readEntry(path, MetricsFile::MaxBytes, why);
+    if (!entry)
+        return std::nullopt;
+    if (entry->missing || entry->data.isEmpty())
+        return State{};
+    if (!entry->data.startsWith("# HELP " + SuccessName.toLatin1() + ' ')) {
+        why = QStringLiteral("%1 was not written by Netquill: its first line is not \"# HELP %2 ...\"")
+                  .arg(QFileInfo(path).fileName(), SuccessName);
+        return std::nullopt;
+    }
+    QString damage = QStringLiteral("it is larger than %1 MiB").arg(MetricsFile::MaxBytes >> 20);
+    std::optional<State> state = entry->cut ? std::nullopt : parse(entry->data, damage);
     if (!state) {
         qCWarning(lcMetrics).noquote()
-            << "cannot carry the counters on from" << path << "-" << why << "- counting from 0";
-        return {};
+            << "cannot carry the counters on from" << path << "-" << damage << "- counting from 0";
+        return State{};
     }
-    return *state;
+    return state;
 }
 
 void apply(State &state, const MetricsEvent &event)
@@ -309,11 +319,14 @@ void apply(State &state, const MetricsEvent &event)
 // The new file under a temporary name in the same folder, renamed over the old one once all of it is
 // written and synced (the counters carry on from it): the exporter never reads a part of it. The
 // exporter runs as a user of its own, so the file is readable by all whatever the umask.
+// The rename replaces the name itself, never a link's target: a link planted after previous() looked
+// is replaced, and the file it points at is neither read nor written.
 bool replace(const QString &path, const QByteArray &data, QString &error)
 {
-    return WholeFile::write(path, data, error,
-                            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                                QFileDevice::ReadOther);
+    return WholeFile::replaceEntry(path, data,
+                                   QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                       QFileDevice::ReadOther,
+                                   error);
 }
 } // namespace
 
@@ -335,14 +348,15 @@ QString MetricsFile::family(const QString &address)
 
 bool MetricsFile::record(const MetricsEvent &event, QString *error) const
 {
-    State state = previous(m_path);
-    apply(state, event);
     QString why;
-    if (!replace(m_path, format(state), why)) {
-        qCWarning(lcMetrics).noquote() << "cannot write" << m_path << "-" << why;
-        if (error)
-            *error = why;
-        return false;
+    std::optional<State> state = previous(m_path, why);
+    if (state) {
+        apply(*state, event);
+        if (replace(m_path, format(*state), why))
+            return true;
     }
-    return true;
+    qCWarning(lcMetrics).noquote() << "cannot write" << m_path << "-" << why;
+    if (error)
+        *error = why;
+    return false;
 }

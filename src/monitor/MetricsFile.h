@@ -34,8 +34,9 @@ struct MetricsEvent {
 /// the current external address as the labels of one info series.
 /// Each record reads the counters the last record left, from this process or another (the service
 /// run from cron with --once counts on across runs), and replaces the whole file: the exporter, which
-/// may read it at any moment, sees the old file or the new one, never a part. A previous file that is
-/// too large, damaged or written by something else is logged and counting starts again from 0.
+/// may read it at any moment, sees the old file or the new one, never a part. A previous file of
+/// Netquill's own that is too large or damaged is logged and counting starts again from 0; a symbolic
+/// link, or a file Netquill did not write, is left as it is and nothing is written.
 /// One process writes at a time: the caller sees to that.
 class MetricsFile {
 public:
@@ -44,13 +45,16 @@ public:
     /// A longer label value (a page's body taken for the address) is cut to this many characters.
     static constexpr qsizetype MaxLabelLength = 64;
 
-    /// `path` should end in ".prom", in the folder the exporter reads; the folder must exist.
+    /// `path` should end in ".prom" (isMetricsName), in the folder the exporter reads; the folder must
+    /// exist.
     explicit MetricsFile(QString path);
+    /// Whether the name is one the exporter reads, and so one given for this file, not for another.
+    static bool isMetricsName(const QString &path) { return path.endsWith(QLatin1String(".prom")); }
     QString path() const { return m_path; }
 
     /// Applies the event to the counters of the file and writes it again, readable by all (0644).
-    /// False (logged, with the reason in *error) when the file could not be written; it is then as it
-    /// was.
+    /// False (logged, with the reason in *error) when the file could not or must not be written; it is
+    /// then as it was.
     bool record(const MetricsEvent &event, QString *error = nullptr) const;
 
     /// "ipv4" or "ipv6" for a bare address in its usual form, else "".

@@ -3,13 +3,51 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+namespace {
+#ifdef Q_OS_UNIX
+QString systemError(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+#endif
+
+// Every byte, then the sync, each checked: a short write is followed by one that fails with the cause
+// (ENOSPC, EFBIG).
+bool writeAll(QFileDevice &file, const QByteArray &data, QString &error)
+{
+    for (qint64 done = 0; done < data.size();) {
+        const qint64 written = file.write(data.constData() + done, data.size() - done);
+        if (written <= 0) {
+            error = file.errorString();
+            return false;
+        }
+        done += written;
+    }
+    // A buffered file holds the last part until it is flushed: before the sync, not after the rename.
+    if (!file.flush()) {
+        error = file.errorString();
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    if (::fsync(file.handle()) != 0) {
+        error = systemError(errno);
+        return false;
+    }
+#endif
+    return true;
+}
+} // namespace
 
 QString WholeFile::notRegular(const QString &fileName)
 {
@@ -98,26 +136,96 @@ bool WholeFile::write(const QString &fileName, const QByteArray &data, QString &
         file.cancelWriting();
         return false;
     }
-    for (qint64 done = 0; done < data.size();) {
-        // A short write is followed by one that fails with the cause (ENOSPC, EFBIG).
-        const qint64 written = file.write(data.constData() + done, data.size() - done);
-        if (written <= 0) {
-            error = file.errorString();
-            file.cancelWriting();
-            return false;
-        }
-        done += written;
-    }
-#ifdef Q_OS_UNIX
-    if (::fsync(file.handle()) != 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
+    if (!writeAll(file, data, error)) {
         file.cancelWriting();
         return false;
     }
-#endif
     if (!file.commit()) {
         error = file.errorString();
         return false;
     }
     return true;
+}
+
+bool WholeFile::replaceEntry(const QString &fileName, const QByteArray &data, QFileDevice::Permissions mode,
+                             QString &error)
+{
+#ifdef Q_OS_UNIX
+    // Made anew (O_EXCL) under a name of its own beside the old file; rename() then replaces the
+    // directory entry itself, whatever it is, and never writes through a link's last component.
+    QTemporaryFile file(fileName + QStringLiteral(".XXXXXX"));
+    if (!file.open() || !file.setPermissions(mode)) {
+        error = file.errorString();
+        return false;
+    }
+    if (!writeAll(file, data, error))
+        return false;
+    if (std::rename(QFile::encodeName(file.fileName()).constData(),
+                    QFile::encodeName(fileName).constData()) != 0) {
+        error = systemError(errno);
+        return false;
+    }
+    file.setAutoRemove(false);
+    return true;
+#else
+    return write(fileName, data, error, mode);
+#endif
+}
+
+std::optional<WholeFile::Entry> WholeFile::readEntry(const QString &fileName, qint64 limit, QString &error)
+{
+    Entry entry;
+#ifdef Q_OS_UNIX
+    // Non-blocking: a named pipe put there must not hold the open until something writes to it.
+    const int fd = ::open(QFile::encodeName(fileName).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int code = errno;
+        entry.missing = code == ENOENT;
+        if (entry.missing)
+            return entry;
+        error = code == ELOOP ? QFileInfo(fileName).fileName() + QStringLiteral(" is a symbolic link")
+                              : systemError(code);
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        error = QFileInfo(fileName).fileName() + (S_ISDIR(status.st_mode)
+                                                      ? QStringLiteral(" is a folder")
+                                                      : QStringLiteral(" is not a regular file"));
+        return std::nullopt;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        error = file.errorString();
+        return std::nullopt;
+    }
+    entry.data = file.read(limit + 1);
+    if (file.error() != QFileDevice::NoError) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+#else
+    if (QFileInfo(fileName).isSymLink()) {
+        error = QFileInfo(fileName).fileName() + QStringLiteral(" is a symbolic link");
+        return std::nullopt;
+    }
+    entry.missing = !QFileInfo::exists(fileName);
+    if (entry.missing)
+        return entry;
+    error = notRegular(fileName);
+    QFile file(fileName);
+    if (!error.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        if (error.isEmpty())
+            error = file.errorString();
+        return std::nullopt;
+    }
+    entry.data = file.read(limit + 1);
+#endif
+    entry.cut = entry.data.size() > limit;
+    if (entry.cut)
+        entry.data.truncate(limit);
+    return entry;
 }

@@ -19,6 +19,10 @@ bool write(const QString &fileName, const QByteArray &data, QString &error,
 /// of the folders a program makes, and ours hold mail settings and addresses). True when it is a
 /// folder afterwards; else `error` says which folder could not be made and why.
 bool makeFolders(const QString &folder, QString &error);
+/// Like write(), but the new file takes the place of the name itself: a symbolic link there is replaced,
+/// never followed (write() resolves one and replaces its target). The folder must exist.
+bool replaceEntry(const QString &fileName, const QByteArray &data, QFileDevice::Permissions mode,
+                  QString &error);
 /// Why a file the user may have replaced must not be opened for reading: it exists but is no regular
 /// file (a named pipe blocks its reader until something writes to it; a device may never end). Empty
 /// for a regular file, a link to one, or nothing at all.
@@ -26,4 +30,15 @@ QString notRegular(const QString &fileName);
 /// The whole of a regular file of at most `limit` bytes, or nullopt with `error` saying why not
 /// (missing, not a regular file, larger, unreadable).
 std::optional<QByteArray> read(const QString &fileName, qint64 limit, QString &error);
+
+/// What readEntry found under a name.
+struct Entry {
+    bool missing = false; ///< nothing has the name
+    QByteArray data;      ///< the file's first `limit` bytes
+    bool cut = false;     ///< it holds more than those
+};
+/// The regular file under that very name, never a symbolic link's target: the open itself refuses a
+/// link as the last component, so none can be swapped in between a check and the read. Nullopt with
+/// `error` saying why (a link, not a regular file, unreadable). Folders on the way may be links.
+std::optional<Entry> readEntry(const QString &fileName, qint64 limit, QString &error);
 } // namespace WholeFile

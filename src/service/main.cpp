@@ -1,5 +1,6 @@
 #include "AddressMonitor.h"
 #include "DnsQuery.h"
+#include "MetricsFile.h"
 #include "MonitorService.h"
 #include "Orphans.h"
 #include "ServiceLog.h"
@@ -110,7 +111,7 @@ int main(int argc, char **argv)
         return usageError(QStringLiteral("--json goes with --print or --history."));
     if (parser.isSet(metrics) && (parser.isSet(print) || parser.isSet(history)))
         return usageError(QStringLiteral("--metrics-file is for the service and --once."));
-    if (parser.isSet(metrics) && !parser.value(metrics).endsWith(QLatin1String(".prom")))
+    if (parser.isSet(metrics) && !MetricsFile::isMetricsName(parser.value(metrics)))
         return usageError(QStringLiteral("--metrics-file takes a file name ending in .prom, not '%1'.")
                               .arg(parser.value(metrics)));
     int minutes = 0;

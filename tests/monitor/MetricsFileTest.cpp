@@ -234,7 +234,7 @@ void MetricsFileTest::record_data()
                            R"(",family="",source="Netquill page"} 1)"}
         << "";
 
-    const QByteArray earlier = "# a comment\n"
+    const QByteArray earlier = "# HELP netquill_lookup_success as this program writes first\n"
                                "netquill_lookup_success 1\n"
                                "netquill_last_success_timestamp_seconds 1772366402\n"
                                "netquill_lookups_total{result=\"ok\"} 41\n"
@@ -262,15 +262,10 @@ void MetricsFileTest::record_data()
             earlier + "netquill_external_address_info{address=\"x\",family=\"\","
                       "source=\"\"} 1\n",
             "line 8 holds a second");
-    damaged("another program's file", "node_cpu_seconds_total{cpu=\"0\"} 5\n" + earlier,
+    damaged("another program's series", earlier + "node_cpu_seconds_total{cpu=\"0\"} 5\n",
             "node_cpu_seconds_total, no series");
     damaged("larger than the bound", earlier + '#' + QByteArray(MetricsFile::MaxBytes, 'x') + '\n',
             "larger than 1 MiB");
-    QRandomGenerator random(7);
-    QByteArray binary(4096, Qt::Uninitialized);
-    for (char &c : binary)
-        c = char(random.bounded(256));
-    damaged("binary", binary, "line 1 holds");
 }
 
 // Writes the row's file before, then records its events through two MetricsFile objects in turn, as two
@@ -315,24 +310,63 @@ void MetricsFileTest::record()
 
 void MetricsFileTest::unwritableIsAnError_data()
 {
-    QTest::addColumn<QString>("path"); // under a new folder
-    QTest::newRow("no such folder") << "missing/" + FileName;
-    QTest::newRow("the folder is a file") << "file/" + FileName;
-    QTest::newRow("the file is a folder") << "folder";
+    QTest::addColumn<QString>("path"); // in a folder of the files below
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("no such folder") << "missing/" + FileName << "";
+    QTest::newRow("the folder is a file") << "file/" + FileName << "";
+    QTest::newRow("the file is a folder") << "folder"
+                                          << "folder is a folder";
+    QTest::newRow("a link to the owner's file") << "link.prom"
+                                                << "link.prom is a symbolic link";
+    QTest::newRow("a link to nothing") << "dangling.prom"
+                                       << "dangling.prom is a symbolic link";
+    QTest::newRow("another program's file") << "node.prom"
+                                            << "node.prom was not written by Netquill";
+    QTest::newRow("binary") << "binary.prom"
+                            << "binary.prom was not written by Netquill";
 }
 
 void MetricsFileTest::unwritableIsAnError()
 {
     QFETCH(QString, path);
+    QFETCH(QString, cause);
     QTemporaryDir dir;
+    QRandomGenerator random(7);
+    QByteArray binary(4096, Qt::Uninitialized);
+    for (char &c : binary)
+        c = char(random.bounded(256));
     QVERIFY(writeFile(dir.filePath(QStringLiteral("file")), "x"));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("node.prom")), "node_cpu_seconds_total{cpu=\"0\"} 5\n"));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("binary.prom")), binary));
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write .*") + path + " - ."));
+    // What the link leads to is a file Netquill would replace: the link alone must stop it.
+    QVERIFY(
+        writeFile(dir.filePath(QStringLiteral("own")), "# HELP netquill_lookup_success of another run\n"));
+    QVERIFY(QFile::link(QStringLiteral("own"), dir.filePath(QStringLiteral("link.prom"))));
+    QVERIFY(QFile::link(QStringLiteral("missing.prom"), dir.filePath(QStringLiteral("dangling.prom"))));
+    // Each entry as it is: a link's target, a file's mode and content.
+    const auto entries = [&dir] {
+        QStringList entries;
+        for (const QFileInfo &info :
+             QDir(dir.path())
+                 .entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                                QDir::Name)) {
+            QFile file(info.filePath());
+            const QByteArray content =
+                !info.isSymLink() && file.open(QIODevice::ReadOnly) ? file.readAll() : "";
+            entries.append(info.fileName() + u' ' + info.symLinkTarget() + u' ' +
+                           QString::number(info.permissions().toInt()) + u' ' +
+                           QString::fromLatin1(content.toHex()));
+        }
+        return entries;
+    };
+    const QStringList before = entries();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write .*") + path + " - .*" +
+                                                          QRegularExpression::escape(cause)));
     QString error;
     QVERIFY(!MetricsFile(dir.filePath(path)).record(ok("203.0.113.7", false, 5), &error));
-    QVERIFY(!error.isEmpty());
-    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             (QStringList{"file", "folder"}));
+    QVERIFY(!error.isEmpty() && error.contains(cause));
+    QCOMPARE(entries(), before);
 }
 
 bool MetricsFileTest::startExporter()
