@@ -11,9 +11,12 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
+#include <limits>
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
@@ -270,17 +273,60 @@ void PageFetcher::stopParser()
     parser->kill();
 }
 
+namespace {
+// The three forms of an HTTP date: the preferred one, the obsolete RFC 850 one with its two-digit year,
+// and asctime's. "UTC" is taken for "GMT", as some servers write it.
+QDateTime httpDate(const QString &text, const QDateTime &now)
+{
+    static const QString time = QStringLiteral(R"((?<h>\d{2}):(?<m>\d{2}):(?<s>\d{2}))");
+    static const std::array<QRegularExpression, 3> forms{
+        QRegularExpression(QStringLiteral(R"(^[A-Z][a-z]{2}, (?<d>\d{2}) (?<M>[A-Z][a-z]{2}) (?<y>\d{4}) )") +
+                           time + QStringLiteral(" (?:GMT|UTC)$")),
+        QRegularExpression(
+            QStringLiteral(R"(^[A-Z][a-z]{5,8}, (?<d>\d{2})-(?<M>[A-Z][a-z]{2})-(?<y>\d{2}) )") + time +
+            QStringLiteral(" (?:GMT|UTC)$")),
+        QRegularExpression(QStringLiteral(R"(^[A-Z][a-z]{2} (?<M>[A-Z][a-z]{2}) (?<d>[ \d]\d) )") + time +
+                           QStringLiteral(R"( (?<y>\d{4})$)"))};
+    static const QStringList months{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    QRegularExpressionMatch match;
+    for (const QRegularExpression &form : forms) {
+        match = form.match(text);
+        if (match.hasMatch())
+            break;
+    }
+    if (!match.hasMatch())
+        return {};
+    const auto number = [&](QStringView name) { return match.capturedView(name).trimmed().toInt(); };
+    int year = number(u"y");
+    if (match.capturedLength(u"y") == 2) {
+        // A year that would be more than 50 years ahead is the last past one ending in those digits.
+        year += now.date().year() - now.date().year() % 100;
+        if (year > now.date().year() + 50)
+            year -= 100;
+    }
+    const QDate date(year, int(months.indexOf(match.captured(u"M"))) + 1, number(u"d"));
+    const QTime clock(number(u"h"), number(u"m"), number(u"s"));
+    return date.isValid() && clock.isValid() ? QDateTime(date, clock, Qt::UTC) : QDateTime();
+}
+} // namespace
+
 qint64 PageFetcher::RetryAfter(const QByteArray &value, const QDateTime &now)
 {
     const QByteArray text = value.trimmed();
-    if (text.isEmpty() || text.size() > 64)
-        return -1;
-    if (std::all_of(text.cbegin(), text.cend(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (!text.isEmpty() &&
+        std::all_of(text.cbegin(), text.cend(), [](char c) { return c >= '0' && c <= '9'; })) {
         bool number = false;
         const qint64 seconds = text.toLongLong(&number);
-        return number ? seconds : -1;
+        // Too many seconds to count is still a long pause; the caller bounds it.
+        return number ? seconds : std::numeric_limits<qint64>::max();
     }
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
+    if (text.isEmpty() || text.size() > 64)
+        return -1;
+    QDateTime when = httpDate(QString::fromLatin1(text), now);
+    // A numeric zone ("+0000") is no HTTP date, but some servers send one.
+    if (!when.isValid())
+        when = QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
     return when.isValid() ? std::max<qint64>(0, now.secsTo(when)) : -1;
 }
 

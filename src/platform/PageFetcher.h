@@ -82,8 +82,8 @@ public:
     /// else asks the same server for the same thing.
     static bool IsUpgrade(const QUrl &from, const QUrl &to);
 
-    /// A Retry-After header's wait in seconds (delta-seconds, or an HTTP date after now), or -1 when the
-    /// value is neither.
+    /// A Retry-After header's wait in seconds (delta-seconds, the largest number when there are too many
+    /// to count, or an HTTP date in any of its forms, after now), or -1 when the value is neither.
     static qint64 RetryAfter(const QByteArray &value, const QDateTime &now);
 
     /// Whether a body of received bytes falls short of its Content-Length header. Qt 6.4 sometimes
