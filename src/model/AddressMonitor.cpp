@@ -35,6 +35,9 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
       m_password(new MailPassword(QString::fromUtf8(BuildIdentity::ProductName), this)),
       m_notifierLock(QFileInfo(store.fileName()).absolutePath()), m_command(new ChangeCommand(this))
 {
+    // Beside the history: a source's pause outlasts this process, so that a cron job honours it.
+    m_lookup->setPausesFile(
+        QFileInfo(AddressHistory::defaultPath()).dir().filePath(QStringLiteral("source-pauses.txt")));
     m_clock->setInterval(1000);
     connect(m_clock, &QTimer::timeout, this, &AddressMonitor::Tick);
 

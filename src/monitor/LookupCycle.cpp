@@ -30,6 +30,7 @@ void LookupCycle::LoadPrevious()
 void LookupCycle::Refresh()
 {
     emit statusChanged(StatusLooking);
+    m_pauses.load();
     m_chain = m_sources;
     m_asking = 0;
     m_anyFailed = false;
@@ -47,7 +48,7 @@ void LookupCycle::Stop()
 
 bool LookupCycle::aside(const IpSource &source) const
 {
-    return !source.productPage && m_asideUntil.value(source.url) > QDateTime::currentDateTimeUtc();
+    return !source.productPage && m_pauses.until(source.url) > QDateTime::currentDateTimeUtc();
 }
 
 void LookupCycle::askNext()
@@ -55,7 +56,7 @@ void LookupCycle::askNext()
     // A source that asked for a pause is not asked meanwhile: the next one is.
     while (m_asking < m_chain.size() && aside(m_chain.at(m_asking))) {
         qCInfo(lcLookup).noquote() << m_chain.at(m_asking).displayName() << "is left aside until"
-                                   << m_asideUntil.value(m_chain.at(m_asking).url).toString(Qt::ISODate);
+                                   << m_pauses.until(m_chain.at(m_asking).url).toString(Qt::ISODate);
         m_anyFailed = true;
         ++m_asking;
     }
@@ -90,9 +91,8 @@ void LookupCycle::DownloadComplete(const PageFetcher::Result &fetch)
         return;
     const IpSource &source = m_chain.at(m_asking);
     if (fetch.retryAfterSeconds >= 0 && !source.productPage) {
-        const QDateTime until =
-            QDateTime::currentDateTimeUtc().addSecs(std::min(fetch.retryAfterSeconds, MaxAsideSeconds));
-        m_asideUntil.insert(source.url, until);
+        // Only a lookup that stores keeps it for the next run: --print changes nothing.
+        const QDateTime until = m_pauses.pause(source.url, fetch.retryAfterSeconds, m_storing);
         qCWarning(lcLookup).noquote()
             << source.displayName() << "asked for a pause; left aside until" << until.toString(Qt::ISODate);
     }

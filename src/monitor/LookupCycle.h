@@ -7,9 +7,9 @@
 #include "LookupResult.h"
 #include "PageFetcher.h"
 #include "SourceAnswer.h"
+#include "SourcePauses.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <QObject>
 #include <QUrl>
 #include <functional>
@@ -50,7 +50,10 @@ public:
     bool storing() const { return m_storing; }
 
     /// Until when a source that asked for a pause is left aside (UTC); invalid when it is not.
-    QDateTime asideUntil(const QUrl &url) const { return m_asideUntil.value(url); }
+    QDateTime asideUntil(const QUrl &url) const { return m_pauses.until(url); }
+    /// The file the pauses are kept in, read at each Refresh and written while storing; without one
+    /// they last as long as this object.
+    void setPausesFile(const QString &path) { m_pauses = SourcePauses(path); }
 
     /// Drops a pending lookup without reporting anything.
     void Stop();
@@ -69,7 +72,7 @@ public:
     static inline const QString StatusFinished = QStringLiteral("Finished looking up IPs");
     static inline const QString StatusFailed = QStringLiteral("Error: Connection not available.");
     /// The longest a source that asked for a pause (HTTP 429 or 503 with Retry-After) is left aside.
-    static constexpr qint64 MaxAsideSeconds = 24 * 3600;
+    static constexpr qint64 MaxAsideSeconds = SourcePauses::MaxSeconds;
 
     static inline const QString StatusDisagree = QStringLiteral("Error: Sources disagree: ");
 
@@ -111,7 +114,7 @@ private:
     bool m_anyFailed = false;
     bool m_storing = true;
     bool m_confirming = true;
-    QHash<QUrl, QDateTime> m_asideUntil; // public sources that asked to be left alone until then (UTC)
-    std::optional<ChangeVote> m_vote;    // the pending lookup's change, while others are asked about it
-    IpSource m_first;                    // the source of the vote's first answer
+    SourcePauses m_pauses;            // the sources that asked to be left alone for a while
+    std::optional<ChangeVote> m_vote; // the pending lookup's change, while others are asked about it
+    IpSource m_first;                 // the source of the vote's first answer
 };

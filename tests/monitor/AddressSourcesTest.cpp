@@ -8,6 +8,8 @@
 #include "TempSettings.h"
 #include "TestMain.h"
 
+#include <QLocale>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <array>
@@ -418,20 +420,46 @@ private slots:
         QTest::addColumn<bool>("product");
         QTest::addColumn<qint64>("asideSeconds"); // -1: not set aside
         QTest::addColumn<bool>("alone");          // no other source to turn to
-        const QByteArray inAnHour =
-            QDateTime::currentDateTimeUtc().addSecs(3600).toString(Qt::RFC2822Date).toLatin1();
-        QTest::newRow("429, seconds") << 429 << QByteArray("120") << false << qint64(120) << false;
-        QTest::newRow("503, a date") << 503 << inAnHour << false << qint64(3600) << false;
+        QTest::addColumn<QByteArray>("stored");   // the file of pauses before; %1: the first source
+        const QDateTime hour = QDateTime::currentDateTimeUtc().addSecs(3600);
+        const auto inAnHour = [&](const QString &format) {
+            return QLocale::c().toString(hour, format).toLatin1();
+        };
+        QTest::newRow("429, seconds")
+            << 429 << QByteArray("120") << false << qint64(120) << false << QByteArray();
+        QTest::newRow("503, a date, +0000") << 503 << hour.toString(Qt::RFC2822Date).toLatin1() << false
+                                            << qint64(3600) << false << QByteArray();
+        QTest::newRow("the preferred date") << 429 << inAnHour("ddd, dd MMM yyyy HH:mm:ss 'GMT'") << false
+                                            << qint64(3600) << false << QByteArray();
+        QTest::newRow("UTC for GMT") << 429 << inAnHour("ddd, dd MMM yyyy HH:mm:ss 'UTC'") << false
+                                     << qint64(3600) << false << QByteArray();
+        QTest::newRow("RFC 850 date") << 503 << inAnHour("dddd, dd-MMM-yy HH:mm:ss 'GMT'") << false
+                                      << qint64(3600) << false << QByteArray();
+        QTest::newRow("asctime date")
+            << 429
+            << inAnHour("ddd MMM ") + QByteArray::number(hour.date().day()).rightJustified(2) +
+                   inAnHour(" HH:mm:ss yyyy")
+            << false << qint64(3600) << false << QByteArray();
         QTest::newRow("bounded to a day")
-            << 429 << QByteArray("99999999") << false << qint64(24 * 3600) << false;
-        QTest::newRow("429 without the header") << 429 << QByteArray() << false << qint64(-1) << false;
-        QTest::newRow("500 with the header") << 500 << QByteArray("120") << false << qint64(-1) << false;
-        QTest::newRow("not a number") << 429 << QByteArray("-5") << false << qint64(-1) << false;
+            << 429 << QByteArray("99999999") << false << qint64(24 * 3600) << false << QByteArray();
+        QTest::newRow("too many seconds to count, a day")
+            << 429 << QByteArray(30, '9') << false << qint64(24 * 3600) << false << QByteArray();
+        QTest::newRow("429 without the header")
+            << 429 << QByteArray() << false << qint64(-1) << false << QByteArray();
+        QTest::newRow("500 with the header")
+            << 500 << QByteArray("120") << false << qint64(-1) << false << QByteArray();
+        QTest::newRow("not a number")
+            << 429 << QByteArray("-5") << false << qint64(-1) << false << QByteArray();
         QTest::newRow("Netquill's page keeps its rules")
-            << 429 << QByteArray("120") << true << qint64(-1) << false;
+            << 429 << QByteArray("120") << true << qint64(-1) << false << QByteArray();
+        QTest::newRow("a damaged file of pauses is ignored")
+            << 429 << QByteArray("120") << false << qint64(120) << false << QByteArray("%1 tomorrow\n");
+        QTest::newRow("a stored pause lasts a day at most")
+            << 200 << QByteArray() << false << qint64(24 * 3600) << false
+            << QByteArray("2099-01-01T00:00:00Z %1\n");
         // Every source set aside: the lookup ends as a failed fetch does.
         QTest::newRow("the only source set aside")
-            << 429 << QByteArray("120") << false << qint64(120) << true;
+            << 429 << QByteArray("120") << false << qint64(120) << true << QByteArray();
     }
     void pauseAskedFor()
     {
@@ -440,6 +468,7 @@ private slots:
         QFETCH(bool, product);
         QFETCH(qint64, asideSeconds);
         QFETCH(bool, alone);
+        QFETCH(QByteArray, stored);
         ChainRig rig;
         const QByteArray path = product ? ProductPath : ServicePath;
         ScriptedHttpServer::Response busy = Response::status(status);
@@ -449,18 +478,31 @@ private slots:
         rig.add(product ? QStringLiteral("product scripted") : QStringLiteral("scripted above"));
         if (!alone)
             rig.add(QStringLiteral("address"));
-        QVERIFY(rig.run());
-        QVERIFY(rig.run());
         const IpSource &first = rig.sources.first();
+        const QString pauses = rig.temp.path() + QStringLiteral("/pauses");
+        QFile file(pauses);
+        QVERIFY(stored.isEmpty() ||
+                (file.open(QIODevice::WriteOnly) &&
+                 file.write(stored.replace("%1", first.url.toEncoded())) == stored.size()));
+        file.close();
+        if (stored.contains("tomorrow"))
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression("ignoring the sources' pauses in .* line 1"));
+        rig.cycle->setPausesFile(pauses);
+        QVERIFY(rig.run());
+        // As the next run of the program would: only the file knows of the pause.
+        rig.cycle->setPausesFile(pauses);
+        QVERIFY(rig.run());
         const QDateTime until = rig.cycle->asideUntil(first.productPage ? QUrl() : first.url);
         if (asideSeconds < 0) {
             QVERIFY(!until.isValid());
             QCOMPARE(rig.asked, (QList<int>{0, 1, 0, 1}));
             return;
         }
-        // Asked once; the next lookup goes straight to the next source.
-        const QList<int> asked = alone ? QList<int>{0} : QList<int>{0, 1, 1};
-        QCOMPARE(rig.asked, asked);
+        // Asked once at most; the next lookup goes straight to the next source.
+        QCOMPARE(rig.asked, (alone                       ? QList<int>{0}
+                             : stored.startsWith("2099") ? QList<int>{1, 1}
+                                                         : QList<int>{0, 1, 1}));
         QVERIFY(qAbs(QDateTime::currentDateTimeUtc().secsTo(until) - asideSeconds) <= 5);
         QCOMPARE(rig.status, alone ? LookupCycle::StatusFailed : LookupCycle::StatusFinished);
     }

@@ -335,18 +335,24 @@ private slots:
     }
 
     // --once ends only after the command its change started; --history then lists the change. A second
-    // source of another host that gives another address leaves everything as it was but the history.
+    // source of another host that gives another address leaves everything as it was but the history. A
+    // source asked first that wants a pause gets it from the next run too.
     void onceWaitsForTheCommandAndHistoryListsTheChange_data()
     {
-        QTest::addColumn<QByteArray>("second"); // what a second source answers; empty: none
-        QTest::newRow("one source") << QByteArray();
-        QTest::newRow("a second source agrees") << QByteArray("203.0.113.5\n");
-        QTest::newRow("a second source disagrees") << QByteArray("203.0.113.9");
+        QTest::addColumn<QByteArray>("second");  // what a second source answers; empty: none
+        QTest::addColumn<QString>("metricsKey"); // the metrics file the settings name; empty: the option's
+        QTest::newRow("one source") << QByteArray() << QString();
+        QTest::newRow("a second source agrees") << QByteArray("203.0.113.5\n") << "netquill.prom";
+        QTest::newRow("a second source disagrees") << QByteArray("203.0.113.9") << QString();
+        QTest::newRow("a source asked first wants a pause") << QByteArray("429") << QString();
+        QTest::newRow("a metrics file no exporter reads") << QByteArray() << "out.txt";
     }
     void onceWaitsForTheCommandAndHistoryListsTheChange()
     {
         QFETCH(QByteArray, second);
+        QFETCH(QString, metricsKey);
         const bool disagree = second == "203.0.113.9";
+        const bool pause = second == "429";
         NETQUILL_REQUIRE(NginxServer::missing());
         TempSettings temp;
         // An address another source can confirm: from any but Netquill's page, a loopback one is refused.
@@ -356,7 +362,9 @@ private slots:
         QVERIFY2(nginx.start(page), qPrintable(nginx.error()));
         ScriptedHttpServer other;
         QVERIFY(other.listenOn(QHostAddress(QStringLiteral("127.0.0.2"))));
-        other.setResponse("/ip", ScriptedHttpServer::Response::ok(second, "text/plain"));
+        other.setResponse("/ip", pause
+                                     ? ScriptedHttpServer::Response::status(429).header("Retry-After", "3600")
+                                     : ScriptedHttpServer::Response::ok(second, "text/plain"));
         const QString script = temp.path() + QStringLiteral("/update.sh");
         const QString done = temp.path() + QStringLiteral("/updated");
         writeFile(script, "#!/bin/sh\nsleep 1\nprintf %s \"$NETQUILL_EXTERNAL\" > \"$1\"\n", 0700);
@@ -365,25 +373,35 @@ private slots:
             storeChange(store);
             store.SaveSetting(SettingKeys::ChangeCommand, script + QLatin1Char(' ') + done);
             if (!second.isEmpty())
-                store.SaveSetting(SettingKeys::IpSources, "default " + other.url("/ip").toString());
+                store.SaveSetting(SettingKeys::IpSources, pause ? other.url("/ip").toString() + " default"
+                                                                : "default " + other.url("/ip").toString());
+            store.SaveSetting(SettingKeys::MetricsFile, metricsKey);
         }
         QProcessEnvironment env = monitorEnvironment(temp.path(), nginx.hostPort());
         env.insert(QStringLiteral("XDG_STATE_HOME"),
                    temp.path() + QStringLiteral("/state")); // a history of its own
-        // The figures for node_exporter count what happened.
-        const QString metrics = temp.path() + QStringLiteral("/netquill.prom");
-        const MonitorRun once =
-            runMonitor({QStringLiteral("--once"), QStringLiteral("--metrics-file"), metrics}, env);
+        // The figures for node_exporter count what happened; a name from the settings is in their folder.
+        const QString metrics =
+            temp.path() + (metricsKey.isEmpty() ? "/netquill.prom" : "/Netquill/" + metricsKey);
+        const MonitorRun once = runMonitor(
+            metricsKey.isEmpty() ? QStringList{"--once", "--metrics-file", metrics} : QStringList{"--once"},
+            env);
         const auto figures = [&metrics] {
             QFile file(metrics);
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         };
-        QVERIFY(figures().contains(disagree ? "netquill_lookups_total{result=\"disagreement\"} 1\n"
-                                            : "netquill_lookups_total{result=\"ok\"} 1\n"));
-        QVERIFY(figures().contains(disagree ? "netquill_address_changes_total 0\n"
-                                            : "netquill_address_changes_total 1\n"));
-        QVERIFY(figures().contains(disagree ? "netquill_commands_total{result=\"ok\"} 0\n"
-                                            : "netquill_commands_total{result=\"ok\"} 1\n"));
+        if (metricsKey == QLatin1String("out.txt")) {
+            QVERIFY(!QFile::exists(metrics));
+            QVERIFY2(once.err.contains("metricsFile takes a file name ending in .prom"),
+                     once.err.constData());
+        } else {
+            QVERIFY(figures().contains(disagree ? "netquill_lookups_total{result=\"disagreement\"} 1\n"
+                                                : "netquill_lookups_total{result=\"ok\"} 1\n"));
+            QVERIFY(figures().contains(disagree ? "netquill_address_changes_total 0\n"
+                                                : "netquill_address_changes_total 1\n"));
+            QVERIFY(figures().contains(disagree ? "netquill_commands_total{result=\"ok\"} 0\n"
+                                                : "netquill_commands_total{result=\"ok\"} 1\n"));
+        }
         if (disagree) {
             QVERIFY2(once.exitCode == 1, once.err.constData());
             QVERIFY2(once.err.contains("Error: Sources disagree: 203.0.113.5 (Netquill page at "),
@@ -404,6 +422,10 @@ private slots:
         QFile updated(done);
         QVERIFY(updated.open(QIODevice::ReadOnly));
         QCOMPARE(updated.readAll(), QByteArray("203.0.113.5"));
+        if (pause) {
+            QCOMPARE(runMonitor({QStringLiteral("--once")}, env).exitCode, 0);
+            QCOMPARE(other.requests().size(), 1);
+        }
 
         const MonitorRun text = runMonitor({QStringLiteral("--history")}, env);
         QCOMPARE(text.exitCode, 0);
