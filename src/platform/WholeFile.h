@@ -22,4 +22,9 @@ QString notRegular(const QString &fileName);
 /// The whole of a regular file of at most `limit` bytes, or nullopt with `error` saying why not
 /// (missing, not a regular file, larger, unreadable).
 std::optional<QByteArray> read(const QString &fileName, qint64 limit, QString &error);
+/// At most `maxBytes` from the file's position on, reserving no more than what it holds plus 64 KiB
+/// however large `maxBytes` is (QIODevice::read(maxBytes) reserves all of it first). A file that grows
+/// while it is read, or reports no size (as those in /proc), is read on up to `maxBytes`. Errors stay
+/// in file.error().
+QByteArray readUpTo(QFileDevice &file, qint64 maxBytes);
 } // namespace WholeFile
