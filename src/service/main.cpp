@@ -1,4 +1,5 @@
 #include "AddressMonitor.h"
+#include "HeapPolicy.h"
 #include "MonitorService.h"
 #include "ServiceLog.h"
 #include "SettingsStore.h"
@@ -35,6 +36,7 @@ QString unreadable(const QString &fileName)
 
 int main(int argc, char **argv)
 {
+    HeapPolicy::largeBlocksMapped();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("netquill-monitor"));
     // The package's version: the fourth number counts builds for the Windows resource only.
