@@ -1,19 +1,17 @@
 #pragma once
 
+#include "HeapPolicy.h"
+
 #include <QFile>
 #include <QString>
 #include <chrono>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 namespace Bench {
-/// One malloc arena for every thread, as the program's main() sets.
-inline void oneArenaAsMain()
+/// The heap as the program's main() sets it.
+inline void heapAsMain()
 {
-#ifdef __GLIBC__
-    mallopt(M_ARENA_MAX, 1);
-#endif
+    HeapPolicy::oneArena();
+    HeapPolicy::largeBlocksMapped();
 }
 
 /// Wall-clock microseconds, comparable with time.time() in the harness.

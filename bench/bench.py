@@ -396,7 +396,22 @@ def bench_lookup(nginx, rows):
                  "≤ 1.2x"))
 
 
-def bench_growth(nginx, smtp, rows):
+def bench_growth(xvfb, nginx, smtp, rows):
+    # The program, Refresh clicked again as each lookup ends, against a page alternating two
+    # addresses: every lookup is a change, a save and a history line.
+    server = ArrivalServer(alternate=True)
+    config = fresh_config("growth-changes", {})  # a new user's: the help window opens at start
+    many = 4000 if QUICK else 20000
+    marks = (100, 1000, many // 2, many)
+    env = program_env(xvfb.display, config, f"127.0.0.1:{server.port}", {"XDG_STATE_HOME": config})
+    out = subprocess.run([f"{BIN}/bench_refresh", str(many), *map(str, marks)], env=env, check=True,
+                         capture_output=True, text=True).stdout.split("\n")
+    server.close()
+    rss = {int(line.split()[1]): int(line.split()[2]) for line in out if line.startswith("rss_kb")}
+    rows.append((f"7. Growth: RSS after 100 / 1,000 / {many // 2:,} / {many:,} lookups of the program, "
+                 "each a change", " / ".join(f"{rss[k] / 1024:.1f}" for k in marks)
+                 + f" MiB ({(rss[many] - rss[100]) / 1024:+.2f} MiB)", "after 100", [rss[many] / rss[100]],
+                 "≤ +0.5 MiB"))
     config = fresh_config("growth", {})
     big = 2000 if QUICK else 10000
     _, rss = run_lookups(nginx.url, big, config, (0, 1, 1000, big))
@@ -691,7 +706,7 @@ def main():
                            ("e-mail", lambda: (bench_smtp(smtp, rows), bench_program_mail(xvfb, smtp, rows))),
                            ("memory", lambda: rows.append(("mapped", bench_memory(xvfb, nginx, rows)))),
                            ("cpu", lambda: bench_cpu(xvfb, nginx, rows)),
-                           ("growth", lambda: bench_growth(nginx, smtp, rows)),
+                           ("growth", lambda: bench_growth(xvfb, nginx, smtp, rows)),
                            ("service", lambda: bench_service(nginx, rows)),
                            ("browser", None)]:
             if ONLY and name not in ONLY:

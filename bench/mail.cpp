@@ -14,7 +14,7 @@
 
 int main(int argc, char **argv)
 {
-    Bench::oneArenaAsMain();
+    Bench::heapAsMain();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     if (argc < 2) {

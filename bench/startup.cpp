@@ -27,7 +27,7 @@ private:
 
 int main(int argc, char **argv)
 {
-    Bench::oneArenaAsMain();
+    Bench::heapAsMain();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     SettingsStore store(QStringLiteral("Netquill"));

@@ -1,5 +1,6 @@
 #include "AddressMonitor.h"
 #include "Form1.h"
+#include "HeapPolicy.h"
 #include "SettingsStore.h"
 #include "TerminationSignals.h"
 #include "UiLog.h"
@@ -9,18 +10,10 @@
 
 #include <QApplication>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 int main(int argc, char **argv)
 {
-#ifdef __GLIBC__
-    // One malloc arena for every thread: the program's threads (X events, D-Bus, network, the
-    // settings writer) are idle nearly all the time, and an arena of its own per thread kept some
-    // 600 kB of free and half-used pages dirty for the whole run.
-    mallopt(M_ARENA_MAX, 1);
-#endif
+    HeapPolicy::oneArena();
+    HeapPolicy::largeBlocksMapped();
     // The overlay's place in the corner and above other windows need X. Under Wayland with XWayland
     // at hand, and no platform chosen by the user, the program runs on XWayland.
     const bool onXWayland = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&

@@ -190,7 +190,7 @@ std::optional<QByteArray> readTail(const QString &path, qint64 bytes, QString &e
     error = WholeFile::notRegular(path);
     if (!error.isEmpty())
         return std::nullopt;
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         error = file.errorString();
         return std::nullopt;
     }
@@ -199,7 +199,7 @@ std::optional<QByteArray> readTail(const QString &path, qint64 bytes, QString &e
         error = file.errorString();
         return std::nullopt;
     }
-    QByteArray data = file.read(bytes);
+    QByteArray data = WholeFile::readUpTo(file, bytes);
     if (file.error() != QFileDevice::NoError) {
         error = file.errorString();
         return std::nullopt;
@@ -387,7 +387,7 @@ bool AddressHistory::append(const Event &event) const
 void AddressHistory::trim(qint64 size, const QByteArray &line) const
 {
     QString error;
-    const std::optional<QByteArray> tail = readTail(m_path, m_maxBytes - m_maxBytes / 16, error);
+    std::optional<QByteArray> tail = readTail(m_path, m_maxBytes - m_maxBytes / 16, error);
     if (!tail) {
         qCWarning(lcHistory) << "cannot read" << m_path << "to drop its oldest lines:" << error;
         return;
@@ -398,7 +398,9 @@ void AddressHistory::trim(qint64 size, const QByteArray &line) const
         setAside(line);
         return;
     }
-    if (!WholeFile::write(m_path, tail->mid(start), error))
+    // Cut in place: a copy would be a second buffer of nearly MaxBytes.
+    tail->remove(0, start);
+    if (!WholeFile::write(m_path, *tail, error))
         qCWarning(lcHistory) << "cannot drop the oldest lines of" << m_path << ":" << error;
 }
 

@@ -160,8 +160,12 @@ struct SettingsStore::Shared {
     {
         std::lock_guard lock(mutex);
         ++saves;
-        for (const auto &[key, value] : values)
+        // A key's earlier value not written yet goes: while writes fail, every lookup saves the
+        // addresses again, and the list would grow with each.
+        for (const auto &[key, value] : values) {
+            unwritten.removeIf([&key](const Unwritten &earlier) { return earlier.key == key; });
             unwritten.append({key, value, saves});
+        }
     }
 
     /// Reads the file whole, puts every unwritten value over it and, when that changes anything,

@@ -93,7 +93,7 @@ std::optional<QByteArray> WholeFile::read(const QString &fileName, qint64 limit,
     if (!error.isEmpty())
         return std::nullopt;
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         error = file.errorString();
         return std::nullopt;
     }
@@ -108,7 +108,7 @@ std::optional<QByteArray> WholeFile::read(const QString &fileName, qint64 limit,
         tooLarge();
         return std::nullopt;
     }
-    QByteArray data = file.read(limit + 1);
+    QByteArray data = readUpTo(file, limit + 1);
     if (file.error() != QFileDevice::NoError) {
         error = file.errorString();
         return std::nullopt;
@@ -116,6 +116,27 @@ std::optional<QByteArray> WholeFile::read(const QString &fileName, qint64 limit,
     if (data.size() > limit) {
         tooLarge();
         return std::nullopt;
+    }
+    return data;
+}
+
+QByteArray WholeFile::readUpTo(QFileDevice &file, qint64 maxBytes)
+{
+    constexpr qint64 Chunk = 64 * 1024;
+    QByteArray data;
+    // What the file says it holds and one byte more, to see its end, or that it grew.
+    qint64 step = qMin(maxBytes, qMax<qint64>(0, file.size() - file.pos()) + 1);
+    while (step > 0) {
+        const qsizetype had = data.size();
+        // Exactly: a resize alone past the capacity would round it up to a power of two.
+        data.reserve(had + step);
+        data.resize(had + step);
+        const qint64 got = file.read(data.data() + had, step);
+        data.resize(had + qMax<qint64>(got, 0));
+        // QFile reads until the count or the end, so a short read is the end.
+        if (got < step)
+            break;
+        step = qMin(Chunk, maxBytes - data.size());
     }
     return data;
 }
@@ -202,7 +223,7 @@ std::optional<WholeFile::Entry> WholeFile::readEntry(const QString &fileName, qi
         error = file.errorString();
         return std::nullopt;
     }
-    entry.data = file.read(limit + 1);
+    entry.data = readUpTo(file, limit + 1);
     if (file.error() != QFileDevice::NoError) {
         error = file.errorString();
         return std::nullopt;
@@ -222,7 +243,7 @@ std::optional<WholeFile::Entry> WholeFile::readEntry(const QString &fileName, qi
             error = file.errorString();
         return std::nullopt;
     }
-    entry.data = file.read(limit + 1);
+    entry.data = readUpTo(file, limit + 1);
 #endif
     entry.cut = entry.data.size() > limit;
     if (entry.cut)

@@ -41,4 +41,9 @@ struct Entry {
 /// link as the last component, so none can be swapped in between a check and the read. Nullopt with
 /// `error` saying why (a link, not a regular file, unreadable). Folders on the way may be links.
 std::optional<Entry> readEntry(const QString &fileName, qint64 limit, QString &error);
+/// At most `maxBytes` from the file's position on, reserving no more than what it holds plus 64 KiB
+/// however large `maxBytes` is (QIODevice::read(maxBytes) reserves all of it first). A file that grows
+/// while it is read, or reports no size (as those in /proc), is read on up to `maxBytes`. Errors stay
+/// in file.error().
+QByteArray readUpTo(QFileDevice &file, qint64 maxBytes);
 } // namespace WholeFile

@@ -1,5 +1,6 @@
 #include "AddressMonitor.h"
 #include "DnsQuery.h"
+#include "HeapPolicy.h"
 #include "MetricsFile.h"
 #include "MonitorService.h"
 #include "Orphans.h"
@@ -39,6 +40,7 @@ QString unreadable(const QString &fileName)
 
 int main(int argc, char **argv)
 {
+    HeapPolicy::largeBlocksMapped();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("netquill-monitor"));
     // The package's version: the fourth number counts builds for the Windows resource only.

@@ -5,6 +5,7 @@
 #include "SettingsStore.h"
 #include "Twips.h"
 #include "UiLog.h"
+#include "WholeFile.h"
 #include "modIdentity.h"
 #include "modOnTop.h"
 #include "modSkin.h"
@@ -69,7 +70,7 @@ void Form8::Form_Load()
         else if (file.size() > MaxHelpBytes)
             qCWarning(lcUi).noquote() << file.fileName() << "is larger than" << MaxHelpBytes << "bytes";
         else
-            RtfReader::read(file.read(MaxHelpBytes), *rtf1->document());
+            RtfReader::read(WholeFile::readUpTo(file, MaxHelpBytes), *rtf1->document());
         rtf1->moveCursor(QTextCursor::Start); // open at the top, not where the reader stopped
     });
     modOnTop::SetAlwaysOnTop(this, true);

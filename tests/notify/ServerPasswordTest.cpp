@@ -57,6 +57,9 @@ private slots:
         QTest::newRow("too long") << QByteArray() << "pw" << QByteArray(ServerPassword::SizeLimit + 1, 'a')
                                   << 0600 << Outcome::Refused
                                   << "Error: The mail password file cannot be read.";
+        QTest::newRow("credential that reports no size, longer than the bound")
+            << QByteArray("/proc/self/smaps") << "" << QByteArray() << 0600 << Outcome::Refused
+            << "Error: The mail password file cannot be read.";
         QTest::newRow("credential before the file")
             << QByteArray("from-systemd\n") << "pw" << QByteArray("s3cret") << 0644 << Outcome::Found
             << "from-systemd";
@@ -78,8 +81,12 @@ private slots:
             qunsetenv("CREDENTIALS_DIRECTORY");
         } else {
             qputenv("CREDENTIALS_DIRECTORY", credentials.path().toLocal8Bit());
-            write(QDir(credentials.path()).filePath(ServerPassword::CredentialName), credential,
-                  QFile::ReadOwner);
+            const QString name = QDir(credentials.path()).filePath(ServerPassword::CredentialName);
+            // A file of /proc is linked to, not copied.
+            if (credential.startsWith("/proc/"))
+                QVERIFY(QFile::link(QString::fromLatin1(credential), name));
+            else
+                write(name, credential, QFile::ReadOwner);
         }
         const auto permissions =
             QFile::Permissions::fromInt(((mode & 0700) << 6) | ((mode & 070) << 1) | (mode & 07));
