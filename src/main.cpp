@@ -22,6 +22,8 @@ int main(int argc, char **argv)
     if (onXWayland)
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
+    // A Wayland compositor finds the window's icon and name by this id, not by the program's name.
+    QGuiApplication::setDesktopFileName(QString::fromUtf8(BuildIdentity::AppId));
     if (onXWayland)
         qCInfo(lcUi) << "Running on XWayland, where the overlay can be placed and kept on top;"
                      << "QT_QPA_PLATFORM=wayland runs on Wayland instead";

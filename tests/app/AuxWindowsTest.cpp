@@ -1,6 +1,7 @@
 #include "Form1Rig.h"
 #include "Form2.h"
 #include "Form8.h"
+#include "IpSourceList.h"
 #include "PageFetcher.h"
 #include "PictureBox.h"
 #include "SkinLabel.h"
@@ -124,6 +125,9 @@ private slots:
         QVERIFY(help->windowFlags() & Qt::WindowStaysOnTopHint);
         QVERIFY(help->rtf1->toPlainText().contains(QStringLiteral("Netquill")));
         QVERIFY(!help->rtf1->toPlainText().contains(QStringLiteral("\\rtf")));
+        // The help names every source the Address Sources window offers.
+        for (const IpSource &source : IpSourceList::publicServices())
+            QVERIFY2(help->rtf1->toPlainText().contains(source.url.host()), qPrintable(source.url.host()));
         QCOMPARE(int(help->Check1->checkState()), box);
         help->Check1->click();
         const QString written = SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::ShowHelp);
