@@ -26,19 +26,10 @@ quint64 AppriseChannel::send(const Notice &notice)
 {
     const quint64 job = nextJob();
     const QString command = program();
-    const auto refuse = [this, job](const QString &cause) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, job, cause] {
-                emit finished({job, false, cause});
-            },
-            Qt::QueuedConnection);
-        return job;
-    };
     if (command.isEmpty())
-        return refuse(QStringLiteral("the apprise command is not installed (Debian package apprise)"));
+        return refuse(job, QStringLiteral("the apprise command is not installed (Debian package apprise)"));
     if (m_urls.isEmpty())
-        return refuse(QStringLiteral("no Apprise URL is set"));
+        return refuse(job, QStringLiteral("no Apprise URL is set"));
 
     auto *process = new QProcess(this);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

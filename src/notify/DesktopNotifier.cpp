@@ -29,16 +29,8 @@ quint64 DesktopNotifier::show(const QString &title, const QString &text)
 {
     const quint64 job = nextJob();
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        const QString cause = QStringLiteral("no session bus: ") + bus.lastError().message();
-        QMetaObject::invokeMethod(
-            this,
-            [this, job, cause] {
-                emit finished({job, false, cause});
-            },
-            Qt::QueuedConnection);
-        return job;
-    }
+    if (!bus.isConnected())
+        return refuse(job, QStringLiteral("no session bus: ") + bus.lastError().message());
     QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("Notify"));
     // The desktop entry's id names the program and its icon to the service.
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("netquill")}};

@@ -17,6 +17,17 @@ signals:
 
 protected:
     quint64 nextJob() { return ++m_lastJob; }
+    /// Ends `job` as not delivered, after send has returned, so that the caller knows the job by then.
+    quint64 refuse(quint64 job, const QString &cause)
+    {
+        QMetaObject::invokeMethod(
+            this,
+            [this, job, cause] {
+                emit finished({job, false, cause});
+            },
+            Qt::QueuedConnection);
+        return job;
+    }
 
 private:
     quint64 m_lastJob = 0;

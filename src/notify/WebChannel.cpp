@@ -93,16 +93,8 @@ quint64 WebChannel::send(const Notice &notice)
 {
     const quint64 job = nextJob();
     const QString problem = WebChannel::problem(m_settings);
-    if (!problem.isEmpty()) {
-        // After send has returned, so that the caller knows the job by then.
-        QMetaObject::invokeMethod(
-            this,
-            [this, job, problem] {
-                emit finished({job, false, problem});
-            },
-            Qt::QueuedConnection);
-        return job;
-    }
+    if (!problem.isEmpty())
+        return refuse(job, problem);
     const Request built = build(m_settings, notice);
     QNetworkRequest request(built.url);
     for (const auto &[name, value] : built.headers)
