@@ -141,9 +141,10 @@ void frmHistory::reload()
         lstHistory->resizeColumnToContents(column);
         lstHistory->setColumnWidth(column, std::min(lstHistory->columnWidth(column) + 12, 260));
     }
-    lblFile->setText(m_path.isEmpty()
-                         ? QStringLiteral("No history is kept: neither XDG_STATE_HOME nor HOME names a folder.")
-                         : QStringLiteral("Kept in ") + QDir::toNativeSeparators(m_path));
+    lblFile->setText(
+        m_path.isEmpty()
+            ? QStringLiteral("No history is kept: neither XDG_STATE_HOME nor HOME names a folder.")
+            : QStringLiteral("Kept in ") + QDir::toNativeSeparators(m_path));
     lblNote->setText(m_events.isEmpty() ? QStringLiteral("No address change or outage recorded yet.")
                                         : QString());
     cmdCopy->setEnabled(!m_events.isEmpty());
