@@ -83,7 +83,7 @@ void Form1::PointToTheSources()
     const QString hint =
         QStringLiteral("No address source answers. Choose one in Action, Address Sources...");
     m_tray->setToolTip(name + QLatin1Char('\n') + hint);
-    m_tray->ShowMessage(name, hint);
+    m_tray->Hint(name, hint);
 }
 
 void Form1::TellTheTray(const LookupResult &result)
@@ -94,5 +94,5 @@ void Form1::TellTheTray(const LookupResult &result)
         tip += QStringLiteral("\nConfirmed by ") + result.confirmedBy.join(QStringLiteral(", "));
     m_tray->setToolTip(tip);
     if (result.changed && m_monitor->desktopNotify())
-        m_tray->ShowMessage(name + QStringLiteral(": address changed"), addressLines(result.current));
+        m_tray->Notify(name + QStringLiteral(": address changed"), addressLines(result.current));
 }

@@ -1,6 +1,9 @@
 #include "modTaskbar.h"
 
 #include "UiLog.h"
+#ifdef NETQUILL_HAVE_DESKTOP_NOTIFIER
+#include "DesktopNotifier.h"
+#endif
 #include "modIdentity.h"
 
 #include <QTimer>
@@ -9,6 +12,16 @@ TrayIcon::TrayIcon(QObject *parent) : QObject(parent), m_watch(new QTimer(this))
 {
     m_watch->setInterval(3000);
     connect(m_watch, &QTimer::timeout, this, &TrayIcon::follow);
+#ifdef NETQUILL_HAVE_DESKTOP_NOTIFIER
+    m_notifier = new DesktopNotifier(this);
+    connect(m_notifier, &NoticeChannel::finished, this, [this](const ChannelResult &result) {
+        const Message message = m_sending.take(result.job);
+        if (result.delivered)
+            emit notified(message.title, message.text);
+        else if (message.fallBack)
+            ShowMessage(message.title, message.text);
+    });
+#endif
 }
 
 void TrayIcon::setTrayProbe(std::function<bool()> available, int intervalMs)
@@ -71,6 +84,24 @@ bool TrayIcon::ShowMessage(const QString &title, const QString &text)
     m_icon->showMessage(title, text, m_image);
     emit messageShown(title, text);
     return true;
+}
+
+void TrayIcon::Notify(const QString &title, const QString &text)
+{
+#ifdef NETQUILL_HAVE_DESKTOP_NOTIFIER
+    m_sending.insert(m_notifier->show(title, text), {title, text, true});
+#else
+    ShowMessage(title, text);
+#endif
+}
+
+void TrayIcon::Hint(const QString &title, const QString &text)
+{
+    if (ShowMessage(title, text))
+        return;
+#ifdef NETQUILL_HAVE_DESKTOP_NOTIFIER
+    m_sending.insert(m_notifier->show(title, text), {title, text, false});
+#endif
 }
 
 void TrayIcon::RemoveTrayIcon()

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QHash>
 #include <QIcon>
 #include <QObject>
 #include <QString>
 #include <QSystemTrayIcon>
 #include <functional>
 
+class DesktopNotifier;
 class QTimer;
 
 /// The main window's icon in the notification area. Without a system tray the program runs without
@@ -29,6 +31,12 @@ public:
     QString toolTip() const;
     /// Shows a message from the icon (a desktop notification); false when no icon is shown.
     bool ShowMessage(const QString &title, const QString &text);
+    /// A change's notice: through the desktop's notification service, which desktops without a tray
+    /// have too; from the icon only where no service takes it.
+    void Notify(const QString &title, const QString &text);
+    /// A hint that is no notice: from the icon, or through the notification service while no icon is
+    /// shown, so that a desktop without a tray sees it too.
+    void Hint(const QString &title, const QString &text);
 
     /// Left click and right click open the tray menu; double and middle clicks do nothing.
     static bool opensMenu(QSystemTrayIcon::ActivationReason reason);
@@ -42,6 +50,8 @@ signals:
     void shownChanged(bool shown);
     /// A message went to the shown icon.
     void messageShown(const QString &title, const QString &text);
+    /// The notification service took a message.
+    void notified(const QString &title, const QString &text);
 
 private:
     void follow();
@@ -53,4 +63,10 @@ private:
     std::function<bool()> m_available = &QSystemTrayIcon::isSystemTrayAvailable;
     bool m_added = false;
     bool m_toldNoTray = false; // said once in the log
+    DesktopNotifier *m_notifier = nullptr;
+    struct Message {
+        QString title, text;
+        bool fallBack = false; // to the icon, when the service does not take it
+    };
+    QHash<quint64, Message> m_sending; // by the notifier's job
 };
