@@ -185,38 +185,6 @@ private slots:
         QCOMPARE(ended, (QStringList{"/flaky 1 3", "/down 0 4"}));
         QCOMPARE(server.requestsFor("/down").size(), 4);
     }
-
-    void settingsThatCannotBeUsed_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<QString>("topic");
-        QTest::newRow("not a web address") << int(Kind::Webhook) << "ftp://example.com/x"
-                                           << "";
-        QTest::newRow("password in the URL") << int(Kind::Webhook) << "https://me:pw@example.com/x"
-                                             << "";
-        QTest::newRow("ntfy topic with a slash") << int(Kind::Ntfy) << "https://ntfy.sh"
-                                                 << "a/b";
-        QTest::newRow("Gotify without a token") << int(Kind::Gotify) << "https://push.example.com"
-                                                << "";
-    }
-    void settingsThatCannotBeUsed()
-    {
-        QFETCH(int, kind);
-        QFETCH(QString, url);
-        QFETCH(QString, topic);
-        WebChannelSettings settings;
-        settings.kind = Kind(kind);
-        settings.url = QUrl(url);
-        settings.topic = topic;
-        WebChannel channel(settings);
-        QSignalSpy finished(&channel, &NoticeChannel::finished);
-        channel.send(change());
-        QVERIFY(finished.isEmpty()); // after send has returned
-        QTRY_COMPARE(finished.size(), 1);
-        QVERIFY(!finished.at(0).at(0).value<ChannelResult>().delivered);
-        QVERIFY(!finished.at(0).at(0).value<ChannelResult>().cause.isEmpty());
-    }
 };
 
 NETQUILL_TEST(WebChannelTest)
