@@ -2,6 +2,8 @@
 
 #include "MailLog.h"
 
+#include <netquill/BuildIdentity.h>
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -32,11 +34,12 @@ quint64 DesktopNotifier::show(const QString &title, const QString &text)
     if (!bus.isConnected())
         return refuse(job, QStringLiteral("no session bus: ") + bus.lastError().message());
     QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("Notify"));
-    // The desktop entry's id names the program and its icon to the service.
-    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("netquill")}};
+    // The desktop entry's id names the program and its icon (installed under the same id) to the service.
+    const QString appId = QString::fromUtf8(BuildIdentity::AppId);
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), appId}};
     // Bodies may hold markup for some services: the addresses and names are escaped plain text.
-    call << QStringLiteral("Netquill") << uint(0) << QStringLiteral("netquill") << title
-         << text.toHtmlEscaped() << QStringList() << hints << int(-1);
+    call << QString::fromUtf8(BuildIdentity::ProductName) << uint(0) << appId << title << text.toHtmlEscaped()
+         << QStringList() << hints << int(-1);
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, TimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, job](QDBusPendingCallWatcher *done) {
         done->deleteLater();
