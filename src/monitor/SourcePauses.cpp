@@ -1,5 +1,6 @@
 #include "SourcePauses.h"
 
+#include "FileLock.h"
 #include "LookupLog.h"
 #include "WholeFile.h"
 
@@ -55,10 +56,17 @@ QDateTime SourcePauses::pause(const QUrl &url, qint64 seconds, bool store)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QDateTime until = now.addSecs(std::clamp<qint64>(seconds, 0, MaxSeconds));
-    // What another run stored is in already: load() came at the start of the lookup.
     m_until.insert(url, until);
     if (!store || m_path.isEmpty())
         return until;
+    // Under the lock, and what the file holds now read in again, so that a pause the other program
+    // stored since this lookup began is kept. Without a lock the write goes ahead all the same.
+    FileLock lock;
+    QString why;
+    if (WholeFile::makeFolders(QFileInfo(m_path).path(), why) &&
+        lock.take(m_path + QStringLiteral(".lock"), 2000, why) == FileLock::Failed)
+        qCWarning(lcLookup).noquote() << "storing the pauses in" << m_path << "without a lock -" << why;
+    load();
     // Sorted, so that the file reads the same for the same pauses.
     std::map<QString, QDateTime> lines;
     for (auto it = m_until.cbegin(); it != m_until.cend(); ++it) {
@@ -68,7 +76,6 @@ QDateTime SourcePauses::pause(const QUrl &url, qint64 seconds, bool store)
     QByteArray data;
     for (const auto &[address, end] : lines)
         data += end.toString(Qt::ISODate).toLatin1() + ' ' + address.toUtf8() + '\n';
-    QString why;
     if (!WholeFile::write(m_path, data, why))
         qCWarning(lcLookup).noquote()
             << "cannot store the pause of" << url.toDisplayString() << "in" << m_path << "-" << why;
