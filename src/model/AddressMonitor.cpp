@@ -33,8 +33,10 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
       m_lookup(new LookupCycle(store, m_fetcher, ExternalIpPage::url(), &Winsock::LocalIP, this)),
       m_clock(new QTimer(this)),
       m_password(new MailPassword(QString::fromUtf8(BuildIdentity::ProductName), this)),
-      m_notifierLock(QFileInfo(store.fileName()).absolutePath()), m_command(new ChangeCommand(this))
+      m_notifierLock(QFileInfo(store.fileName()).absolutePath()), m_command(new ChangeCommand(this)),
+      m_options(store)
 {
+    connect(&m_options, &Options::changed, this, &AddressMonitor::OptionChanged);
     // Beside the history: a source's pause outlasts this process, so that a cron job honours it.
     m_lookup->setPausesFile(
         QFileInfo(AddressHistory::defaultPath()).dir().filePath(QStringLiteral("source-pauses.txt")));
@@ -83,9 +85,9 @@ void AddressMonitor::Load()
     m_lookup->LoadPrevious();
 
     m_schedule.resetCount();
-    m_schedule.applyInterval(m_refreshPosition);
+    m_schedule.applyInterval(m_options.refreshPosition());
     m_schedule.applyMinutes(m_repeatMinutes);
-    if (m_repeat == Repeat::Always || (m_repeat == Repeat::AsStored && m_autoRefresh))
+    if (m_repeat == Repeat::Always || (m_repeat == Repeat::AsStored && m_options.autoRefresh()))
         m_clock->start();
     else
         m_clock->stop();
@@ -95,37 +97,26 @@ void AddressMonitor::Load()
 void AddressMonitor::ReadOptions()
 {
     const QString userBefore = m_mail.strUser;
-    Module6464::LoadMailSettings(m_store, m_mail);
-    MailChanged();
+    m_options.read();
+    ApplyMail();
     // Read ahead, so that the first notification does not wait for the keyring; not where the
     // password comes from elsewhere, which may be a machine with no keyring at all.
     if (!m_mail.strUser.isEmpty() &&
         (m_mail.strUser != userBefore || m_password->state() == MailPassword::State::NotLoaded) &&
-        (!m_serverPassword ||
-         ServerPassword::find(m_store.GetSetting(SettingKeys::PasswordFile), settingsFolder()).outcome ==
-             ServerPassword::Outcome::None))
+        (!m_serverPassword || ServerPassword::find(m_options.passwordFile(), settingsFolder()).outcome ==
+                                  ServerPassword::Outcome::None))
         m_password->Load();
-    // Only 0 and 1 are states the program writes; anything else is read as the default, off, and
-    // left in the file as it is.
-    const auto flag = [this](const SettingKeys::Key &key) {
-        return SettingKeys::flag(m_store.GetSetting(key));
-    };
-    m_autoRefresh = flag(SettingKeys::Refresh);
-    m_runAtStartup = flag(SettingKeys::Startup);
-    m_emailNotify = flag(SettingKeys::EmailNotify);
-    m_desktopNotify = flag(SettingKeys::NotifyDesktop);
-    m_watchNetwork = flag(SettingKeys::WatchNetwork);
-    // A stored position the list cannot take counts as the default, the first item.
-    const std::optional<int> position =
-        SettingKeys::position(m_store.GetSetting(SettingKeys::RefreshRate), -1, 4);
-    m_refreshPosition = position.value_or(0);
-    m_positionRestored = position.has_value();
-    m_changeCommand = m_store.GetSetting(SettingKeys::ChangeCommand);
+    ApplyMetrics();
+    ApplySources();
+}
+
+void AddressMonitor::ApplyMetrics()
+{
     QString metrics = m_metricsOverride;
     if (metrics.isEmpty()) {
         // Held to the command-line option's rule, so that a slip in the file cannot replace another
         // file; a relative name is in the settings folder, as the password file's.
-        metrics = m_store.GetSetting(SettingKeys::MetricsFile).trimmed();
+        metrics = m_options.metricsFile().trimmed();
         if (!metrics.isEmpty() && !MetricsFile::isMetricsName(metrics)) {
             qCWarning(lcMetrics).noquote() << "metricsFile takes a file name ending in .prom, not" << metrics
                                            << "- no metrics are written";
@@ -138,7 +129,52 @@ void AddressMonitor::ReadOptions()
         m_metrics.reset();
     else if (!m_metrics || m_metrics->path() != metrics)
         m_metrics.emplace(metrics);
-    LoadSources();
+}
+
+void AddressMonitor::ApplySources()
+{
+    m_lookup->setSources(m_options.sources());
+    m_lookup->setConfirming(m_options.confirmChanges());
+}
+
+void AddressMonitor::ApplyMail()
+{
+    const MailSettings read = m_options.mail();
+    const std::optional<QString> password = m_mail.strPassword;
+    m_mail = read;
+    m_mail.strPassword = password;
+    MailChanged();
+}
+
+void AddressMonitor::ApplyClock()
+{
+    if (m_repeat != Repeat::AsStored || m_options.autoRefresh() == m_clock->isActive())
+        return;
+    m_schedule.resetCount();
+    if (m_options.autoRefresh())
+        m_clock->start();
+    else
+        m_clock->stop();
+}
+
+void AddressMonitor::OptionChanged(const QString &key)
+{
+    const auto is = [&key](const SettingKeys::Key &option) { return key == QLatin1String(option.name); };
+    if (is(SettingKeys::Refresh)) {
+        ApplyClock();
+    } else if (is(SettingKeys::RefreshRate)) {
+        m_schedule.applyInterval(m_options.refreshPosition());
+        m_schedule.applyMinutes(m_repeatMinutes);
+    } else if (is(SettingKeys::WatchNetwork)) {
+        ApplyWatch();
+    } else if (is(SettingKeys::IpSources) || is(SettingKeys::ConfirmChanges)) {
+        ApplySources();
+    } else if (is(SettingKeys::MetricsFile)) {
+        ApplyMetrics();
+    } else if (is(SettingKeys::Server) || is(SettingKeys::Port) || is(SettingKeys::EmailTo) ||
+               is(SettingKeys::EmailFrom) || is(SettingKeys::Security) || is(SettingKeys::User)) {
+        ApplyMail();
+    }
 }
 
 void AddressMonitor::Reload()
@@ -147,40 +183,30 @@ void AddressMonitor::Reload()
         return;
     // The previous addresses stay this process's own: a change another program saw first is still
     // one for this one to report.
+    // Each option whose text changed is applied as it is told (OptionChanged).
     m_store.Reload();
     ReadOptions();
-    m_schedule.applyInterval(m_refreshPosition);
-    m_schedule.applyMinutes(m_repeatMinutes);
-    if (m_repeat == Repeat::AsStored && m_autoRefresh != m_clock->isActive()) {
-        m_schedule.resetCount();
-        if (m_autoRefresh)
-            m_clock->start();
-        else
-            m_clock->stop();
-    }
-    ApplyWatch();
 }
 
 void AddressMonitor::WriteBackRestored()
 {
     // A box restored unticked and a list left with no item are as they start: nothing to write. What
     // the program cannot read stays in the file as the user left it.
-    if (m_autoRefresh)
-        SaveFlag(SettingKeys::Refresh, true);
-    if (m_runAtStartup)
+    if (m_options.autoRefresh())
+        m_options.setAutoRefresh(true);
+    if (m_options.runAtStartup())
         setRunAtStartup(true);
-    if (m_emailNotify)
-        SaveFlag(SettingKeys::EmailNotify, true);
-    if (m_positionRestored && m_refreshPosition >= 0)
-        m_store.SaveSetting(SettingKeys::RefreshRate, QString::number(m_refreshPosition));
+    if (m_options.emailNotify())
+        m_options.setEmailNotify(true);
+    if (m_options.positionRestored() && m_options.refreshPosition() >= 0)
+        m_options.setRefreshPosition(m_options.refreshPosition());
 }
 
 void AddressMonitor::Stop()
 {
     m_stopped = true;
     m_clock->stop();
-    m_watchNetwork = false; // only here: the stored option stays as the user set it
-    ApplyWatch();
+    ApplyWatch(); // off once stopped; the stored option stays as the user set it
     m_lookup->Stop();
 }
 
@@ -218,60 +244,50 @@ void AddressMonitor::Tick()
     Refresh();
 }
 
-void AddressMonitor::SaveFlag(const SettingKeys::Key &key, bool on)
-{
-    m_store.SaveSetting(key, SettingKeys::flagText(on));
-}
-
 void AddressMonitor::setAutoRefresh(bool on)
 {
-    m_autoRefresh = on;
+    m_options.setAutoRefresh(on);
+    // The count starts again either way, whatever the clock's mode.
     m_schedule.resetCount();
     if (on)
         m_clock->start();
     else
         m_clock->stop();
-    m_schedule.applyInterval(m_refreshPosition);
-    SaveFlag(SettingKeys::Refresh, on);
+    m_schedule.applyInterval(m_options.refreshPosition());
 }
 
 void AddressMonitor::setRefreshPosition(int position)
 {
-    m_refreshPosition = position;
-    m_store.SaveSetting(SettingKeys::RefreshRate, QString::number(position));
+    m_options.setRefreshPosition(position);
     m_schedule.applyInterval(position);
 }
 
 void AddressMonitor::setEmailNotify(bool on)
 {
-    m_emailNotify = on;
-    SaveFlag(SettingKeys::EmailNotify, on);
+    m_options.setEmailNotify(on);
 }
 
 void AddressMonitor::setDesktopNotify(bool on)
 {
-    m_desktopNotify = on;
-    SaveFlag(SettingKeys::NotifyDesktop, on);
+    m_options.setDesktopNotify(on);
 }
 
 void AddressMonitor::setRunAtStartup(bool on)
 {
-    m_runAtStartup = on;
     if (m_startupEntry)
         m_startupEntry(on);
-    SaveFlag(SettingKeys::Startup, on);
+    m_options.setRunAtStartup(on);
 }
 
 void AddressMonitor::setWatchNetwork(bool on)
 {
-    m_watchNetwork = on;
-    SaveFlag(SettingKeys::WatchNetwork, on);
+    m_options.setWatchNetwork(on);
     ApplyWatch();
 }
 
 void AddressMonitor::ApplyWatch()
 {
-    if (!m_watchNetwork) {
+    if (!m_options.watchNetwork() || m_stopped) {
         // Off means nothing open: the socket goes with the watch.
         delete m_watch;
         m_watch = nullptr;
@@ -326,31 +342,24 @@ bool AddressMonitor::keepsTheRecord() const
 
 void AddressMonitor::LoadSources()
 {
-    m_sources = IpSourceList::read(m_store.GetSetting(SettingKeys::IpSources));
-    m_lookup->setSources(m_sources);
-    // Only "0" turns it off: the default is on, and a value the program cannot read keeps it so.
-    m_confirmChanges = SettingKeys::wholeNumber(m_store.GetSetting(SettingKeys::ConfirmChanges)) != 0;
-    m_lookup->setConfirming(m_confirmChanges);
+    m_options.readSources();
+    ApplySources();
 }
 
 void AddressMonitor::setSources(const QList<IpSource> &sources)
 {
-    m_sources = sources;
-    m_store.SaveSetting(SettingKeys::IpSources, IpSourceList::format(sources));
-    m_lookup->setSources(sources);
+    m_options.setSources(sources);
+    ApplySources();
 }
 
 void AddressMonitor::setConfirmChanges(bool on)
 {
-    m_confirmChanges = on;
-    m_lookup->setConfirming(on);
-    SaveFlag(SettingKeys::ConfirmChanges, on);
+    m_options.setConfirmChanges(on);
 }
 
 void AddressMonitor::setChangeCommand(const QString &command)
 {
-    m_changeCommand = command;
-    m_store.SaveTypedSetting(SettingKeys::ChangeCommand, command);
+    m_options.setChangeCommand(command);
 }
 
 ChangeCommand::Inputs AddressMonitor::commandInputs() const
@@ -409,13 +418,8 @@ void AddressMonitor::setMailSetting(const SettingKeys::Key &key, const QString &
     Q_ASSERT(field);
     if (!field)
         return;
-    // The security is chosen from a list, once; the rest are typed, and reach the disk when typing pauses.
-    if (key == SettingKeys::Security)
-        m_store.SaveSetting(key, text);
-    else
-        m_store.SaveTypedSetting(key, text);
-    m_mail.*field = text;
-    MailChanged();
+    // Applied as the option tells of its change (OptionChanged).
+    m_options.setMailSetting(key, text);
 }
 
 void AddressMonitor::setMailPassword(const QString &password)
@@ -525,17 +529,18 @@ void AddressMonitor::Count(const MetricsEvent &event)
 
 void AddressMonitor::Notify(const LookupResult &result, bool mine)
 {
-    const QString command = m_changeCommand;
-    if (!m_emailNotify && command.trimmed().isEmpty())
+    const QString command = m_options.changeCommand();
+    const bool emailNotify = m_options.emailNotify();
+    if (!emailNotify && command.trimmed().isEmpty())
         return;
     if (!mine) {
         // The service sees the same change: the mail, its unsent mark and the command are its own.
-        if (result.changed || (m_emailNotify && m_backlog->pending()))
+        if (result.changed || (emailNotify && m_backlog->pending()))
             qCInfo(lcMail).noquote() << "The address change is left to netquill-monitor, which holds"
                                      << m_notifierLock.fileName();
         return;
     }
-    if (m_emailNotify)
+    if (emailNotify)
         m_backlog->LookupCompleted(result.changed);
     if (result.changed)
         m_command->Run(command, {result.current, result.previous, result.source});

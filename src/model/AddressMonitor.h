@@ -8,6 +8,7 @@
 #include "MailSettings.h"
 #include "MetricsFile.h"
 #include "NotifierLock.h"
+#include "Options.h"
 #include "RefreshSchedule.h"
 #include "SettingKeys.h"
 #include "SmtpSession.h"
@@ -70,22 +71,24 @@ public:
     /// The Refresh operation: a lookup now.
     void Refresh();
 
-    bool autoRefresh() const { return m_autoRefresh; }
+    /// Every option, as read and saved; windows and the service follow its changed signal.
+    Options &options() { return m_options; }
+    bool autoRefresh() const { return m_options.autoRefresh(); }
     /// Switches the clock on or off; the count starts again either way. Saved.
     void setAutoRefresh(bool on);
     /// The interval's position in the list (0: 1 min ... 4: 60 min; -1: none chosen).
-    int refreshPosition() const { return m_refreshPosition; }
+    int refreshPosition() const { return m_options.refreshPosition(); }
     void setRefreshPosition(int position);
-    bool emailNotify() const { return m_emailNotify; }
+    bool emailNotify() const { return m_options.emailNotify(); }
     void setEmailNotify(bool on);
-    bool desktopNotify() const { return m_desktopNotify; }
+    bool desktopNotify() const { return m_options.desktopNotify(); }
     void setDesktopNotify(bool on);
-    bool runAtStartup() const { return m_runAtStartup; }
+    bool runAtStartup() const { return m_options.runAtStartup(); }
     /// The option, and the log-on entry where one is kept (setStartupEntry).
     void setRunAtStartup(bool on);
     /// Writes (true) or removes (false) the log-on entry; only the desktop program keeps one.
     void setStartupEntry(std::function<void(bool on)> write) { m_startupEntry = std::move(write); }
-    bool watchNetwork() const { return m_watchNetwork; }
+    bool watchNetwork() const { return m_options.watchNetwork(); }
     /// A lookup when the network changes or the machine wakes, beside the clock's own. Saved.
     void setWatchNetwork(bool on);
     /// After a network change or a wake, a failed lookup is tried again after these, in turn, before
@@ -96,17 +99,17 @@ public:
     /// Reads the sources from the store (before Load, for a lookup that reads nothing else).
     void LoadSources();
     /// The sources as stored, switched-off ones included, in their order.
-    QList<IpSource> sources() const { return m_sources; }
+    QList<IpSource> sources() const { return m_options.sources(); }
     /// Stored, and asked from the next lookup on.
     void setSources(const QList<IpSource> &sources);
     /// Whether a new external address waits for a second source (with two or more sources on). Saved.
-    bool confirmChanges() const { return m_confirmChanges; }
+    bool confirmChanges() const { return m_options.confirmChanges(); }
     void setConfirmChanges(bool on);
     /// Before Load: the Prometheus file written after each lookup, in place of the one the settings
     /// name (metricsFile).
     void setMetricsFile(const QString &path) { m_metricsOverride = path; }
     /// The command run after a change, as typed; empty: none.
-    QString changeCommand() const { return m_changeCommand; }
+    QString changeCommand() const { return m_options.changeCommand(); }
     void setChangeCommand(const QString &command);
     /// What the command is given: the addresses of the last lookup and those stored before it (before
     /// the first lookup, the stored ones are the newest the program knows).
@@ -169,11 +172,18 @@ private:
     /// Into the metrics file, where there is one and this process keeps the record.
     void Count(const MetricsEvent &event);
     void Notify(const LookupResult &result, bool mine);
+    /// Reads every option and applies what is read each time whole: the mail, the metrics, the sources.
     void ReadOptions();
+    /// An option took a new value, set here or read from the file: the parts that use it follow.
+    void OptionChanged(const QString &key);
+    void ApplyMail();
+    void ApplyMetrics();
+    void ApplySources();
+    /// The clock as the stored option says, where it follows the option (the desktop program).
+    void ApplyClock();
     bool keepsTheRecord() const;
     /// After the first failed lookup: is there any source the user could have meant to be asked?
     void CheckTheOnlySource();
-    void SaveFlag(const SettingKeys::Key &key, bool on);
     /// Puts the password of a login in place; false (with the status shown) when it cannot be had.
     bool PreparePassword();
     /// Hands the mail settings over to the session after a change.
@@ -197,17 +207,8 @@ private:
     NotifierLock m_notifierLock;
     ChangeCommand *m_command;
     Snapshot m_current;
-    QList<IpSource> m_sources;
-    QString m_changeCommand;
-    bool m_confirmChanges = true;
     QString m_metricsOverride;
     std::optional<MetricsFile> m_metrics;
-    bool m_autoRefresh = false;
-    int m_refreshPosition = 0;
-    bool m_positionRestored = false; // the stored interval is one the list can select
-    bool m_emailNotify = false;
-    bool m_desktopNotify = false;
-    bool m_runAtStartup = false;
     std::function<void(bool on)> m_startupEntry;
     bool m_stopped = false;
     bool m_firstFailureSeen = false;
@@ -215,10 +216,10 @@ private:
     int m_repeatMinutes = 0;
     bool m_serverPassword = false;
     bool m_passwordFixed = false; // m_mail holds a server password, which the keyring must not replace
-    bool m_watchNetwork = false;
     NetworkWatch *m_watch = nullptr;
     bool m_lookUpAgain = false; // the network changed or the clock ticked while a lookup ran
     QList<int> m_wakeRetryDelaysMs{5000, 15000, 45000};
     qsizetype m_wakeRetries = -1; // retries made since the last network change; -1: none is due
     AddressHistory m_history;
+    Options m_options;
 };

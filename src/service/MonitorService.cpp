@@ -84,20 +84,13 @@ void MonitorService::WatchSettings()
             qCWarning(lcService).noquote() << "Cannot follow changes of" << path;
     }
     const auto later = [this] { m_reloadPause->start(); };
+    Options &options = m_monitor->options();
+    connect(&options, &Options::changed, this, [&options](const QString &key, const QString &was) {
+        qCInfo(lcService).noquote().nospace()
+            << "Setting " << key << " is now \"" << options.text(key) << "\" (was \"" << was << "\")";
+    });
     connect(m_watcher, &QFileSystemWatcher::fileChanged, this, later);
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, later);
-}
-
-QMap<QString, QString> MonitorService::options() const
-{
-    QMap<QString, QString> values;
-    for (const SettingKeys::Key &key : SettingKeys::All) {
-        // The addresses and the unsent mark are this process's own record, not options.
-        if (key.name != SettingKeys::OldInternal.name && key.name != SettingKeys::OldExternal.name &&
-            key.name != SettingKeys::NotifyPending.name)
-            values.insert(QString::fromLatin1(key.name), m_store.GetSetting(key));
-    }
-    return values;
 }
 
 void MonitorService::ReloadSettings()
@@ -105,14 +98,8 @@ void MonitorService::ReloadSettings()
     if (m_watcher && !m_watcher->files().contains(m_store.fileName()) &&
         QFileInfo::exists(m_store.fileName()))
         m_watcher->addPath(m_store.fileName());
-    const QMap<QString, QString> before = options();
+    // Each option that changed is logged and applied as it is told.
     m_monitor->Reload();
-    const QMap<QString, QString> after = options();
-    for (auto it = after.cbegin(); it != after.cend(); ++it) {
-        if (before.value(it.key()) != it.value())
-            qCInfo(lcService).noquote().nospace() << "Setting " << it.key() << " is now \"" << it.value()
-                                                  << "\" (was \"" << before.value(it.key()) << "\")";
-    }
 }
 
 void MonitorService::startOnce()

@@ -47,8 +47,6 @@ private:
     /// Follows the settings file, which the desktop program edits while the service runs.
     void WatchSettings();
     void ReloadSettings();
-    /// The options as stored, for the log of what a reload changed.
-    QMap<QString, QString> options() const;
 
     SettingsStore &m_store;
     AddressMonitor *m_monitor;

@@ -181,7 +181,7 @@ private slots:
     }
 
     /// A change the other program stored first is still one for this program after a reload: the
-    /// previous addresses are this process's own, never read again.
+    /// previous addresses are this process's own, never read again. Its options are.
     void reloadKeepsThePreviousAddresses()
     {
         Rig rig(nullptr);
@@ -191,7 +191,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(completed.size(), 1, 5000);
         rig.server.setResponse(ExternalIpPage::Path, Response::ok("203.0.113.8", "text/plain"));
         rig.store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("203.0.113.8"));
+        rig.store.SaveSetting(SettingKeys::WatchNetwork, QStringLiteral("1"));
+        QVERIFY(!rig.monitor->networkWatch());
         rig.monitor->Reload();
+        // An option the other program saved is applied as it is read again, without a restart.
+        QVERIFY(rig.monitor->networkWatch());
         rig.monitor->Refresh();
         QTRY_COMPARE_WITH_TIMEOUT(completed.size(), 2, 5000);
         const auto result = completed.last().at(0).value<LookupResult>();

@@ -1,0 +1,86 @@
+#include "Options.h"
+
+#include "IpSourceList.h"
+#include "SettingsStore.h"
+
+namespace {
+bool isOption(const SettingKeys::Key &key)
+{
+    return !(key == SettingKeys::OldInternal || key == SettingKeys::OldExternal ||
+             key == SettingKeys::NotifyPending);
+}
+} // namespace
+
+Options::Options(SettingsStore &store, QObject *parent) : QObject(parent), m_store(store) {}
+
+QString Options::text(const SettingKeys::Key &key) const
+{
+    const auto it = m_texts.constFind(QString::fromLatin1(key.name));
+    return it != m_texts.cend() ? *it : m_store.GetSetting(key);
+}
+
+void Options::read()
+{
+    QList<std::pair<QString, QString>> changes;
+    for (const SettingKeys::Key &key : SettingKeys::All) {
+        if (!isOption(key))
+            continue;
+        const QString name = QString::fromLatin1(key.name);
+        const QString now = m_store.GetSetting(key);
+        const auto before = m_texts.constFind(name);
+        if (m_read && before != m_texts.cend() && *before != now)
+            changes.append({name, *before});
+        m_texts.insert(name, now);
+    }
+    m_sources = IpSourceList::read(text(SettingKeys::IpSources));
+    m_read = true;
+    // Told once every option has its new value, so that a listener reads them all as they are now.
+    for (const auto &[key, was] : std::as_const(changes))
+        emit changed(key, was);
+}
+
+void Options::readSources()
+{
+    for (const SettingKeys::Key &key : {SettingKeys::IpSources, SettingKeys::ConfirmChanges})
+        m_texts.insert(QString::fromLatin1(key.name), m_store.GetSetting(key));
+    m_sources = IpSourceList::read(text(SettingKeys::IpSources));
+}
+
+void Options::save(const SettingKeys::Key &key, const QString &value, bool typed)
+{
+    const QString name = QString::fromLatin1(key.name);
+    const QString was = text(key);
+    if (typed)
+        m_store.SaveTypedSetting(key, value);
+    else
+        m_store.SaveSetting(key, value);
+    m_texts.insert(name, value);
+    if (key == SettingKeys::IpSources)
+        m_sources = IpSourceList::read(value);
+    if (was != value)
+        emit changed(name, was);
+}
+
+void Options::setSources(const QList<IpSource> &sources)
+{
+    save(SettingKeys::IpSources, IpSourceList::format(sources));
+    // As given: the list read back from its text may name the product page differently.
+    m_sources = sources;
+}
+
+MailSettings Options::mail() const
+{
+    MailSettings mail;
+    mail.strEmailTo = text(SettingKeys::EmailTo);
+    mail.strEmailFrom = text(SettingKeys::EmailFrom);
+    mail.strServer = text(SettingKeys::Server);
+    mail.strPort = text(SettingKeys::Port);
+    mail.strSecurity = text(SettingKeys::Security);
+    mail.strUser = text(SettingKeys::User);
+    return mail;
+}
+
+void Options::setMailSetting(const SettingKeys::Key &key, const QString &value)
+{
+    save(key, value, !(key == SettingKeys::Security));
+}
