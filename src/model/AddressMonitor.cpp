@@ -84,13 +84,9 @@ void AddressMonitor::Load()
     ReadOptions();
     m_lookup->LoadPrevious();
 
-    m_schedule.resetCount();
     m_schedule.applyInterval(m_options.refreshPosition());
     m_schedule.applyMinutes(m_repeatMinutes);
-    if (m_repeat == Repeat::Always || (m_repeat == Repeat::AsStored && m_options.autoRefresh()))
-        m_clock->start();
-    else
-        m_clock->stop();
+    SetClock(m_repeat == Repeat::Always || (m_repeat == Repeat::AsStored && m_options.autoRefresh()));
     ApplyWatch();
 }
 
@@ -146,15 +142,19 @@ void AddressMonitor::ApplyMail()
     MailChanged();
 }
 
-void AddressMonitor::ApplyClock()
+void AddressMonitor::SetClock(bool running)
 {
-    if (m_repeat != Repeat::AsStored || m_options.autoRefresh() == m_clock->isActive())
-        return;
     m_schedule.resetCount();
-    if (m_options.autoRefresh())
+    if (running)
         m_clock->start();
     else
         m_clock->stop();
+}
+
+void AddressMonitor::ApplyClock()
+{
+    if (m_repeat == Repeat::AsStored && m_options.autoRefresh() != m_clock->isActive())
+        SetClock(m_options.autoRefresh());
 }
 
 void AddressMonitor::OptionChanged(const QString &key)
@@ -244,15 +244,17 @@ void AddressMonitor::Tick()
     Refresh();
 }
 
+void AddressMonitor::setLookOnly()
+{
+    m_lookOnly = true;
+    m_lookup->setStoring(false);
+}
+
 void AddressMonitor::setAutoRefresh(bool on)
 {
     m_options.setAutoRefresh(on);
     // The count starts again either way, whatever the clock's mode.
-    m_schedule.resetCount();
-    if (on)
-        m_clock->start();
-    else
-        m_clock->stop();
+    SetClock(on);
     m_schedule.applyInterval(m_options.refreshPosition());
 }
 
@@ -337,7 +339,7 @@ bool AddressMonitor::keepsTheRecord() const
 {
     // One change, one history line, mail and command, from whichever program holds the notifier
     // lock; a lookup that only looks records nothing.
-    return m_lookup->storing() && !m_notifierLock.heldElsewhere();
+    return !m_lookOnly && !m_notifierLock.heldElsewhere();
 }
 
 void AddressMonitor::LoadSources()
@@ -497,7 +499,7 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
     if (result.outcome != LookupResult::Outcome::Failed)
         m_wakeRetries = -1;
     emit lookupFinished(result);
-    if (result.answered() && m_lookup->storing())
+    if (result.answered() && !m_lookOnly)
         Notify(result, mine);
     // A network change or a clock tick during the lookup gets one more, after the receivers have seen
     // this one end.

@@ -53,6 +53,8 @@ public:
     /// Before Load: the mail password comes from a systemd credential or the password file the
     /// settings name before the keyring (see ServerPassword), for machines without a desktop.
     void useServerPassword(bool on) { m_serverPassword = on; }
+    /// Before the lookup: it only looks (`--print`): nothing is stored, recorded, mailed or run.
+    void setLookOnly();
 
     /// Reads the options, the mail settings, the sources and the previous addresses, and starts the
     /// auto-refresh clock when it is on. Nothing is written back.
@@ -181,6 +183,8 @@ private:
     void ApplySources();
     /// The clock as the stored option says, where it follows the option (the desktop program).
     void ApplyClock();
+    /// The one place the clock starts and stops; its count starts again either way.
+    void SetClock(bool running);
     bool keepsTheRecord() const;
     /// After the first failed lookup: is there any source the user could have meant to be asked?
     void CheckTheOnlySource();
@@ -215,6 +219,7 @@ private:
     Repeat m_repeat = Repeat::AsStored;
     int m_repeatMinutes = 0;
     bool m_serverPassword = false;
+    bool m_lookOnly = false;
     bool m_passwordFixed = false; // m_mail holds a server password, which the keyring must not replace
     NetworkWatch *m_watch = nullptr;
     bool m_lookUpAgain = false; // the network changed or the clock ticked while a lookup ran

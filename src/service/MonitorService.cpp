@@ -3,7 +3,6 @@
 #include "AddressHistory.h"
 #include "AddressMonitor.h"
 #include "ChangeCommand.h"
-#include "LookupCycle.h"
 #include "ServiceLog.h"
 #include "SettingsStore.h"
 #include "TerminationSignals.h"
@@ -132,7 +131,7 @@ void MonitorService::startPrint(bool json)
 {
     // Only the sources are read, so notification stays off; and the lookup only looks.
     m_monitor->LoadSources();
-    m_monitor->lookup()->setStoring(false);
+    m_monitor->setLookOnly();
     connect(m_monitor, &AddressMonitor::lookupFinished, this, [this, json](const LookupResult &result) {
         // Only a failure's status is told here; --print says nothing else on standard error.
         if (result.outcome == LookupResult::Outcome::Failed ||
