@@ -4,8 +4,6 @@
 #include "AddressMonitor.h"
 #include "IpSourceList.h"
 #include "LabelFit.h"
-#include "LookupCycle.h"
-#include "SettingsStore.h"
 #include "SkinLabel.h"
 #include "frmChangeCommand.h"
 #include "frmHistory.h"

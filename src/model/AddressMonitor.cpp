@@ -348,6 +348,11 @@ void AddressMonitor::LoadSources()
     ApplySources();
 }
 
+QUrl AddressMonitor::productPage() const
+{
+    return m_lookup->productPage();
+}
+
 void AddressMonitor::setSources(const QList<IpSource> &sources)
 {
     m_options.setSources(sources);

@@ -102,6 +102,8 @@ public:
     void LoadSources();
     /// The sources as stored, switched-off ones included, in their order.
     QList<IpSource> sources() const { return m_options.sources(); }
+    /// Netquill's own page, as the sources name it.
+    QUrl productPage() const;
     /// Stored, and asked from the next lookup on.
     void setSources(const QList<IpSource> &sources);
     /// Whether a new external address waits for a second source (with two or more sources on). Saved.

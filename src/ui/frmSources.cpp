@@ -1,11 +1,9 @@
 #include "frmSources.h"
 
 #include "AddressMonitor.h"
-#include "LookupCycle.h"
 
 #include "Caption.h"
 #include "IpSourceList.h"
-#include "SettingsStore.h"
 #include "modIdentity.h"
 #include "modSkin.h"
 
@@ -60,7 +58,7 @@ QString toolTipFor(const QString &whole)
 } // namespace
 
 frmSources::frmSources(AddressMonitor &monitor, QList<IpSource> offer, QWidget *parent)
-    : QDialog(parent), m_monitor(monitor), m_page(monitor.lookup()->productPage()), m_offer(std::move(offer)),
+    : QDialog(parent), m_monitor(monitor), m_page(monitor.productPage()), m_offer(std::move(offer)),
       m_probe(new SourceProbe(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
