@@ -2,14 +2,12 @@
 
 #include "ChangeCommand.h"
 #include "ExternalIpPage.h"
-#include "IpSourceList.h"
 #include "LookupCycle.h"
 #include "LookupLog.h"
 #include "MailLog.h"
 #include "MailPassword.h"
 #include "MailSender.h"
 #include "MetricsLog.h"
-#include "Module6464.h"
 #include "NetworkWatch.h"
 #include "NotificationBacklog.h"
 #include "PageFetcher.h"
@@ -171,8 +169,7 @@ void AddressMonitor::OptionChanged(const QString &key)
         ApplySources();
     } else if (is(SettingKeys::MetricsFile)) {
         ApplyMetrics();
-    } else if (is(SettingKeys::Server) || is(SettingKeys::Port) || is(SettingKeys::EmailTo) ||
-               is(SettingKeys::EmailFrom) || is(SettingKeys::Security) || is(SettingKeys::User)) {
+    } else if (Options::isMailKey({key.toLatin1().constData(), ""})) {
         ApplyMail();
     }
 }
@@ -415,16 +412,6 @@ void AddressMonitor::MailChanged()
 
 void AddressMonitor::setMailSetting(const SettingKeys::Key &key, const QString &text)
 {
-    QString MailSettings::*field = key == SettingKeys::Server      ? &MailSettings::strServer
-                                   : key == SettingKeys::Port      ? &MailSettings::strPort
-                                   : key == SettingKeys::EmailTo   ? &MailSettings::strEmailTo
-                                   : key == SettingKeys::EmailFrom ? &MailSettings::strEmailFrom
-                                   : key == SettingKeys::Security  ? &MailSettings::strSecurity
-                                   : key == SettingKeys::User      ? &MailSettings::strUser
-                                                                   : nullptr;
-    Q_ASSERT(field);
-    if (!field)
-        return;
     // Applied as the option tells of its change (OptionChanged).
     m_options.setMailSetting(key, text);
 }

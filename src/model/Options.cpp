@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include "IpSourceList.h"
+#include "Module6464.h"
 #include "SettingsStore.h"
 
 namespace {
@@ -71,16 +72,19 @@ void Options::setSources(const QList<IpSource> &sources)
 MailSettings Options::mail() const
 {
     MailSettings mail;
-    mail.strEmailTo = text(SettingKeys::EmailTo);
-    mail.strEmailFrom = text(SettingKeys::EmailFrom);
-    mail.strServer = text(SettingKeys::Server);
-    mail.strPort = text(SettingKeys::Port);
-    mail.strSecurity = text(SettingKeys::Security);
-    mail.strUser = text(SettingKeys::User);
+    Module6464::LoadMailSettings(m_store, mail);
     return mail;
+}
+
+bool Options::isMailKey(const SettingKeys::Key &key)
+{
+    return key == SettingKeys::Server || key == SettingKeys::Port || key == SettingKeys::EmailTo ||
+           key == SettingKeys::EmailFrom || key == SettingKeys::Security || key == SettingKeys::User;
 }
 
 void Options::setMailSetting(const SettingKeys::Key &key, const QString &value)
 {
-    save(key, value, !(key == SettingKeys::Security));
+    Q_ASSERT(isMailKey(key));
+    if (isMailKey(key))
+        save(key, value, !(key == SettingKeys::Security));
 }

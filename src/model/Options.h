@@ -55,6 +55,8 @@ public:
     /// One of the mail keys (server, port, addresses, security, user), as typed; the security is chosen
     /// from a list and saved at once, the rest once typing pauses.
     void setMailSetting(const SettingKeys::Key &key, const QString &value);
+    /// Server, port, recipient, sender, security or user.
+    static bool isMailKey(const SettingKeys::Key &key);
     QString metricsFile() const { return text(SettingKeys::MetricsFile); }
     QString passwordFile() const { return text(SettingKeys::PasswordFile); }
 
