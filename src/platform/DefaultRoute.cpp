@@ -1,5 +1,7 @@
 #include "DefaultRoute.h"
 
+#include "WholeFile.h"
+
 #include <QFile>
 #include <QList>
 
@@ -33,15 +35,7 @@ QString DefaultRoute::interfaceName()
     QFile file(QStringLiteral("/proc/net/route"));
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    // A line a route: bounded, since a router with a full table would hand over megabytes. Read in
-    // steps, as the file tells no size.
-    constexpr qsizetype Limit = 1 << 20, Step = 16 * 1024;
-    QByteArray table;
-    while (table.size() < Limit) {
-        const QByteArray part = file.read(Step);
-        if (part.isEmpty())
-            break;
-        table += part;
-    }
+    // A line a route: bounded, since a router with a full table would hand over megabytes.
+    const QByteArray table = WholeFile::readUpTo(file, qint64(1) << 20);
     return interfaceIn(table);
 }

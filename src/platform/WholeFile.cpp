@@ -73,8 +73,8 @@ bool WholeFile::makeFolders(const QString &folder, QString &error)
         const int cause = errno;
         // Another process may make it at the same moment.
         if (made != 0 && !(cause == EEXIST && QFileInfo(*it).isDir())) {
-            error = QStringLiteral("cannot create the folder ") + *it + QStringLiteral(": ") +
-                    QString::fromLocal8Bit(std::strerror(cause));
+            error =
+                QStringLiteral("cannot create the folder ") + *it + QStringLiteral(": ") + systemError(cause);
             return false;
         }
 #else
