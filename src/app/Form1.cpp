@@ -20,6 +20,7 @@
 #include "WebsiteModule.h"
 #include "frmAbout.h"
 #include "frmChangeCommand.h"
+#include "frmChannels.h"
 #include "frmConfigure.h"
 #include "frmHistory.h"
 #include "frmSources.h"
@@ -118,6 +119,7 @@ Form1::~Form1()
     delete m_sources;
     delete m_historyWindow;
     delete m_changeCommand;
+    delete m_channels;
 }
 
 frmConfigure *Form1::configureWindow() const
@@ -421,8 +423,8 @@ void Form1::Form_Unload()
     // The monitor stops with this window, also while the browser window keeps the program running.
     m_monitor->Stop();
     const QList<QPointer<QWidget>> windows = {
-        m_overlay.data(), m_help.data(),    m_configure.data(),     m_splash,
-        m_whois,          m_sources.data(), m_historyWindow.data(), m_changeCommand.data()};
+        m_overlay.data(), m_help.data(),          m_configure.data(),     m_splash,         m_whois,
+        m_sources.data(), m_historyWindow.data(), m_changeCommand.data(), m_channels.data()};
     for (const QPointer<QWidget> &window : windows) {
         if (window)
             window->close();

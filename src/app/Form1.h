@@ -37,6 +37,7 @@ class frmConfigure;
 class frmSources;
 class frmHistory;
 class frmChangeCommand;
+class frmChannels;
 struct IpSource;
 
 /// The main window: both addresses, every option, the status line, the menus and the tray menu.
@@ -75,6 +76,7 @@ public:
     void OpenHistory();
     /// Opens the window of the command run on a change.
     void OpenChangeCommand();
+    void OpenChannels();
     /// Opens the tray menu at the cursor; the tray's left and right clicks land here.
     void ShowTrayMenu();
 
@@ -105,6 +107,7 @@ public:
     frmSources *sourcesWindow() const;
     frmHistory *historyWindow() const;
     frmChangeCommand *changeCommandWindow() const;
+    frmChannels *channelsWindow() const;
     /// Where the help window looks for its file; the program's folder unless a test says otherwise.
     void setHelpFolder(const QString &folder) { m_helpFolder = folder; }
     bool hasRegistry() const { return m_addRemove != nullptr; }
@@ -154,6 +157,7 @@ public:
     QAction *mnuChangeCommand; // Action, "Run Command on Change..."
     QAction *mnuNotifyDesktop; // Action, a check item: the tray's message when an address changes
     QAction *mnuWatchNetwork;  // Action, a check item: a lookup when the network changes
+    QAction *mnuChannels;      // Action: the notice channels beyond the mail
 
 signals:
     void programEnding();
@@ -208,6 +212,7 @@ private:
     QPointer<frmSources> m_sources;
     QPointer<frmHistory> m_historyWindow;
     QPointer<frmChangeCommand> m_changeCommand;
+    QPointer<frmChannels> m_channels;
     QString m_helpFolder;
     QString m_moduleFolder;
     QPointer<QWidget> m_website;

@@ -197,6 +197,8 @@ void Form1::buildMenus()
     mnuWatchNetwork = mnuAction->addAction(QStringLiteral("Look Up When the &Network Changes"));
     mnuWatchNetwork->setCheckable(true);
     connect(mnuWatchNetwork, &QAction::toggled, this, &Form1::mnuWatchNetwork_Click);
+    mnuChannels =
+        mnuAction->addAction(QStringLiteral("No&tification Channels..."), this, &Form1::OpenChannels);
     mnuHelp = bar->addMenu(QStringLiteral("&Help"));
     mnuHelpItem[0] = mnuHelp->addAction(QStringLiteral("&View Help"), this, &Form1::OpenHelp);
     mnuAbout = bar->addMenu(QStringLiteral("A&bout"));

@@ -6,6 +6,7 @@
 #include "LabelFit.h"
 #include "SkinLabel.h"
 #include "frmChangeCommand.h"
+#include "frmChannels.h"
 #include "frmHistory.h"
 #include "frmSources.h"
 #include "modIdentity.h"
@@ -63,6 +64,20 @@ void Form1::OpenChangeCommand()
     m_changeCommand->show();
     m_changeCommand->raise();
     m_changeCommand->activateWindow();
+}
+
+frmChannels *Form1::channelsWindow() const
+{
+    return m_channels;
+}
+
+void Form1::OpenChannels()
+{
+    if (!m_channels)
+        m_channels = new frmChannels(*m_monitor);
+    m_channels->show();
+    m_channels->raise();
+    m_channels->activateWindow();
 }
 
 void Form1::mnuNotifyDesktop_Click()

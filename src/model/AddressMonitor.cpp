@@ -1,6 +1,8 @@
 #include "AddressMonitor.h"
 
+#include "AppriseChannel.h"
 #include "ChangeCommand.h"
+#include "ChannelSecrets.h"
 #include "ExternalIpPage.h"
 #include "LookupCycle.h"
 #include "LookupLog.h"
@@ -23,6 +25,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QMetaMethod>
+#include <QSysInfo>
 #include <QTimer>
 #include <utility>
 
@@ -32,8 +35,25 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
       m_clock(new QTimer(this)),
       m_password(new MailPassword(QString::fromUtf8(BuildIdentity::ProductName), this)),
       m_notifierLock(QFileInfo(store.fileName()).absolutePath()), m_command(new ChangeCommand(this)),
-      m_options(store)
+      m_options(store), m_secrets(new ChannelSecrets(QString::fromUtf8(BuildIdentity::ProductName), this))
 {
+    const QString stateFolder = QFileInfo(AddressHistory::defaultPath()).path();
+    m_channels = new NoticeChannels(
+        *m_secrets,
+        AddressHistory::defaultPath().isEmpty() ? QString() : stateFolder + QStringLiteral("/channels.json"),
+        this);
+    connect(m_channels, &NoticeChannels::ended, this,
+            [this](const QString &name, bool delivered, const QString &cause) {
+                if (!delivered)
+                    m_history.noticeUnsent(name, cause);
+                MetricsEvent event = MetricsEvent::of(delivered ? MetricsEvent::Kind::NoticeSent
+                                                                : MetricsEvent::Kind::NoticeFailed);
+                event.source = name;
+                Count(event);
+                emit channelEnded(name, delivered, cause);
+            });
+    connect(m_channels, &NoticeChannels::tested, this, &AddressMonitor::channelTested);
+    connect(m_channels, &NoticeChannels::idle, this, &AddressMonitor::channelsIdle);
     connect(&m_options, &Options::changed, this, &AddressMonitor::OptionChanged);
     // Beside the history: a source's pause outlasts this process, so that a cron job honours it.
     m_lookup->setPausesFile(
@@ -102,6 +122,7 @@ void AddressMonitor::ReadOptions()
         m_password->Load();
     ApplyMetrics();
     ApplySources();
+    m_channels->setChannels(m_options.channels());
 }
 
 void AddressMonitor::ApplyMetrics()
@@ -169,6 +190,9 @@ void AddressMonitor::OptionChanged(const QString &key)
         ApplySources();
     } else if (is(SettingKeys::MetricsFile)) {
         ApplyMetrics();
+    } else if (is(SettingKeys::NoticeChannels)) {
+        m_channels->setChannels(m_options.channels());
+        emit channelsChanged();
     } else if (Options::isMailKey({key.toLatin1().constData(), ""})) {
         ApplyMail();
     }
@@ -493,6 +517,9 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
     emit lookupFinished(result);
     if (result.answered() && !m_lookOnly)
         Notify(result, mine);
+    // After every receiver saw the lookup end; each send runs on its own from here.
+    if (mine && !m_lookOnly)
+        NotifyChannels(result);
     // A network change or a clock tick during the lookup gets one more, after the receivers have seen
     // this one end.
     if (std::exchange(m_lookUpAgain, false))
@@ -538,4 +565,121 @@ void AddressMonitor::Notify(const LookupResult &result, bool mine)
         m_backlog->LookupCompleted(result.changed);
     if (result.changed)
         m_command->Run(command, {result.current, result.previous, result.source});
+}
+
+Notice AddressMonitor::noticeOf(Notice::Event event) const
+{
+    Notice notice;
+    notice.event = event;
+    notice.time = QDateTime::currentDateTimeUtc();
+    notice.hostName = QSysInfo::machineHostName();
+    // Before the first lookup, the newest addresses known are the stored ones.
+    const IpSnapshot addresses = m_current.when.isValid() ? m_current.addresses : previous();
+    // "0": nothing is stored yet.
+    const auto known = [](const QString &address) {
+        return address == QLatin1String("0") ? QStringLiteral("unknown") : address;
+    };
+    notice.internalNew = known(addresses.internal);
+    notice.externalNew = known(addresses.external);
+    notice.source = m_current.source;
+    return notice;
+}
+
+void AddressMonitor::NotifyChannels(const LookupResult &result)
+{
+    if (result.outcome == LookupResult::Outcome::Failed) {
+        // Once an outage starts, not at each failed lookup of it.
+        if (!std::exchange(m_outage, true))
+            m_channels->Ping(noticeOf(Notice::Event::Failing));
+        return;
+    }
+    if (!result.answered())
+        return;
+    m_outage = false;
+    m_channels->Ping(noticeOf(Notice::Event::Alive));
+    if (!result.changed)
+        return;
+    Notice notice = noticeOf(Notice::Event::Changed);
+    notice.internalOld = result.previous.internal;
+    notice.externalOld = result.previous.external;
+    notice.internalNew = result.current.internal;
+    notice.externalNew = result.current.external;
+    notice.source = result.source;
+    notice.confirmedBy = result.confirmedBy;
+    m_channels->Changed(notice);
+}
+
+bool AddressMonitor::saveChannel(const QString &was, const ChannelConfig &channel,
+                                 const std::optional<QString> &secret, QString *why)
+{
+    QList<ChannelConfig> channels = m_options.channels();
+    const auto named = [&channels](const QString &name) {
+        return std::find_if(channels.begin(), channels.end(),
+                            [&name](const ChannelConfig &each) { return each.name == name; });
+    };
+    const auto fail = [why](const QString &cause) {
+        if (why)
+            *why = cause;
+        return false;
+    };
+    if (channel.name != was && named(channel.name) != channels.end())
+        return fail(QStringLiteral("another channel has the name ") + channel.name);
+    if (was.isEmpty() && channels.size() >= ChannelList::MaxChannels)
+        return fail(QStringLiteral("there are %1 channels already").arg(ChannelList::MaxChannels));
+    if (const auto place = named(was); place != channels.end())
+        *place = channel;
+    else
+        channels.append(channel);
+    const auto save = [this, channel, was, channels](const QString &secretNow) {
+        // The secret first: a test right after the list's change must find it.
+        m_secrets->save(channel.name, secretNow);
+        if (!was.isEmpty() && was != channel.name)
+            m_secrets->save(was, QString());
+        m_options.setChannels(channels);
+    };
+    const QString problem = channel.problem(secret.value_or(QStringLiteral("kept")));
+    if (!problem.isEmpty() && (secret || !channel.needsSecret()))
+        return fail(problem);
+    if (secret)
+        save(*secret);
+    else
+        m_secrets->whenReady(was.isEmpty() ? channel.name : was, save);
+    return true;
+}
+
+void AddressMonitor::removeChannel(const QString &name)
+{
+    QList<ChannelConfig> channels = m_options.channels();
+    channels.removeIf([&name](const ChannelConfig &each) { return each.name == name; });
+    m_secrets->save(name, QString());
+    m_options.setChannels(channels);
+}
+
+void AddressMonitor::setChannelPaused(const QString &name, bool paused)
+{
+    QList<ChannelConfig> channels = m_options.channels();
+    for (ChannelConfig &each : channels)
+        if (each.name == name)
+            each.paused = paused;
+    m_options.setChannels(channels);
+}
+
+bool AddressMonitor::TestChannel(const QString &name)
+{
+    return m_channels->Test(name, noticeOf(Notice::Event::Test));
+}
+
+QHash<QString, NoticeChannels::Result> AddressMonitor::channelResults() const
+{
+    return m_channels->results();
+}
+
+bool AddressMonitor::appriseInstalled()
+{
+    return !AppriseChannel::program().isEmpty();
+}
+
+void AddressMonitor::setChannelRetryDelays(const QList<int> &milliseconds)
+{
+    m_channels->setRetryDelays(milliseconds);
 }

@@ -2,11 +2,13 @@
 
 #include "AddressHistory.h"
 #include "ChangeCommand.h"
+#include "ChannelConfig.h"
 #include "IpSnapshot.h"
 #include "IpSource.h"
 #include "LookupResult.h"
 #include "MailSettings.h"
 #include "MetricsFile.h"
+#include "NoticeChannels.h"
 #include "NotifierLock.h"
 #include "Options.h"
 #include "RefreshSchedule.h"
@@ -17,7 +19,9 @@
 #include <QObject>
 #include <functional>
 
+class ChannelSecrets;
 class LookupCycle;
+class NoticeChannels;
 class MailPassword;
 class MailSender;
 class NetworkWatch;
@@ -157,6 +161,25 @@ public:
     /// that asks a chain of sources.
     void Tick();
 
+    /// The notice channels beyond the mail, the command and the desktop notification.
+    QList<ChannelConfig> channels() const { return m_options.channels(); }
+    /// Adds the channel, or replaces the one named `was`. secret: its token, signing secret or Apprise
+    /// URLs, for the keyring; nullopt keeps the one it has. False (with why) when it cannot be used.
+    bool saveChannel(const QString &was, const ChannelConfig &channel, const std::optional<QString> &secret,
+                     QString *why = nullptr);
+    void removeChannel(const QString &name);
+    void setChannelPaused(const QString &name, bool paused);
+    /// A test notice through the channel now; channelTested follows. False when none has the name.
+    bool TestChannel(const QString &name);
+    /// Each channel's last result, as kept for every program on this account.
+    QHash<QString, NoticeChannels::Result> channelResults() const;
+    /// Whether the Apprise channel can work here: its command is installed.
+    static bool appriseInstalled();
+    /// A channel's notice is under way, retries included; channelsIdle follows its end.
+    bool channelsBusy() const { return m_channels->pending() > 0; }
+    /// The waits between the tries of a failed channel (none: one try).
+    void setChannelRetryDelays(const QList<int> &milliseconds);
+
 signals:
     void statusChanged(const QString &text);
     /// The address labels are to show these texts; the lookup's end follows.
@@ -170,12 +193,21 @@ signals:
     /// knows its host: nothing will answer until the user chooses another source. Looked into only
     /// while something listens.
     void sourceNeeded(const QString &host);
+    void channelTested(const QString &name, bool delivered, const QString &cause);
+    /// The channel list changed, here or in another program's save.
+    void channelsChanged();
+    void channelsIdle();
+    /// A channel's notice ended, after its retries; its last result is kept.
+    void channelEnded(const QString &name, bool delivered, const QString &cause);
 
 private:
     void OnLookupFinished(const LookupResult &result);
     /// Into the metrics file, where there is one and this process keeps the record.
     void Count(const MetricsEvent &event);
     void Notify(const LookupResult &result, bool mine);
+    /// The channels' notices of a lookup's end, once its receivers saw it; each runs on its own.
+    void NotifyChannels(const LookupResult &result);
+    Notice noticeOf(Notice::Event event) const;
     /// Reads every option and applies what is read each time whole: the mail, the metrics, the sources.
     void ReadOptions();
     /// An option took a new value, set here or read from the file: the parts that use it follow.
@@ -229,4 +261,7 @@ private:
     qsizetype m_wakeRetries = -1; // retries made since the last network change; -1: none is due
     AddressHistory m_history;
     Options m_options;
+    ChannelSecrets *m_secrets;
+    NoticeChannels *m_channels;
+    bool m_outage = false; // the last lookup failed: a ping's failure form went out
 };

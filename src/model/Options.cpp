@@ -2,6 +2,7 @@
 
 #include "IpSourceList.h"
 #include "Module6464.h"
+#include "SettingsLog.h"
 #include "SettingsStore.h"
 
 namespace {
@@ -87,4 +88,14 @@ void Options::setMailSetting(const SettingKeys::Key &key, const QString &value)
     Q_ASSERT(isMailKey(key));
     if (isMailKey(key))
         save(key, value, !(key == SettingKeys::Security));
+}
+
+QList<ChannelConfig> Options::channels() const
+{
+    QString why;
+    const std::optional<QList<ChannelConfig>> channels =
+        ChannelList::parse(text(SettingKeys::NoticeChannels), &why);
+    if (!channels)
+        qCWarning(lcSettings).noquote() << "noticeChannels is not used -" << why;
+    return channels.value_or(QList<ChannelConfig>{});
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ChannelConfig.h"
 #include "IpSource.h"
 #include "MailSettings.h"
 #include "SettingKeys.h"
@@ -57,6 +58,12 @@ public:
     void setMailSetting(const SettingKeys::Key &key, const QString &value);
     /// Server, port, recipient, sender, security or user.
     static bool isMailKey(const SettingKeys::Key &key);
+    /// The notice channels; none while the stored text is malformed (logged, and left in the file).
+    QList<ChannelConfig> channels() const;
+    void setChannels(const QList<ChannelConfig> &channels)
+    {
+        save(SettingKeys::NoticeChannels, ChannelList::format(channels));
+    }
     QString metricsFile() const { return text(SettingKeys::MetricsFile); }
     QString passwordFile() const { return text(SettingKeys::PasswordFile); }
 

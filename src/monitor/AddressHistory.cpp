@@ -289,13 +289,16 @@ QString AddressHistory::kindName(Kind kind)
         return QStringLiteral("working");
     case Kind::Disagree:
         return QStringLiteral("disagree");
+    case Kind::Unsent:
+        return QStringLiteral("unsent");
     }
     return {};
 }
 
 std::optional<AddressHistory::Kind> AddressHistory::kindFromName(QStringView name)
 {
-    for (Kind kind : {Kind::Internal, Kind::External, Kind::Failing, Kind::Working, Kind::Disagree}) {
+    for (Kind kind :
+         {Kind::Internal, Kind::External, Kind::Failing, Kind::Working, Kind::Disagree, Kind::Unsent}) {
         if (name == kindName(kind))
             return kind;
     }
@@ -455,6 +458,11 @@ void AddressHistory::lookupFailed(const QString &status)
 void AddressHistory::sourcesDisagreed(const QString &stored, const QString &status)
 {
     append({QDateTime::currentDateTimeUtc(), Kind::Disagree, stored, status, {}});
+}
+
+void AddressHistory::noticeUnsent(const QString &channel, const QString &cause)
+{
+    append({QDateTime::currentDateTimeUtc(), Kind::Unsent, channel, cause, {}});
 }
 
 void AddressHistory::lookupCompleted(const IpSnapshot &previous, const IpSnapshot &current,

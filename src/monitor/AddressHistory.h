@@ -22,7 +22,8 @@ class AddressHistory {
 public:
     /// Disagree: sources gave different new external addresses; the old value is the stored one and
     /// the new value the status text with every answer.
-    enum class Kind { Internal, External, Failing, Working, Disagree };
+    /// Unsent: a notice channel gave up on a notice; the old value is the channel, the new one the cause.
+    enum class Kind { Internal, External, Failing, Working, Disagree, Unsent };
     struct Event {
         QDateTime when; // UTC
         Kind kind = Kind::External;
@@ -55,6 +56,8 @@ public:
     void lookupFailed(const QString &status);
     /// The sources gave no majority for a new address: "disagree", at every such lookup.
     void sourcesDisagreed(const QString &stored, const QString &status);
+    /// A notice channel failed at its last try: "unsent", with the channel and the cause.
+    void noticeUnsent(const QString &channel, const QString &cause);
 
     /// Appends one event; false (logged) when the file could not be written. A file past the bound whose
     /// newest part holds nothing readable is renamed to "<file>.damaged-<UTC time>" (logged) and a new
@@ -66,7 +69,7 @@ public:
     /// Empties the file; false (logged, with the reason in *error) when it could not.
     static bool clear(const QString &path = defaultPath(), QString *error = nullptr);
 
-    /// The short fixed word in the file: internal, external, failing, working.
+    /// The short fixed word in the file: internal, external, failing, working, disagree, unsent.
     static QString kindName(Kind kind);
     static std::optional<Kind> kindFromName(QStringView name);
 

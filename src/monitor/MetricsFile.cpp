@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QHostAddress>
+#include <QMap>
 #include <QSet>
 
 #include <array>
@@ -41,7 +42,11 @@ struct State {
     qint64 lastSuccess = 0; // unix time, 0: never
     std::array<quint64, CommandsFailed + 1> counts{};
     std::optional<Info> info;
+    QMap<QString, std::array<quint64, 2>> notices; // by channel: delivered, failed
 };
+const QString NoticesName = QStringLiteral("netquill_notices_total");
+// Channels are few; a file naming more was not written by this program.
+constexpr qsizetype MaxChannels = 64;
 
 // Escaped as the text format asks. Cut first, and never between the halves of a surrogate pair: the
 // exporter refuses a file with invalid UTF-8.
@@ -101,6 +106,15 @@ QByteArray format(const State &state)
             text += header(sample.section(u'{', 0, 0), QLatin1String(Counters[i].help), "counter");
         text += sample + u' ' + QString::number(state.counts[i]) + u'\n';
     }
+    if (!state.notices.isEmpty())
+        text += header(NoticesName,
+                       QStringLiteral("Notices through each channel beyond the mail, by result."), "counter");
+    for (auto it = state.notices.cbegin(); it != state.notices.cend(); ++it)
+        for (int i = 0; i < 2; ++i)
+            text +=
+                NoticesName + QStringLiteral("{channel=\"") + labelValue(it.key()) +
+                (i == 0 ? QStringLiteral("\",result=\"sent\"} ") : QStringLiteral("\",result=\"failed\"} ")) +
+                QString::number(it.value()[i]) + u'\n';
     text += header(InfoName,
                    QStringLiteral("The current external address, its family and the source that gave it."),
                    "gauge");
@@ -226,6 +240,20 @@ std::optional<State> parse(const QByteArray &data, QString &why)
             state.info = Info{labels[0].second, labels[1].second, labels[2].second};
             continue;
         }
+        if (sample->name == NoticesName) {
+            const auto &labels = sample->labels;
+            bool ok = false;
+            const quint64 value = sample->value.toULongLong(&ok);
+            const qsizetype result =
+                labels.size() == 2
+                    ? QStringList{QStringLiteral("sent"), QStringLiteral("failed")}.indexOf(labels[1].second)
+                    : -1;
+            if (!ok || result < 0 || labels[0].first != u"channel" || labels[1].first != u"result" ||
+                (!state.notices.contains(labels[0].second) && state.notices.size() >= MaxChannels))
+                return fail(QStringLiteral("a malformed ") + NoticesName);
+            state.notices[labels[0].second][result] = value;
+            continue;
+        }
         QString key = sample->name;
         if (!sample->labels.isEmpty()) {
             QStringList labels;
@@ -308,6 +336,11 @@ void apply(State &state, const MetricsEvent &event)
         break;
     case Kind::CommandFailed:
         ++state.counts[CommandsFailed];
+        break;
+    case Kind::NoticeSent:
+    case Kind::NoticeFailed:
+        ++state.notices[event.source.left(MetricsFile::MaxLabelLength)]
+                       [event.kind == Kind::NoticeSent ? 0 : 1];
         break;
     }
     // A disagreement found no address either: the sources did not agree on it.

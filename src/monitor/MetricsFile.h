@@ -13,12 +13,14 @@ struct MetricsEvent {
         MailFailed,
         CommandOk,
         CommandFailed,
+        NoticeSent,   ///< a notice channel (named in `source`) delivered a notice
+        NoticeFailed, ///< a notice channel gave up on one
     };
     Kind kind = Kind::LookupOk;
     QDateTime when;       ///< LookupOk: when it ended, the last success time; unset is now
     bool changed = false; ///< LookupOk: the external address differs from the one stored before
     QString address;      ///< LookupOk: the external address text as the source gave it
-    QString source;       ///< LookupOk: the source that gave it, as the windows name it
+    QString source;       ///< LookupOk: the source that gave it, as the windows name it; Notice*: the channel
 
     /// An event that carries nothing but its kind.
     static MetricsEvent of(Kind kind)

@@ -75,9 +75,13 @@ inline constexpr Key ConfirmChanges{"confirmChanges", "1"};
 /// A Prometheus text file written after each lookup by the program that holds the notifier lock;
 /// empty for none.
 inline constexpr Key MetricsFile{"metricsFile", ""};
+/// The notice channels beyond the mail (ntfy, Gotify, webhooks, Apprise, health pings) as a JSON array;
+/// their tokens are kept in the keyring. Empty for none.
+inline constexpr Key NoticeChannels{"noticeChannels", ""};
 
-inline constexpr Key All[] = {
-    Refresh, RefreshRate,   Startup,      EmailNotify,  OldInternal,   OldExternal,    ShowHelp,
-    EmailTo, EmailFrom,     Server,       Port,         IpSources,     NotifyDesktop,  Security,
-    User,    NotifyPending, PasswordFile, WatchNetwork, ChangeCommand, ConfirmChanges, MetricsFile};
+inline constexpr Key All[] = {Refresh,       RefreshRate,   Startup,       EmailNotify,   OldInternal,
+                              OldExternal,   ShowHelp,      EmailTo,       EmailFrom,     Server,
+                              Port,          IpSources,     NotifyDesktop, Security,      User,
+                              NotifyPending, PasswordFile,  WatchNetwork,  ChangeCommand, ConfirmChanges,
+                              MetricsFile,   NoticeChannels};
 } // namespace SettingKeys

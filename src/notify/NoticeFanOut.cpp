@@ -22,6 +22,16 @@ void NoticeFanOut::send(const Notice &notice)
         attempt(entry, notice, 1);
 }
 
+bool NoticeFanOut::sendTo(const QString &name, const Notice &notice)
+{
+    for (const Entry &entry : std::as_const(m_channels))
+        if (entry.name == name && entry.channel) {
+            attempt(entry, notice, 1);
+            return true;
+        }
+    return false;
+}
+
 void NoticeFanOut::attempt(const Entry &entry, const Notice &notice, int tries)
 {
     NoticeChannel *channel = entry.channel;

@@ -20,6 +20,8 @@ public:
     /// Waits before the second, third... try; the default is 15 s, 1 min and 3 min.
     void setRetryDelays(const QList<int> &milliseconds) { m_retryDelaysMs = milliseconds; }
     void send(const Notice &notice);
+    /// To one channel only; false when none has the name.
+    bool sendTo(const QString &name, const Notice &notice);
 
 signals:
     /// A channel's last word on a notice: delivered, or failed at its last try with the cause.

@@ -108,18 +108,19 @@ void MonitorService::startOnce()
     connect(m_monitor, &AddressMonitor::statusChanged, this, &MonitorService::LogStatus);
     connect(m_monitor, &AddressMonitor::noticeEnded, this, [this](bool delivered) {
         m_noticeFailed = m_noticeFailed || !delivered;
-        if (m_completed && !m_monitor->mailBusy())
-            Exit(m_noticeFailed ? 1 : 0);
+        ExitOnceNoticesEnded();
     });
+    // One try a channel: the run ends within each channel's time limit, and a failure fails it.
+    m_monitor->setChannelRetryDelays({});
+    connect(m_monitor, &AddressMonitor::channelEnded, this,
+            [this](const QString &, bool delivered) { m_noticeFailed = m_noticeFailed || !delivered; });
+    connect(m_monitor, &AddressMonitor::channelsIdle, this, &MonitorService::ExitOnceNoticesEnded);
     connect(m_monitor, &AddressMonitor::lookupFinished, this, [this](const LookupResult &result) {
         if (EndedWithoutAddresses(result))
             return;
         m_completed = true;
         // After the notice it started, if any, has been handed over: its end comes as noticeEnded.
-        QTimer::singleShot(0, this, [this] {
-            if (!m_monitor->mailBusy())
-                Exit(m_noticeFailed ? 1 : 0);
-        });
+        QTimer::singleShot(0, this, &MonitorService::ExitOnceNoticesEnded);
     });
     m_monitor->setRepeat(AddressMonitor::Repeat::Never);
     m_monitor->useServerPassword(true);
@@ -148,7 +149,8 @@ void MonitorService::startPrint(bool json)
                                             {QStringLiteral("source"), result.source},
                                             {QStringLiteral("confirmed"), !result.confirmedBy.isEmpty()},
                                             {QStringLiteral("confirmedBy"),
-                                             QJsonArray::fromStringList(result.confirmedBy)}})
+                                             QJsonArray::fromStringList(result.confirmedBy)},
+                                            {QStringLiteral("channels"), channelsJson()}})
                       .toJson(QJsonDocument::Compact) +
                   '\n';
         else
@@ -159,6 +161,53 @@ void MonitorService::startPrint(bool json)
         Exit(0);
     });
     m_monitor->Refresh();
+}
+
+void MonitorService::ExitOnceNoticesEnded()
+{
+    if (m_completed && !m_monitor->mailBusy() && !m_monitor->channelsBusy())
+        Exit(m_noticeFailed ? 1 : 0);
+}
+
+void MonitorService::startTestNotify(const QString &name)
+{
+    connect(m_monitor, &AddressMonitor::channelTested, this,
+            [this](const QString &channel, bool delivered, const QString &cause) {
+                LogStatus(delivered
+                              ? QStringLiteral("Test notice delivered through ") + channel
+                              : QStringLiteral("Test notice through %1 failed: %2").arg(channel, cause));
+                Exit(delivered ? 0 : 1);
+            });
+    m_monitor->setRepeat(AddressMonitor::Repeat::Never);
+    m_monitor->setLookOnly();
+    m_monitor->Load();
+    if (!m_monitor->TestChannel(name)) {
+        QStringList names;
+        for (const ChannelConfig &channel : m_monitor->channels())
+            names.append(channel.name);
+        LogStatus(
+            QStringLiteral("No notice channel is named %1; there are: %2")
+                .arg(name, names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "))));
+        QTimer::singleShot(0, this, [this] { Exit(1); });
+    }
+}
+
+QJsonArray MonitorService::channelsJson() const
+{
+    QJsonArray channels;
+    const auto results = m_monitor->channelResults();
+    for (const ChannelConfig &channel : m_monitor->channels()) {
+        QJsonObject one{{QStringLiteral("name"), channel.name},
+                        {QStringLiteral("kind"), ChannelConfig::kindName(channel.kind)},
+                        {QStringLiteral("paused"), channel.paused}};
+        if (const auto last = results.constFind(channel.name); last != results.cend())
+            one.insert(QStringLiteral("last"),
+                       QJsonObject{{QStringLiteral("time"), last->when.toString(Qt::ISODate)},
+                                   {QStringLiteral("delivered"), last->delivered},
+                                   {QStringLiteral("cause"), last->cause}});
+        channels.append(one);
+    }
+    return channels;
 }
 
 bool MonitorService::EndedWithoutAddresses(const LookupResult &result)

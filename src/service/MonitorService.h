@@ -7,6 +7,7 @@
 #include <QString>
 
 class AddressMonitor;
+class QJsonArray;
 struct LookupResult;
 class QFileSystemWatcher;
 class QTimer;
@@ -31,6 +32,9 @@ public:
     /// --print: the addresses on standard output, as two lines or one JSON object; nothing is stored
     /// or sent. 0, or 1 with the status on standard error.
     void startPrint(bool json);
+    /// --test-notify: a test notice through the channel of that name; 0 when it was delivered, else 1
+    /// with the cause on standard error.
+    void startTestNotify(const QString &name);
     /// --history: the recorded changes and outages, oldest first, as lines or a JSON array.
     static int printHistory(bool json);
 
@@ -42,6 +46,10 @@ private:
     void LogStatus(const QString &text);
     void EndForSignal(int signal);
     void Exit(int code);
+    /// --once: ends once its notices (the mail and every channel's) have ended.
+    void ExitOnceNoticesEnded();
+    /// The channels and their last results, for --print --json.
+    QJsonArray channelsJson() const;
     /// --once and --print: a lookup that gave no addresses ends the program with 1.
     bool EndedWithoutAddresses(const LookupResult &result);
     /// Follows the settings file, which the desktop program edits while the service runs.

@@ -94,7 +94,12 @@ int main(int argc, char **argv)
         QStringLiteral("After every lookup, write Prometheus figures to <path> (for node_exporter's "
                        "textfile collector) instead of the file the settings name."),
         QStringLiteral("path"));
-    parser.addOptions({once, print, history, json, interval, metrics});
+    const QCommandLineOption testNotify(
+        QStringLiteral("test-notify"),
+        QStringLiteral("Send a test notice through the notice channel <name> (as the desktop program's "
+                       "Notification Channels window names it) and exit: 0 when it was delivered, else 1."),
+        QStringLiteral("name"));
+    parser.addOptions({once, print, history, json, interval, metrics, testNotify});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -107,6 +112,9 @@ int main(int argc, char **argv)
             QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first()));
     if (parser.isSet(once) && parser.isSet(print))
         return usageError(QStringLiteral("--once and --print exclude each other."));
+    if (parser.isSet(testNotify) && (parser.isSet(once) || parser.isSet(print) || parser.isSet(history) ||
+                                     parser.isSet(json) || parser.isSet(interval) || parser.isSet(metrics)))
+        return usageError(QStringLiteral("--test-notify goes alone."));
     if (parser.isSet(history) && (parser.isSet(once) || parser.isSet(print)))
         return usageError(QStringLiteral("--history goes alone, or with --json."));
     if (parser.isSet(json) && !parser.isSet(print) && !parser.isSet(history))
@@ -145,13 +153,15 @@ int main(int argc, char **argv)
             return 1;
         }
         // What the command on change leaves when its launcher is killed comes here to be ended, not to init.
-        if (!parser.isSet(print))
+        if (!parser.isSet(print) && !parser.isSet(testNotify))
             Orphans::adopt();
         AddressMonitor monitor(store);
         if (parser.isSet(metrics))
             monitor.setMetricsFile(QFileInfo(parser.value(metrics)).absoluteFilePath());
         MonitorService service(monitor);
-        if (parser.isSet(print))
+        if (parser.isSet(testNotify))
+            service.startTestNotify(parser.value(testNotify));
+        else if (parser.isSet(print))
             service.startPrint(parser.isSet(json));
         else if (parser.isSet(once))
             service.startOnce();

@@ -97,6 +97,8 @@ QString frmHistory::eventText(AddressHistory::Kind kind)
         return QStringLiteral("Lookups working again");
     case AddressHistory::Kind::Disagree:
         return QStringLiteral("Sources disagree");
+    case AddressHistory::Kind::Unsent:
+        return QStringLiteral("Notice not delivered");
     }
     return {};
 }

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "ChannelConfig.h"
+#include "Notice.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QObject>
+
+class ChannelSecrets;
+class NoticeChannel;
+class NoticeFanOut;
+
+/// The notice channels the user set up beyond the mail, the command and the desktop notification:
+/// ntfy, Gotify, webhooks, Apprise and health pings. A change's notice goes to every one not paused,
+/// at once, each with its own retries; a ping is asked after every lookup that answered, and its failure
+/// form when an outage starts. The last result of each is kept in a file, for the window and
+/// `--print --json` of another process.
+class NoticeChannels : public QObject {
+    Q_OBJECT
+public:
+    struct Result {
+        QDateTime when; // UTC
+        bool delivered = false;
+        QString cause;
+    };
+
+    /// resultsFile: where the last results are kept (empty: nowhere).
+    NoticeChannels(ChannelSecrets &secrets, QString resultsFile, QObject *parent = nullptr);
+
+    void setChannels(const QList<ChannelConfig> &channels);
+    const QList<ChannelConfig> &channels() const { return m_configs; }
+    void setRetryDelays(const QList<int> &milliseconds);
+
+    /// A change: to every channel that is no ping and not paused.
+    void Changed(const Notice &notice);
+    /// A lookup answered (Alive) or an outage began (Failing): to every ping not paused.
+    void Ping(const Notice &notice);
+    /// One test notice through one channel, paused or not, without retries; tested follows. False
+    /// when no channel has the name.
+    bool Test(const QString &name, const Notice &notice);
+
+    /// The last results as the file holds them, by channel name.
+    static QHash<QString, Result> readResults(const QString &path);
+    QHash<QString, Result> results() const { return readResults(m_resultsFile); }
+    /// Notices not ended yet, retries included.
+    int pending() const { return m_pending; }
+
+signals:
+    /// A notice's last word from a channel, after its retries.
+    void ended(const QString &name, bool delivered, const QString &cause, int tries);
+    void tested(const QString &name, bool delivered, const QString &cause);
+    /// The last notice under way ended.
+    void idle();
+
+private:
+    void Send(const ChannelConfig &config, const Notice &notice);
+    void Configure(const ChannelConfig &config, const QString &secret);
+    void Keep(const QString &name, bool delivered, const QString &cause);
+
+    ChannelSecrets &m_secrets;
+    QString m_resultsFile;
+    QList<ChannelConfig> m_configs;
+    QHash<QString, NoticeChannel *> m_channels; // by name, owned
+    NoticeFanOut *m_fanOut;
+    int m_pending = 0;
+    int m_generation = 0; // setChannels calls, so that a secret read for an old list sends nothing
+};
