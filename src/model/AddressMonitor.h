@@ -128,6 +128,8 @@ public:
     RefreshSchedule &schedule() { return m_schedule; }
     /// One tick a second while auto-refresh is on.
     QTimer *clock() { return m_clock; }
+    /// Between two lookups of the clock, in seconds; 0 while no interval is chosen.
+    int intervalSeconds() const { return m_schedule.threshold().value_or(0); }
     /// The mail settings as the notification uses them.
     const MailSettings &mailSettings() const { return m_mail; }
     /// One of the mail keys (server, port, addresses, security, user), as typed: stored and used from
@@ -135,6 +137,12 @@ public:
     void setMailSetting(const SettingKeys::Key &key, const QString &text);
     /// Kept in the keyring, never in the store; used from the session's next step on.
     void setMailPassword(const QString &password);
+    /// Reads the password from the keyring, once; mailPasswordLoaded follows.
+    void loadMailPassword();
+    /// A password typed a moment ago goes to the keyring now rather than after the pause.
+    void flushMailPassword();
+    /// False where no keyring answers: the password is kept only until the program ends.
+    bool keyringAvailable() const;
     MailPassword *password() { return m_password; }
     /// The notification's session, which runs on a thread of its own.
     MailSender *session() { return m_session; }
@@ -143,13 +151,20 @@ public:
     /// server gets that moment to end, well or not, so that its unsent mark is right.
     void EndAfterMail(std::function<void()> end);
     static constexpr int MailMomentMs = 5000;
-    NotificationBacklog *backlog() { return m_backlog; }
-    /// Held by the service; while another process holds it, changes are left to that one to mail.
-    NotifierLock &notifierLock() { return m_notifierLock; }
-    /// The history file the lookups append their changes and outages to.
-    AddressHistory &history() { return m_history; }
-    /// The user's command run after a change; busy() while it runs or waits to.
-    ChangeCommand *command() { return m_command; }
+    /// Why holdRecord could not take the notifier lock: another live process holds it (elsewhere), or
+    /// its file cannot be made (why, in words).
+    struct Refusal {
+        bool elsewhere = false;
+        QString lockFile;
+        QString why;
+    };
+    /// Takes the notifier lock, waiting up to timeoutMs: this process keeps the record (history, mail,
+    /// command), and a desktop program leaves changes to it. Nothing once it is held.
+    std::optional<Refusal> holdRecord(int timeoutMs = 0);
+    /// The history file the lookups append their changes and outages to; empty without a home.
+    QString historyFile() const { return m_history.path(); }
+    /// The user's command run after a change runs or waits to.
+    bool commandBusy() const { return m_command->busy(); }
     /// The send operation of the notification; a test message from the mail dialog too. Its job number
     /// (see MailSender), or 0 when it was refused before a session was asked.
     quint64 SendMail();
@@ -166,6 +181,16 @@ signals:
     void lookupFinished(const LookupResult &result);
     /// A change's notice was delivered (true), failed, or could not be started (false).
     void noticeEnded(bool delivered);
+    /// The command run after a change ended, or could not be started; commandBusy() tells whether
+    /// another follows.
+    void commandFinished(bool ok);
+    /// The mail password as the keyring holds it (empty when it holds none).
+    void mailPasswordLoaded(const QString &password);
+    void keyringAvailableChanged(bool available);
+    /// A write of the settings file failed ("Settings not saved: " and the cause), or one succeeded
+    /// after that; the values stay and go out with the next save.
+    void saveFailed(const QString &reason);
+    void saved();
     /// The first failed lookup of this run had only Netquill's own page to ask, and no name server
     /// knows its host: nothing will answer until the user chooses another source. Looked into only
     /// while something listens.
