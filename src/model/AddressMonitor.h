@@ -96,8 +96,6 @@ public:
     /// After a network change or a wake, a failed lookup is tried again after these, in turn, before
     /// the clock's next lookup: name resolution is often not ready for a few seconds after resume.
     void setWakeRetryDelays(const QList<int> &milliseconds) { m_wakeRetryDelaysMs = milliseconds; }
-    /// The watch while the option is on; null while it is off.
-    NetworkWatch *networkWatch() { return m_watch; }
     /// Reads the sources from the store (before Load, for a lookup that reads nothing else).
     void LoadSources();
     /// The sources as stored, switched-off ones included, in their order.
@@ -122,11 +120,7 @@ public:
     const Snapshot &current() const { return m_current; }
     IpSnapshot previous() const;
 
-    SettingsStore &store() { return m_store; }
-    LookupCycle *lookup() { return m_lookup; }
-    PageFetcher *fetcher() { return m_fetcher; }
-    RefreshSchedule &schedule() { return m_schedule; }
-    /// One tick a second while auto-refresh is on.
+    /// The auto-refresh clock, one tick a second while auto-refresh is on: the main window's timer.
     QTimer *clock() { return m_clock; }
     /// Between two lookups of the clock, in seconds; 0 while no interval is chosen.
     int intervalSeconds() const { return m_schedule.threshold().value_or(0); }
@@ -143,9 +137,6 @@ public:
     void flushMailPassword();
     /// False where no keyring answers: the password is kept only until the program ends.
     bool keyringAvailable() const;
-    MailPassword *password() { return m_password; }
-    /// The notification's session, which runs on a thread of its own.
-    MailSender *session() { return m_session; }
     bool mailBusy() const;
     /// Runs end once no mail is under way, or after MailMomentMs at most: a notice still talking to its
     /// server gets that moment to end, well or not, so that its unsent mark is right.
@@ -197,6 +188,18 @@ signals:
     void sourceNeeded(const QString &host);
 
 private:
+    // Parts the tests look at themselves.
+    friend class AddressMonitorWatchTest;
+    friend class Form1Test;
+    friend class MailPasswordTest;
+    PageFetcher *fetcher() { return m_fetcher; }
+    RefreshSchedule &schedule() { return m_schedule; }
+    /// The watch while the option is on; null while it is off.
+    NetworkWatch *networkWatch() { return m_watch; }
+    MailPassword *password() { return m_password; }
+    /// The notification's session, which runs on a thread of its own.
+    MailSender *session() { return m_session; }
+
     void OnLookupFinished(const LookupResult &result);
     /// Into the metrics file, where there is one and this process keeps the record.
     void Count(const MetricsEvent &event);

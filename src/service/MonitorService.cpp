@@ -16,8 +16,8 @@
 #include <csignal>
 #include <cstdio>
 
-MonitorService::MonitorService(AddressMonitor &monitor, QObject *parent)
-    : QObject(parent), m_store(monitor.store()), m_monitor(&monitor)
+MonitorService::MonitorService(SettingsStore &store, AddressMonitor &monitor, QObject *parent)
+    : QObject(parent), m_store(store), m_monitor(&monitor)
 {
     connect(new TerminationSignals(this), &TerminationSignals::requested, this,
             &MonitorService::EndForSignal);

@@ -150,7 +150,7 @@ int main(int argc, char **argv)
         AddressMonitor monitor(store);
         if (parser.isSet(metrics))
             monitor.setMetricsFile(QFileInfo(parser.value(metrics)).absoluteFilePath());
-        MonitorService service(monitor);
+        MonitorService service(store, monitor);
         if (parser.isSet(print))
             service.startPrint(parser.isSet(json));
         else if (parser.isSet(once))
