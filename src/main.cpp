@@ -35,7 +35,7 @@ int main(int argc, char **argv)
     // The program: its settings and the model, which the windows show and edit.
     SettingsStore store(QString::fromUtf8(BuildIdentity::ProductName));
     AddressMonitor monitor(store);
-    frmSplash splash(monitor);
+    frmSplash splash(monitor, store);
     splash.Form_Load();
     splash.show();
     // SIGTERM (a log-out, systemd, kill), SIGINT and SIGHUP end the program through the event loop, so that

@@ -3,15 +3,9 @@
 #include "AddRemove.h"
 #include "AddressMonitor.h"
 #include "DnsConverter.h"
-#include "ExternalIpPage.h"
 #include "Form2.h"
 #include "Form8.h"
 #include "LabelFit.h"
-#include "LookupCycle.h"
-#include "MailPassword.h"
-#include "Module6464.h"
-#include "NotificationBacklog.h"
-#include "PageFetcher.h"
 #include "ScreenCentre.h"
 #include "SettingsStore.h"
 #include "SkinEngine.h"
@@ -47,21 +41,18 @@
 #include <QTimer>
 #include <QToolButton>
 
-Form1::Form1(AddressMonitor &monitor, QWidget *parent)
+Form1::Form1(AddressMonitor &monitor, SettingsStore &store, QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      m_monitor(&monitor), m_store(&monitor.store()), m_helpFolder(QCoreApplication::applicationDirPath()),
+      m_monitor(&monitor), m_store(&store), m_helpFolder(QCoreApplication::applicationDirPath()),
       m_moduleFolder(QCoreApplication::applicationDirPath()), m_endProgram([] { QCoreApplication::exit(0); })
 {
     buildControls();
     buildMenus();
     applyFonts();
 
-    // What the window shows and changes lives in the monitor; these are its parts, by the names the
-    // window's design gives them.
-    WebBrowser1 = m_monitor->fetcher();
+    // What the window shows and changes lives in the monitor, the auto-refresh clock too.
     timRefresh = m_monitor->clock();
-    m_lookup = m_monitor->lookup();
     // The values of a save that failed stay in the store and go out with its next save.
     connect(m_store, &SettingsStore::saveFailed, this,
             [this](const QString &reason) { SetStatus(QStringLiteral("Error: ") + reason); });

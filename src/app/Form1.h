@@ -4,7 +4,6 @@
 #include "Form2.h"
 #include "Form8.h"
 #include "IpSnapshot.h"
-#include "RefreshSchedule.h"
 #include "SkinLabelArray.h"
 #include "frmAbout.h"
 
@@ -15,11 +14,6 @@
 
 class AddRemove;
 class DnsConverter;
-class LookupCycle;
-class MailPassword;
-class MailSender;
-class NotificationBacklog;
-class PageFetcher;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -45,8 +39,8 @@ struct IpSource;
 class Form1 : public QMainWindow {
     Q_OBJECT
 public:
-    /// Shows the model main() built and edits it through it.
-    explicit Form1(AddressMonitor &monitor, QWidget *parent = nullptr);
+    /// Shows the model main() built and edits it through it; the store keeps the window's own settings.
+    Form1(AddressMonitor &monitor, SettingsStore &store, QWidget *parent = nullptr);
     ~Form1() override;
 
     /// The load sequence: restores the options, adds the tray icon and starts the first lookup.
@@ -93,12 +87,7 @@ public:
     /// Where the browser window's library is looked for; the program's folder unless a test says otherwise.
     void setModuleFolder(const QString &folder) { m_moduleFolder = folder; }
 
-    SettingsStore &store() { return *m_store; }
     AddressMonitor &monitor() { return *m_monitor; }
-    MailSender *session() { return m_monitor->session(); }
-    LookupCycle *lookup() { return m_lookup; }
-    PageFetcher *webBrowser() { return WebBrowser1; }
-    RefreshSchedule &schedule() { return m_monitor->schedule(); }
     TrayIcon *trayIcon() { return m_tray; }
     frmConfigure *configureWindow() const;
     Form2 *overlayWindow() const { return m_overlay; }
@@ -134,20 +123,19 @@ public:
     QToolButton *cmdCopy1, *cmdCopy2;      // copy the internal / the external address
     QPushButton *cmdConvert, *cmdConvert2; // address to name / name to address
     QPushButton *cmdWhois, *cmdWebsite;
-    QPushButton *Command1;    // Refresh: runs a lookup
-    QPushButton *Command2;    // switches the address overlay on and off
-    QPushButton *Command3;    // "Email Configuration": opens the mail dialog
-    QPushButton *cmdSend;     // hidden; its click is the send operation of the notification
-    QLineEdit *Text1;         // DNS converter: IP address
-    QLineEdit *Text2;         // DNS converter: domain name
-    QLineEdit *Text3;         // whois query
-    QLineEdit *txtStatus;     // the status line, read-only
-    QCheckBox *Check1;        // "Auto Refresh Every:"
-    QCheckBox *Check2;        // "Run at startup"
-    QCheckBox *Check3;        // "Use Email Notification"
-    QComboBox *cmbRefresh;    // the auto-refresh interval
-    QTimer *timRefresh;       // one-second tick of the auto-refresh schedule
-    PageFetcher *WebBrowser1; // fetches the external-IP page
+    QPushButton *Command1; // Refresh: runs a lookup
+    QPushButton *Command2; // switches the address overlay on and off
+    QPushButton *Command3; // "Email Configuration": opens the mail dialog
+    QPushButton *cmdSend;  // hidden; its click is the send operation of the notification
+    QLineEdit *Text1;      // DNS converter: IP address
+    QLineEdit *Text2;      // DNS converter: domain name
+    QLineEdit *Text3;      // whois query
+    QLineEdit *txtStatus;  // the status line, read-only
+    QCheckBox *Check1;     // "Auto Refresh Every:"
+    QCheckBox *Check2;     // "Run at startup"
+    QCheckBox *Check3;     // "Use Email Notification"
+    QComboBox *cmbRefresh; // the auto-refresh interval
+    QTimer *timRefresh;    // one-second tick of the auto-refresh schedule
     QMenu *mnuFile, *mnuEdit, *mnuAction, *mnuHelp, *mnuAbout;
     QMenu *mnuPopup; // the tray menu
     QAction *mnuFileItem[2], *mnuEditItem[2], *mnuActionItem[2], *mnuHelpItem[1], *mnuAboutItem[1];
@@ -200,7 +188,6 @@ private:
     AddressMonitor *m_monitor;
     SettingsStore *m_store;
     std::unique_ptr<AddRemove> m_addRemove;
-    LookupCycle *m_lookup = nullptr;
     DnsConverter *m_converter = nullptr;
     TrayIcon *m_tray = nullptr;
     QPointer<frmConfigure> m_configure;

@@ -45,7 +45,7 @@ frmHistory *Form1::historyWindow() const
 void Form1::OpenHistory()
 {
     if (!m_historyWindow)
-        m_historyWindow = new frmHistory(m_monitor->history().path());
+        m_historyWindow = new frmHistory(m_monitor->historyFile());
     m_historyWindow->show();
     m_historyWindow->raise();
     m_historyWindow->activateWindow();

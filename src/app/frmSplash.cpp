@@ -14,10 +14,10 @@
 #include <QLabel>
 #include <QTimer>
 
-frmSplash::frmSplash(AddressMonitor &monitor, QWidget *parent)
+frmSplash::frmSplash(AddressMonitor &monitor, SettingsStore &store, QWidget *parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint), Image1(new QLabel(this)),
       Timer2(new QTimer(this)), skn(new Skin(QStringLiteral(":/skins/standard.skin"), this)),
-      m_monitor(monitor)
+      m_monitor(monitor), m_store(store)
 {
     // The main window's first text would read the font configuration and list every font, tens of
     // milliseconds; the splash shows a picture only, so that is done beside its wait instead.
@@ -65,7 +65,7 @@ void frmSplash::Timer2_Timer()
         return;
     // Stopped first, so no later tick can load the main window a second time.
     Timer2->stop();
-    m_main = new Form1(m_monitor);
+    m_main = new Form1(m_monitor, m_store);
     m_main->setSplash(this);
     m_main->Form_Load();
     m_main->show();

@@ -70,6 +70,9 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
         if (!ok)
             emit statusChanged(status);
     });
+    connect(m_command, &ChangeCommand::finished, this, &AddressMonitor::commandFinished);
+    connect(&m_store, &SettingsStore::saveFailed, this, &AddressMonitor::saveFailed);
+    connect(&m_store, &SettingsStore::saved, this, &AddressMonitor::saved);
 
     m_message = {{}, {}, {}, Unknown, Unknown};
     m_session = new MailSender(this);
@@ -80,6 +83,9 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
         m_mail.strPassword = password;
         MailChanged();
     });
+    connect(m_password, &MailPassword::loaded, this, &AddressMonitor::mailPasswordLoaded);
+    connect(m_password, &MailPassword::keyringAvailableChanged, this,
+            &AddressMonitor::keyringAvailableChanged);
     m_backlog = new NotificationBacklog(
         m_store, [this] { return SendMail(); }, this);
     connect(m_session, &MailSender::finished, m_backlog, &NotificationBacklog::SendFinished);
@@ -356,6 +362,14 @@ void AddressMonitor::CheckTheOnlySource()
     });
 }
 
+std::optional<AddressMonitor::Refusal> AddressMonitor::holdRecord(int timeoutMs)
+{
+    if (m_notifierLock.acquire(timeoutMs))
+        return std::nullopt;
+    return Refusal{m_notifierLock.error() == QLockFile::LockFailedError, m_notifierLock.fileName(),
+                   m_notifierLock.errorText()};
+}
+
 bool AddressMonitor::keepsTheRecord() const
 {
     // One change, one history line, mail and command, from whichever program holds the notifier
@@ -447,6 +461,21 @@ void AddressMonitor::setMailPassword(const QString &password)
         return;
     m_mail.strPassword = password;
     MailChanged();
+}
+
+void AddressMonitor::loadMailPassword()
+{
+    m_password->Load();
+}
+
+void AddressMonitor::flushMailPassword()
+{
+    m_password->Flush();
+}
+
+bool AddressMonitor::keyringAvailable() const
+{
+    return m_password->keyringAvailable();
 }
 
 bool AddressMonitor::PreparePassword()

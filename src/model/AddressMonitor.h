@@ -100,8 +100,6 @@ public:
     /// After a network change or a wake, a failed lookup is tried again after these, in turn, before
     /// the clock's next lookup: name resolution is often not ready for a few seconds after resume.
     void setWakeRetryDelays(const QList<int> &milliseconds) { m_wakeRetryDelaysMs = milliseconds; }
-    /// The watch while the option is on; null while it is off.
-    NetworkWatch *networkWatch() { return m_watch; }
     /// Reads the sources from the store (before Load, for a lookup that reads nothing else).
     void LoadSources();
     /// The sources as stored, switched-off ones included, in their order.
@@ -126,12 +124,10 @@ public:
     const Snapshot &current() const { return m_current; }
     IpSnapshot previous() const;
 
-    SettingsStore &store() { return m_store; }
-    LookupCycle *lookup() { return m_lookup; }
-    PageFetcher *fetcher() { return m_fetcher; }
-    RefreshSchedule &schedule() { return m_schedule; }
-    /// One tick a second while auto-refresh is on.
+    /// The auto-refresh clock, one tick a second while auto-refresh is on: the main window's timer.
     QTimer *clock() { return m_clock; }
+    /// Between two lookups of the clock, in seconds; 0 while no interval is chosen.
+    int intervalSeconds() const { return m_schedule.threshold().value_or(0); }
     /// The mail settings as the notification uses them.
     const MailSettings &mailSettings() const { return m_mail; }
     /// One of the mail keys (server, port, addresses, security, user), as typed: stored and used from
@@ -139,21 +135,31 @@ public:
     void setMailSetting(const SettingKeys::Key &key, const QString &text);
     /// Kept in the keyring, never in the store; used from the session's next step on.
     void setMailPassword(const QString &password);
-    MailPassword *password() { return m_password; }
-    /// The notification's session, which runs on a thread of its own.
-    MailSender *session() { return m_session; }
+    /// Reads the password from the keyring, once; mailPasswordLoaded follows.
+    void loadMailPassword();
+    /// A password typed a moment ago goes to the keyring now rather than after the pause.
+    void flushMailPassword();
+    /// False where no keyring answers: the password is kept only until the program ends.
+    bool keyringAvailable() const;
     bool mailBusy() const;
     /// Runs end once no mail is under way, or after MailMomentMs at most: a notice still talking to its
     /// server gets that moment to end, well or not, so that its unsent mark is right.
     void EndAfterMail(std::function<void()> end);
     static constexpr int MailMomentMs = 5000;
-    NotificationBacklog *backlog() { return m_backlog; }
-    /// Held by the service; while another process holds it, changes are left to that one to mail.
-    NotifierLock &notifierLock() { return m_notifierLock; }
-    /// The history file the lookups append their changes and outages to.
-    AddressHistory &history() { return m_history; }
-    /// The user's command run after a change; busy() while it runs or waits to.
-    ChangeCommand *command() { return m_command; }
+    /// Why holdRecord could not take the notifier lock: another live process holds it (elsewhere), or
+    /// its file cannot be made (why, in words).
+    struct Refusal {
+        bool elsewhere = false;
+        QString lockFile;
+        QString why;
+    };
+    /// Takes the notifier lock, waiting up to timeoutMs: this process keeps the record (history, mail,
+    /// command), and a desktop program leaves changes to it. Nothing once it is held.
+    std::optional<Refusal> holdRecord(int timeoutMs = 0);
+    /// The history file the lookups append their changes and outages to; empty without a home.
+    QString historyFile() const { return m_history.path(); }
+    /// The user's command run after a change runs or waits to.
+    bool commandBusy() const { return m_command->busy(); }
     /// The send operation of the notification; a test message from the mail dialog too. Its job number
     /// (see MailSender), or 0 when it was refused before a session was asked.
     quint64 SendMail();
@@ -189,6 +195,16 @@ signals:
     void lookupFinished(const LookupResult &result);
     /// A change's notice was delivered (true), failed, or could not be started (false).
     void noticeEnded(bool delivered);
+    /// The command run after a change ended, or could not be started; commandBusy() tells whether
+    /// another follows.
+    void commandFinished(bool ok);
+    /// The mail password as the keyring holds it (empty when it holds none).
+    void mailPasswordLoaded(const QString &password);
+    void keyringAvailableChanged(bool available);
+    /// A write of the settings file failed ("Settings not saved: " and the cause), or one succeeded
+    /// after that; the values stay and go out with the next save.
+    void saveFailed(const QString &reason);
+    void saved();
     /// The first failed lookup of this run had only Netquill's own page to ask, and no name server
     /// knows its host: nothing will answer until the user chooses another source. Looked into only
     /// while something listens.
@@ -201,6 +217,18 @@ signals:
     void channelEnded(const QString &name, bool delivered, const QString &cause);
 
 private:
+    // Parts the tests look at themselves.
+    friend class AddressMonitorWatchTest;
+    friend class Form1Test;
+    friend class MailPasswordTest;
+    PageFetcher *fetcher() { return m_fetcher; }
+    RefreshSchedule &schedule() { return m_schedule; }
+    /// The watch while the option is on; null while it is off.
+    NetworkWatch *networkWatch() { return m_watch; }
+    MailPassword *password() { return m_password; }
+    /// The notification's session, which runs on a thread of its own.
+    MailSender *session() { return m_session; }
+
     void OnLookupFinished(const LookupResult &result);
     /// Into the metrics file, where there is one and this process keeps the record.
     void Count(const MetricsEvent &event);

@@ -2,7 +2,6 @@
 
 #include "AddressHistory.h"
 #include "AddressMonitor.h"
-#include "ChangeCommand.h"
 #include "ServiceLog.h"
 #include "SettingsStore.h"
 #include "TerminationSignals.h"
@@ -17,8 +16,8 @@
 #include <csignal>
 #include <cstdio>
 
-MonitorService::MonitorService(AddressMonitor &monitor, QObject *parent)
-    : QObject(parent), m_store(monitor.store()), m_monitor(&monitor)
+MonitorService::MonitorService(SettingsStore &store, AddressMonitor &monitor, QObject *parent)
+    : QObject(parent), m_store(store), m_monitor(&monitor)
 {
     connect(new TerminationSignals(this), &TerminationSignals::requested, this,
             &MonitorService::EndForSignal);
@@ -37,15 +36,14 @@ void MonitorService::LogStatus(const QString &text)
 
 bool MonitorService::startService(int minutes)
 {
-    NotifierLock &lock = m_monitor->notifierLock();
     // A moment's wait: the desktop program takes the lock for an instant when it looks at it.
-    if (!lock.acquire(2000)) {
-        if (lock.error() == QLockFile::LockFailedError)
+    if (const auto refused = m_monitor->holdRecord(2000)) {
+        if (refused->elsewhere)
             qCCritical(lcService).noquote()
-                << "netquill-monitor runs already for this user: it holds" << lock.fileName();
+                << "netquill-monitor runs already for this user: it holds" << refused->lockFile;
         else
             qCCritical(lcService).noquote()
-                << "Cannot make the lock file" << lock.fileName() << "-" << lock.errorText();
+                << "Cannot make the lock file" << refused->lockFile << "-" << refused->why;
         return false;
     }
     connect(m_monitor, &AddressMonitor::statusChanged, this, &MonitorService::LogStatus);
@@ -58,7 +56,7 @@ bool MonitorService::startService(int minutes)
     m_monitor->setRepeat(AddressMonitor::Repeat::Always, minutes);
     m_monitor->useServerPassword(true);
     m_monitor->Load();
-    const int seconds = m_monitor->schedule().threshold().value_or(0);
+    const int seconds = m_monitor->intervalSeconds();
     qCInfo(lcService).noquote() << QStringLiteral("Looking up every %1 min, mail on change %2")
                                        .arg(seconds / 60)
                                        .arg(m_monitor->emailNotify() ? QLatin1String("on")
@@ -104,7 +102,7 @@ void MonitorService::ReloadSettings()
 void MonitorService::startOnce()
 {
     // Held for this lookup if nobody else does: a desktop program meanwhile leaves the mail to this one.
-    m_monitor->notifierLock().acquire();
+    m_monitor->holdRecord();
     connect(m_monitor, &AddressMonitor::statusChanged, this, &MonitorService::LogStatus);
     connect(m_monitor, &AddressMonitor::noticeEnded, this, [this](bool delivered) {
         m_noticeFailed = m_noticeFailed || !delivered;
@@ -247,12 +245,11 @@ void MonitorService::Exit(int code)
         LogStatus(QStringLiteral("Error: ") + m_saveFailure.get());
         code = 1;
     }
-    ChangeCommand *command = m_monitor->command();
-    if (!m_ending && m_completed && command->busy()) {
+    if (!m_ending && m_completed && m_monitor->commandBusy()) {
         // --once waits for the command its lookup started; one that failed fails the run.
         m_ending = true;
-        connect(command, &ChangeCommand::finished, this, [command, code](bool ok) {
-            if (!command->busy())
+        connect(m_monitor, &AddressMonitor::commandFinished, this, [this, code](bool ok) {
+            if (!m_monitor->commandBusy())
                 QCoreApplication::exit(ok ? code : 1);
         });
         return;

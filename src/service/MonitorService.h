@@ -18,8 +18,8 @@ class SettingsStore;
 class MonitorService : public QObject {
     Q_OBJECT
 public:
-    /// Runs the model main() built.
-    explicit MonitorService(AddressMonitor &monitor, QObject *parent = nullptr);
+    /// Runs the model main() built, over its store.
+    MonitorService(SettingsStore &store, AddressMonitor &monitor, QObject *parent = nullptr);
     ~MonitorService() override;
 
     /// As a service: a lookup now and then every `minutes` (0: the stored interval), each change

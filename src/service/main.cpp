@@ -158,7 +158,7 @@ int main(int argc, char **argv)
         AddressMonitor monitor(store);
         if (parser.isSet(metrics))
             monitor.setMetricsFile(QFileInfo(parser.value(metrics)).absoluteFilePath());
-        MonitorService service(monitor);
+        MonitorService service(store, monitor);
         if (parser.isSet(testNotify))
             service.startTestNotify(parser.value(testNotify));
         else if (parser.isSet(print))

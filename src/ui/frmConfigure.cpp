@@ -3,8 +3,6 @@
 #include "AddressMonitor.h"
 #include "Caption.h"
 #include "ComboCaption.h"
-#include "MailPassword.h"
-#include "SettingsStore.h"
 #include "Twips.h"
 #include "modIdentity.h"
 #include "modSkin.h"
@@ -37,14 +35,14 @@ frmConfigure::frmConfigure(AddressMonitor &monitor, std::function<void()> sendTe
     Form_Load();
     // Saves reach the disk on a worker thread; a failure shows here too, as the main window may be
     // hidden behind this one. The store's values stay and go out with the next save.
-    connect(&m_monitor.store(), &SettingsStore::saveFailed, this, &frmConfigure::ShowSaveFailure);
-    connect(&m_monitor.store(), &SettingsStore::saved, this, [this] { ShowSaveFailure(QString()); });
+    connect(&m_monitor, &AddressMonitor::saveFailed, this, &frmConfigure::ShowSaveFailure);
+    connect(&m_monitor, &AddressMonitor::saved, this, [this] { ShowSaveFailure(QString()); });
 }
 
 frmConfigure::~frmConfigure()
 {
     // A password typed just before closing goes to the keyring now rather than after the pause.
-    m_monitor.password()->Flush();
+    m_monitor.flushMailPassword();
 }
 
 void frmConfigure::buildControls()
@@ -130,10 +128,9 @@ void frmConfigure::buildControls()
     connect(txtUser, &QLineEdit::textChanged, this, &frmConfigure::txtUser_Change);
     connect(txtPassword, &QLineEdit::textEdited, this, &frmConfigure::txtPassword_Change);
     connect(cmdSend, &QPushButton::clicked, this, &frmConfigure::cmdSend_Click);
-    MailPassword *password = m_monitor.password();
-    connect(password, &MailPassword::keyringAvailableChanged, this, &frmConfigure::ShowKeyring);
+    connect(&m_monitor, &AddressMonitor::keyringAvailableChanged, this, &frmConfigure::ShowKeyring);
     // Opened before the keyring was read: show what it holds unless something was typed already.
-    connect(password, &MailPassword::loaded, this, [this](const QString &text) {
+    connect(&m_monitor, &AddressMonitor::mailPasswordLoaded, this, [this](const QString &text) {
         if (txtPassword->text().isEmpty())
             txtPassword->setText(text);
     });
@@ -154,7 +151,7 @@ void frmConfigure::Form_Load()
     }
     setIfChanged(txtUser, settings.strUser);
     txtPassword->setText(settings.strPassword.value_or(QString()));
-    m_monitor.password()->Load();
+    m_monitor.loadMailPassword();
     // A window that cannot take the skin still works with its plain look.
     if (modIdentity::Identity().blnSkinEnabled) {
         modSkin::runGuarded([this] { modSkin::SubstituteSkinLabels(this, {&SkinLabel1}, false); });
@@ -236,8 +233,7 @@ void frmConfigure::ShowSaveFailure(const QString &reason)
 
 void frmConfigure::ShowKeyring()
 {
-    const bool missing =
-        !m_monitor.password()->keyringAvailable() && !(lblSaveFailure && !lblSaveFailure->isHidden());
+    const bool missing = !m_monitor.keyringAvailable() && !(lblSaveFailure && !lblSaveFailure->isHidden());
     // Made on first need, after the skin step: the skin's label copies cannot follow a wrapped text that
     // comes and goes.
     if (missing && !lblKeyring) {

@@ -22,7 +22,7 @@ private slots:
     {
         Rig rig;
         Form1 &w = rig.load();
-        QTRY_VERIFY_WITH_TIMEOUT(w.overlayWindow() && !w.webBrowser()->Busy(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.overlayWindow() && rig.ended == rig.lookups, 5000);
         Form2 *overlay = w.overlayWindow();
         const int lookups = rig.lookups;
 

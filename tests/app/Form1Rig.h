@@ -24,6 +24,7 @@ struct Rig {
     std::unique_ptr<Form1> window;
     int endCalls = 0;
     int lookups = 0;
+    int ended = 0; // lookups that ended, well or not
 
     Rig() { server.setResponse(PagePath, Response::ok("203.0.113.7")); }
     void seed(const char *key, const QString &value)
@@ -36,12 +37,13 @@ struct Rig {
         qputenv("NETQUILL_IP_HOST", pageHost.toLatin1());
         store = std::make_unique<SettingsStore>(QStringLiteral("Netquill"));
         monitor = std::make_unique<AddressMonitor>(*store);
-        window = std::make_unique<Form1>(*monitor);
+        window = std::make_unique<Form1>(*monitor, *store);
         window->setEndProgram([this] { ++endCalls; });
-        QObject::connect(window->lookup(), &LookupCycle::statusChanged, [this](const QString &text) {
+        QObject::connect(monitor.get(), &AddressMonitor::statusChanged, [this](const QString &text) {
             if (text == LookupCycle::StatusLooking)
                 ++lookups;
         });
+        QObject::connect(monitor.get(), &AddressMonitor::lookupFinished, [this] { ++ended; });
         return *window;
     }
     Form1 &load()

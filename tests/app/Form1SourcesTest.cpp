@@ -28,7 +28,7 @@ const QString PageAddress = QStringLiteral("203.0.113.7"); // what the rig's pro
 /// Waits for the load's lookup and the overlay's second one.
 bool lookupsDone(Rig &rig)
 {
-    return rig.lookupFinished() && QTest::qWaitFor([&] { return !rig.window->webBrowser()->Busy(); }, 5000);
+    return rig.lookupFinished() && QTest::qWaitFor([&] { return rig.ended == rig.lookups; }, 5000);
 }
 } // namespace
 
@@ -57,7 +57,7 @@ private slots:
         QPointer<frmChangeCommand> dialog = w.changeCommandWindow();
         QVERIFY(dialog && dialog->isVisible());
         QTest::keyClicks(dialog->txtCommand, command);
-        QCOMPARE(w.store().GetSetting(SettingKeys::ChangeCommand), command);
+        QCOMPARE(rig.store->GetSetting(SettingKeys::ChangeCommand), command);
         dialog->cmdTest->click();
         QTRY_COMPARE_WITH_TIMEOUT(dialog->lblResult->text(), ChangeCommand::StatusFinished, 10000);
         QFile file(seen);
@@ -113,9 +113,9 @@ private slots:
         QVERIFY(lookupsDone(rig));
         QVERIFY(w.mnuAction->actions().contains(w.mnuWatchNetwork));
         QVERIFY(w.mnuWatchNetwork->isChecked());
-        QVERIFY(w.monitor().networkWatch());
+        QVERIFY(w.monitor().watchNetwork());
         w.mnuWatchNetwork->trigger();
-        QVERIFY(!w.monitor().networkWatch());
+        QVERIFY(!w.monitor().watchNetwork());
         QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::WatchNetwork),
                  QStringLiteral("0"));
     }

@@ -93,7 +93,7 @@ private slots:
         QVERIFY(w.overlayWindow() && !w.overlayWindow()->isVisible());
         QCOMPARE(w.overlayWindow()->Label1->text(), Winsock::LocalIP());
         QCOMPARE(w.overlayWindow()->Label2->text(), QStringLiteral("203.0.113.7"));
-        QTRY_VERIFY_WITH_TIMEOUT(!w.webBrowser()->Busy(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ended == rig.lookups, 5000);
         QCOMPARE(rig.server.requestsFor(PagePath).size(), 2);
         QCOMPARE(w.txtStatus->text(), QStringLiteral("Finished looking up IPs"));
     }
@@ -111,7 +111,7 @@ private slots:
         // The addresses are saved behind the lookup's status; their failure follows it.
         QTRY_VERIFY2(w.txtStatus->text().startsWith(QStringLiteral("Error: Settings not saved: ")),
                      qPrintable(w.txtStatus->text()));
-        QCOMPARE(w.store().GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        QCOMPARE(rig.store->GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
         QVERIFY(QFileInfo(file).isDir());
     }
 
@@ -128,7 +128,7 @@ private slots:
         QCOMPARE(w.Check1->checkState(), Qt::Checked);
         QVERIFY(w.timRefresh->isActive());
         QCOMPARE(w.cmbRefresh->currentText(), QStringLiteral("10 Minutes"));
-        QCOMPARE(w.schedule().threshold().value_or(-1), 600); // the list is restored after the box
+        QCOMPARE(w.monitor().intervalSeconds(), 600); // the list is restored after the box
         QVERIFY(w.Command3->isEnabled());
         QCOMPARE(w.Check2->checkState(), Qt::Checked);
         // Each restored box writes back as a tick would, and the log-on entry is written again, so it
@@ -281,12 +281,12 @@ private slots:
         rig.seed("strPort", QString::number(smtp.serverPort()));
         Form1 &w = rig.load();
         QStringList statuses;
-        connect(w.session(), &MailSender::statusChanged, this,
+        connect(w.monitor().session(), &MailSender::statusChanged, this,
                 [&](const QString &text) { statuses << text; });
         QVERIFY(rig.lookupFinished());
         // Whatever the session said, the lookup has the last word.
         QCOMPARE(w.txtStatus->text(), QStringLiteral("Finished looking up IPs"));
-        QCOMPARE(w.session()->busy(), sessionStarted);
+        QCOMPARE(w.monitor().session()->busy(), sessionStarted);
         QCOMPARE(statuses.contains(QStringLiteral("Connecting...")), sessionStarted);
         if (server.isEmpty())
             QCOMPARE(statuses, QStringList{QStringLiteral("Error: Please Choose a Server First")});
@@ -312,7 +312,7 @@ private slots:
         QString last; // the session's last status; the lookup may write its own after it
         const auto load = [&] {
             Form1 *w = &rig.create();
-            connect(w->session(), &MailSender::statusChanged, this,
+            connect(w->monitor().session(), &MailSender::statusChanged, this,
                     [&](const QString &text) { last = text; });
             w->Form_Load();
             return w;
@@ -324,7 +324,7 @@ private slots:
         QCOMPARE(pending(), QStringLiteral("1"));
         // The overlay's creation looks up a second time, and tries again.
         QTRY_COMPARE_WITH_TIMEOUT(rig.lookups, 2, 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(!w->session()->busy(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->monitor().session()->busy(), 5000);
         const int tries = smtp.connectionCount();
 
         // A test message that gets through is not the notification.
@@ -356,7 +356,7 @@ private slots:
         rig.server.setResponse(PagePath, Response::ok("203.0.113.8"));
         w->Command1_Click();
         QVERIFY(rig.lookupFinished());
-        QVERIFY(w->session()->busy());
+        QVERIFY(w->monitor().session()->busy());
         w->configureWindow()->txtPort->setText(QString::number(smtp.port()));
         rig.server.setResponse(PagePath, Response::ok("203.0.113.9"));
         w->Command1_Click();
@@ -658,7 +658,7 @@ private slots:
         const QRect mainPlace = w.Label1->geometry();
         w.Form_Load();
         QVERIFY(rig.lookupFinished());
-        QTRY_VERIFY_WITH_TIMEOUT(w.overlayWindow() && !w.webBrowser()->Busy(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.overlayWindow() && rig.ended == rig.lookups, 5000);
         Form2 *overlay = w.overlayWindow();
         QCOMPARE(w.Label1->text(), address);
         QCOMPARE(overlay->Label2->text(), address);
@@ -762,7 +762,7 @@ private slots:
         Form1 &w = rig.load();
         w.show();
         QVERIFY(rig.lookupFinished());
-        QTRY_VERIFY_WITH_TIMEOUT(!w.webBrowser()->Busy(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.ended == rig.lookups, 5000);
         QWidget browser;
         browser.show();
         w.setWebsiteWindow(&browser);
@@ -787,9 +787,9 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(rig.server.requestsFor(PagePath).size(), requests);
         QVERIFY(!w.overlayWindow());
-        QCOMPARE(w.store().GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
+        QCOMPARE(rig.store->GetSetting(SettingKeys::OldExternal), QStringLiteral("203.0.113.7"));
         // What the user chose stays chosen for the next start.
-        QCOMPARE(w.store().GetSetting(SettingKeys::WatchNetwork), QStringLiteral("1"));
+        QCOMPARE(rig.store->GetSetting(SettingKeys::WatchNetwork), QStringLiteral("1"));
         WebsiteModule::blnExitPending = false;
     }
 

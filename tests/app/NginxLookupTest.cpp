@@ -25,7 +25,7 @@ private slots:
         qputenv("NETQUILL_IP_HOST", nginx.hostPort().toLatin1());
         SettingsStore settings(QStringLiteral("Netquill"));
         AddressMonitor monitor(settings);
-        Form1 window(monitor);
+        Form1 window(monitor, settings);
         window.setEndProgram([] {});
         window.Form_Load();
         QTRY_COMPARE_WITH_TIMEOUT(window.txtStatus->text(), QStringLiteral("Finished looking up IPs"), 10000);

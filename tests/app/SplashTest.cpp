@@ -29,7 +29,7 @@ private slots:
         TempSettings temp;
         SettingsStore store(QStringLiteral("Netquill"));
         AddressMonitor monitor(store);
-        frmSplash splash(monitor);
+        frmSplash splash(monitor, store);
         splash.Form_Load();
         splash.Timer2->stop(); // the test drives the ticks
         splash.show();
@@ -63,7 +63,7 @@ private slots:
         TempSettings temp;
         SettingsStore store(QStringLiteral("Netquill"));
         AddressMonitor monitor(store);
-        frmSplash splash(monitor);
+        frmSplash splash(monitor, store);
         QSignalSpy shown(&splash, &frmSplash::mainWindowShown);
         splash.Form_Load();
         splash.show();

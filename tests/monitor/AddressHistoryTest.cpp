@@ -145,7 +145,7 @@ private slots:
         }
         AddressMonitor monitor(store);
         qunsetenv("NETQUILL_IP_HOST");
-        QCOMPARE(monitor.history().path(), homeless ? QString() : state.file());
+        QCOMPARE(monitor.historyFile(), homeless ? QString() : state.file());
         qputenv("HOME", home);
         monitor.Load();
         QString status;

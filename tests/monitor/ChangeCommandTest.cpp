@@ -325,11 +325,11 @@ private slots:
         QStringList statuses;
         connect(&monitor, &AddressMonitor::statusChanged,
                 [&](const QString &text) { statuses.append(text); });
-        QSignalSpy finished(monitor.command(), &ChangeCommand::finished);
+        QSignalSpy finished(&monitor, &AddressMonitor::commandFinished);
         monitor.Load();
         monitor.Refresh();
         QVERIFY(QTest::qWaitFor([&] { return statuses.contains(LookupCycle::StatusFinished); }, 10000));
-        QCOMPARE(monitor.command()->busy(), configured);
+        QCOMPARE(monitor.commandBusy(), configured);
         if (!configured) {
             QTest::qWait(200);
             QCOMPARE(finished.size(), 0);
