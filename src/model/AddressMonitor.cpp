@@ -30,8 +30,8 @@
 #include <utility>
 
 AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
-    : QObject(parent), m_store(store), m_fetcher(new PageFetcher(this)),
-      m_lookup(new LookupCycle(store, m_fetcher, ExternalIpPage::url(), &Winsock::LocalIP, this)),
+    : QObject(parent), m_store(store), WebBrowser1(new PageFetcher(this)),
+      m_lookup(new LookupCycle(store, WebBrowser1, ExternalIpPage::url(), &Winsock::LocalIP, this)),
       m_clock(new QTimer(this)),
       m_password(new MailPassword(QString::fromUtf8(BuildIdentity::ProductName), this)),
       m_notifierLock(QFileInfo(store.fileName()).absolutePath()), m_command(new ChangeCommand(this)),

@@ -221,7 +221,7 @@ private:
     friend class AddressMonitorWatchTest;
     friend class Form1Test;
     friend class MailPasswordTest;
-    PageFetcher *fetcher() { return m_fetcher; }
+    PageFetcher *fetcher() { return WebBrowser1; }
     RefreshSchedule &schedule() { return m_schedule; }
     /// The watch while the option is on; null while it is off.
     NetworkWatch *networkWatch() { return m_watch; }
@@ -261,7 +261,9 @@ private:
     void RetryAfterWake();
 
     SettingsStore &m_store;
-    PageFetcher *m_fetcher;
+    /// Fetches the external-address page: the main window's browser control, kept here so that the
+    /// service, which has no window, looks up the same way.
+    PageFetcher *WebBrowser1;
     LookupCycle *m_lookup;
     RefreshSchedule m_schedule;
     QTimer *m_clock;

@@ -6,12 +6,19 @@
 #include "TestMain.h"
 #include "Winsock.h"
 #include "frmChangeCommand.h"
+#include "frmChannelEdit.h"
+#include "frmChannels.h"
 #include "frmHistory.h"
 #include "frmSources.h"
 #include "modTaskbar.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,6 +26,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -65,6 +73,49 @@ private slots:
         QCOMPARE(file.readAll(), (PageAddress + QLatin1Char(' ') + PageAddress).toUtf8());
         rig.window.reset();
         QVERIFY(dialog.isNull());
+    }
+
+    // A channel added in its window answers its Test there, and the next change reaches it without a
+    // restart; the e-mail's switch has no say over it.
+    void aChannelAddedInItsWindowHearsTheNextChange()
+    {
+        Rig rig;
+        ScriptedHttpServer peer;
+        peer.setResponse("/hook", Response::ok("{}"));
+        Form1 &w = rig.load();
+        QVERIFY(lookupsDone(rig));
+        QCOMPARE(w.mnuAction->actions().last(), w.mnuChannels);
+        w.mnuChannels->trigger();
+        QPointer<frmChannels> window = w.channelsWindow();
+        QVERIFY(window && window->isVisible());
+        QTimer::singleShot(0, this, [&] {
+            auto *edit = qobject_cast<frmChannelEdit *>(QApplication::activeModalWidget());
+            QVERIFY(edit);
+            edit->cboKind->setCurrentIndex(edit->cboKind->findText(QStringLiteral("Webhook")));
+            QTest::keyClicks(edit->txtName, QStringLiteral("hook"));
+            QTest::keyClicks(edit->txtUrl, peer.url(QStringLiteral("/hook")).toString());
+            edit->cmdButtons->button(QDialogButtonBox::Ok)->click();
+        });
+        window->cmdAdd->click();
+        QCOMPARE(window->lstChannels->topLevelItemCount(), 1);
+        window->cmdTest->click();
+        QTRY_COMPARE_WITH_TIMEOUT(window->lblResult->text(), QStringLiteral("Test through hook: delivered."),
+                                  5000);
+
+        rig.server.setResponse(PagePath, Response::ok("203.0.113.9"));
+        w.Command1_Click();
+        QVERIFY(rig.lookupFinished());
+        QTRY_COMPARE_WITH_TIMEOUT(peer.requestsFor("/hook").size(), 2, 5000);
+        QStringList events;
+        for (const auto &request : peer.requestsFor("/hook")) {
+            const QJsonObject sent =
+                QJsonDocument::fromJson(request.raw.mid(request.raw.indexOf("\r\n\r\n") + 4)).object();
+            events.append(
+                sent.value(QLatin1String("event")).toString() + u' ' +
+                sent.value(QLatin1String("external")).toObject().value(QLatin1String("new")).toString());
+        }
+        QCOMPARE(events, (QStringList{"test 203.0.113.7", "changed 203.0.113.9"}));
+        QTRY_VERIFY(window->lstChannels->topLevelItem(0)->text(4).endsWith(QLatin1String("delivered")));
     }
 
     void sourcesChosenInTheWindowSurviveARestart()

@@ -80,7 +80,7 @@ QStringList expectedSamples(const QStringList &notZero)
         samples.append(listed == notZero.cend() ? series + QStringLiteral(" 0") : *listed);
     }
     for (const QString &s : notZero) {
-        if (s.startsWith(Info))
+        if (s.startsWith(Info) || s.startsWith(QLatin1String("netquill_notices_total")))
             samples.append(s);
     }
     samples.sort();
@@ -208,6 +208,20 @@ void MetricsFileTest::record_data()
                        R"(netquill_commands_total{result="ok"} 1)",
                        R"(netquill_commands_total{result="failed"} 2)",
                        infoA}
+        << "";
+    MetricsEvent phone = just(Kind::NoticeSent), hook = just(Kind::NoticeFailed);
+    phone.source = QStringLiteral("phone");
+    hook.source = QStringLiteral("hook");
+    QTest::newRow("notices by channel, counted on by the next writer")
+        << QByteArray() << QList{ok(a, false, 1), phone, hook, phone}
+        << QStringList{"netquill_lookup_success 1",
+                       last(1),
+                       oneOk,
+                       infoA,
+                       R"(netquill_notices_total{channel="phone",result="sent"} 2)",
+                       R"(netquill_notices_total{channel="phone",result="failed"} 0)",
+                       R"(netquill_notices_total{channel="hook",result="sent"} 0)",
+                       R"(netquill_notices_total{channel="hook",result="failed"} 1)"}
         << "";
     QTest::newRow("a failure keeps the last success and the address")
         << QByteArray() << QList{ok(a, false, 5), just(Kind::LookupFailed)}

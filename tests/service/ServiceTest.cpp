@@ -1,5 +1,6 @@
 #include "AddressHistory.h"
 #include "AddressMonitor.h"
+#include "ChannelConfig.h"
 #include "ExpectedNotification.h"
 #include "FileSnapshot.h"
 #include "FreePort.h"
@@ -217,7 +218,8 @@ private slots:
         QTest::addColumn<int>("messages");
         QTest::addColumn<bool>("stored"); // the addresses found replaced those stored before
         // "oversized": a settings file too big to read whole, and so to rewrite; "refused": mail
-        // settings the send operation refuses before it connects.
+        // settings the send operation refuses before it connects; "channels": a webhook and a health
+        // ping on a local peer; "channel down": the webhook's peer refuses.
         QTest::addColumn<QByteArray>("spoil");
 
         QTest::newRow("--once") << QStringList{"--once"} << true << 0 << QString()
@@ -241,6 +243,19 @@ private slots:
         QTest::newRow("--once, notice refused") << QStringList{"--once"} << true << 1 << QString()
                                                 << QByteArray("Error: Please choose the connection security")
                                                 << 0 << true << QByteArray("refused");
+        QTest::newRow("--once, channels")
+            << QStringList{"--once"} << true << 0 << QString() << QByteArray("Message Sent") << 1 << true
+            << QByteArray("channels");
+        // The mail went; the channel that failed fails the run and leaves a history line.
+        QTest::newRow("--once, channel down")
+            << QStringList{"--once"} << true << 1 << QString() << QByteArray("not delivered: HTTP status 500")
+            << 1 << true << QByteArray("channel down");
+        QTest::newRow("--print --json, channels")
+            << QStringList{"--print", "--json"} << true << 0 << QStringLiteral("json") << QByteArray() << 0
+            << false << QByteArray("channels");
+        QTest::newRow("--test-notify")
+            << QStringList{"--test-notify", "hook"} << true << 0 << QString()
+            << QByteArray("Test notice delivered through hook") << 0 << false << QByteArray("channels");
     }
 
     void singleRuns()
@@ -274,7 +289,18 @@ private slots:
             for (int i = 0; i < 17 * 1024; ++i)
                 file.write(comment);
         }
+        ScriptedHttpServer peer;
+        if (spoil.startsWith("channel")) {
+            peer.setResponse("/hook", spoil == "channel down" ? ScriptedHttpServer::Response::status(500)
+                                                              : ScriptedHttpServer::Response::ok("{}"));
+            peer.setResponse("/ping", ScriptedHttpServer::Response::ok("OK"));
+            const QList<ChannelConfig> channels{{"hook", ChannelConfig::Kind::Webhook, peer.url("/hook")},
+                                                {"beat", ChannelConfig::Kind::HealthPing, peer.url("/ping")}};
+            SettingsStore(QStringLiteral("Netquill"))
+                .SaveSetting(SettingKeys::NoticeChannels, ChannelList::format(channels));
+        }
         const auto before = FileSnapshot::snapshot(temp.path());
+        const qsizetype eventsBefore = AddressHistory::read().size();
 
         const MonitorRun run = runMonitor(arguments, monitorEnvironment(temp.path(), host));
         QCOMPARE(run.exitCode, exitCode);
@@ -288,6 +314,8 @@ private slots:
             QCOMPARE(object.value(QLatin1String("confirmed")).toBool(true), false);
             QVERIFY(object.value(QLatin1String("confirmedBy")).toArray().isEmpty());
             QVERIFY(run.out.endsWith("}\n"));
+            const QJsonArray channels = object.value(QLatin1String("channels")).toArray();
+            QCOMPARE(channels.size(), spoil == "channels" ? 2 : 0);
         } else {
             QCOMPARE(QString::fromUtf8(run.out), out.isEmpty() ? out : out.arg(Winsock::LocalIP()));
         }
@@ -295,6 +323,27 @@ private slots:
 
         QTest::qWait(messages ? 0 : 500);
         QCOMPARE(smtp.messageCount(), messages);
+        if (spoil.startsWith("channel")) {
+            // A look-only run sends nothing; a test goes to the one channel named.
+            const bool once = arguments.first() == QLatin1String("--once");
+            const auto hooks = peer.requestsFor("/hook");
+            QCOMPARE(hooks.size(), arguments.first() == QLatin1String("--print") ? 0 : 1);
+            QCOMPARE(peer.requestsFor("/ping").size(), once ? 1 : 0);
+            if (!hooks.isEmpty()) {
+                const QByteArray raw = hooks.first().raw;
+                const QJsonObject sent =
+                    QJsonDocument::fromJson(raw.mid(raw.indexOf("\r\n\r\n") + 4)).object();
+                QCOMPARE(sent.value(QLatin1String("event")).toString(), once ? "changed" : "test");
+                QCOMPARE(
+                    sent.value(QLatin1String("external")).toObject().value(QLatin1String("old")).toString(),
+                    once ? "198.51.100.1" : "");
+            }
+            const QList<AddressHistory::Event> events = AddressHistory::read().mid(eventsBefore);
+            QCOMPARE(
+                std::any_of(events.cbegin(), events.cend(),
+                            [](const auto &event) { return event.kind == AddressHistory::Kind::Unsent; }),
+                spoil == "channel down");
+        }
         if (messages)
             QCOMPARE(smtp.message(1).data, expectedMessage());
         if (!stored) {
