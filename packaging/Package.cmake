@@ -40,6 +40,9 @@ set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "qt6-qpa-plugins, netquill-monitor (= $
 # The trust store checks mail servers' certificates; a keyring keeps the mail password.
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_RECOMMENDS "ca-certificates, gnome-keyring | kwalletmanager")
 set(CPACK_DEBIAN_MONITOR_PACKAGE_RECOMMENDS "ca-certificates")
+# The Apprise notice channel (Telegram, Matrix, Discord...) runs its command.
+set(CPACK_DEBIAN_MONITOR_PACKAGE_SUGGESTS "apprise")
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_SUGGESTS "apprise")
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_MONITOR_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -83,6 +83,17 @@ void MonitorService::WatchSettings()
     const auto later = [this] { m_reloadPause->start(); };
     Options &options = m_monitor->options();
     connect(&options, &Options::changed, this, [&options](const QString &key, const QString &was) {
+        // A channel's URL may be as good as a password (an ntfy topic, a ping's address): names only.
+        if (key == QLatin1String(SettingKeys::NoticeChannels.name)) {
+            QStringList channels;
+            for (const ChannelConfig &channel : options.channels())
+                channels.append(channel.name + QStringLiteral(" (") + ChannelConfig::kindName(channel.kind) +
+                                u')');
+            qCInfo(lcService).noquote()
+                << "Notice channels are now:"
+                << (channels.isEmpty() ? QStringLiteral("none") : channels.join(u", "));
+            return;
+        }
         qCInfo(lcService).noquote().nospace()
             << "Setting " << key << " is now \"" << options.text(key) << "\" (was \"" << was << "\")";
     });

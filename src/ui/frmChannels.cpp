@@ -91,8 +91,13 @@ void frmChannels::ShowChannels()
                    (result->delivered ? QStringLiteral("delivered")
                                       : QStringLiteral("failed: ") + result->cause);
         auto *item = new QTreeWidgetItem(
-            lstChannels, {channel.name, ChannelConfig::kindName(channel.kind), channel.where(),
-                          channel.paused ? QStringLiteral("paused") : QStringLiteral("on"), last});
+            lstChannels,
+            {channel.name, ChannelConfig::kindName(channel.kind), channel.where(),
+             channel.paused ? QStringLiteral("paused")
+             : channel.kind == ChannelConfig::Kind::Apprise && !AddressMonitor::appriseInstalled()
+                 ? QStringLiteral("apprise not installed")
+                 : QStringLiteral("on"),
+             last});
         item->setToolTip(Last, last);
         if (channel.name == current)
             lstChannels->setCurrentItem(item);

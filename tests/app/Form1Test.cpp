@@ -430,7 +430,8 @@ private slots:
                                                "Address History...",
                                                "Run Command on Change...",
                                                "Desktop Notification on Change",
-                                               "Look Up When the Network Changes"}
+                                               "Look Up When the Network Changes",
+                                               "Notification Channels..."}
                                 << QStringList{"Desktop Notification on Change",
                                                "Look Up When the Network Changes"};
         QTest::newRow("Help") << "Help" << QStringList{"View Help"} << QStringList();

@@ -54,6 +54,15 @@ void storeChangeToMail(quint16 smtpPort)
     store.SaveSetting(SettingKeys::EmailFrom, QStringLiteral("netquill@example.com"));
 }
 
+ChannelConfig channel(const QString &name, ChannelConfig::Kind kind, const QUrl &url)
+{
+    ChannelConfig channel;
+    channel.name = name;
+    channel.kind = kind;
+    channel.url = url;
+    return channel;
+}
+
 void writeFile(const QString &fileName, const QByteArray &text, int mode)
 {
     QFile file(fileName);
@@ -294,8 +303,9 @@ private slots:
             peer.setResponse("/hook", spoil == "channel down" ? ScriptedHttpServer::Response::status(500)
                                                               : ScriptedHttpServer::Response::ok("{}"));
             peer.setResponse("/ping", ScriptedHttpServer::Response::ok("OK"));
-            const QList<ChannelConfig> channels{{"hook", ChannelConfig::Kind::Webhook, peer.url("/hook")},
-                                                {"beat", ChannelConfig::Kind::HealthPing, peer.url("/ping")}};
+            const QList<ChannelConfig> channels{
+                channel("hook", ChannelConfig::Kind::Webhook, peer.url("/hook")),
+                channel("beat", ChannelConfig::Kind::HealthPing, peer.url("/ping"))};
             SettingsStore(QStringLiteral("Netquill"))
                 .SaveSetting(SettingKeys::NoticeChannels, ChannelList::format(channels));
         }
@@ -376,6 +386,13 @@ private slots:
             QTRY_VERIFY2_WITH_TIMEOUT(log.contains(line), log.constData(), 10000);
         }
         QVERIFY2(!log.contains("OldExternal"), log.constData());
+        SettingsStore(QStringLiteral("Netquill"))
+            .SaveSetting(SettingKeys::NoticeChannels,
+                         ChannelList::format(
+                             {channel("hook", ChannelConfig::Kind::Webhook, QUrl("https://x.test/s3cret"))}));
+        QTRY_VERIFY2_WITH_TIMEOUT(log.contains("Notice channels are now: hook (webhook)\n"), log.constData(),
+                                  10000);
+        QVERIFY2(!log.contains("s3cret"), log.constData());
         ::kill(pid_t(service.processId()), SIGHUP);
         QTRY_VERIFY2_WITH_TIMEOUT(log.contains("Reading the settings again on SIGHUP"), log.constData(),
                                   5000);
