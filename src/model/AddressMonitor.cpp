@@ -156,6 +156,7 @@ void AddressMonitor::ApplySources()
 {
     m_lookup->setSources(m_options.sources());
     m_lookup->setConfirming(m_options.confirmChanges());
+    m_lookup->setIPv6Prefix(m_options.ipv6Prefix());
 }
 
 void AddressMonitor::ApplyMail()
@@ -192,7 +193,7 @@ void AddressMonitor::OptionChanged(const QString &key)
         m_schedule.applyMinutes(m_repeatMinutes);
     } else if (is(SettingKeys::WatchNetwork)) {
         ApplyWatch();
-    } else if (is(SettingKeys::IpSources) || is(SettingKeys::ConfirmChanges)) {
+    } else if (is(SettingKeys::IpSources) || is(SettingKeys::ConfirmChanges) || is(SettingKeys::IPv6Prefix)) {
         ApplySources();
     } else if (is(SettingKeys::MetricsFile)) {
         ApplyMetrics();
@@ -536,8 +537,14 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
         m_message.externalAddress = result.current.external;
         m_message.internalAddress = result.current.internal;
         m_session->setInputs(m_message);
+        // An address that is no change (a temporary IPv6 address replaced) gets no line.
+        IpSnapshot recorded = result.previous;
+        if (!result.externalChanged)
+            recorded.external = result.current.external;
+        if (!result.internalChanged)
+            recorded.internal = result.current.internal;
         if (mine)
-            m_history.lookupCompleted(result.previous, result.current, result.source);
+            m_history.lookupCompleted(recorded, result.current, result.source);
         Count({MetricsEvent::Kind::LookupOk, QDateTime::currentDateTimeUtc(), result.changed,
                result.current.external, result.source});
     }

@@ -46,6 +46,11 @@ public:
     /// Only "0" turns it off: the default is on, and a value the program cannot read keeps it so.
     bool confirmChanges() const { return SettingKeys::wholeNumber(text(SettingKeys::ConfirmChanges)) != 0; }
     void setConfirmChanges(bool on) { save(SettingKeys::ConfirmChanges, SettingKeys::flagText(on)); }
+    /// 1 to 128; anything else reads as 64.
+    int ipv6Prefix() const
+    {
+        return SettingKeys::position(text(SettingKeys::IPv6Prefix), 1, 128).value_or(64);
+    }
     QString changeCommand() const { return text(SettingKeys::ChangeCommand); }
     /// Typed: written once typing pauses.
     void setChangeCommand(const QString &command) { save(SettingKeys::ChangeCommand, command, true); }

@@ -6,6 +6,8 @@
 #include "SettingsStore.h"
 #include "SourceAnswer.h"
 
+#include <QHostAddress>
+
 LookupCycle::LookupCycle(SettingsStore &store, PageFetcher *fetcher, QUrl page,
                          std::function<QString()> localIp, QObject *parent)
     : QObject(parent), m_store(store), m_fetcher(fetcher), m_dns(new DnsQuery(this)), m_page(std::move(page)),
@@ -147,15 +149,27 @@ void LookupCycle::EndUnanswered()
     emit finished(result);
 }
 
+bool LookupCycle::externalChanged(const QString &before, const QString &now, bool productPage) const
+{
+    if (before == IpSnapshot::None || before == now)
+        return false;
+    QHostAddress old, current;
+    if (productPage || !old.setAddress(before) || !current.setAddress(now) ||
+        old.protocol() != QAbstractSocket::IPv6Protocol ||
+        current.protocol() != QAbstractSocket::IPv6Protocol)
+        return true;
+    return !current.isInSubnet(old, m_ipv6Prefix);
+}
+
 void LookupCycle::Judge(const IpSource &source, const QString &address)
 {
-    const bool changed = address != m_previous.external && m_previous.external != IpSnapshot::None;
+    const bool changed = externalChanged(m_previous.external, address, source.productPage);
     if (!m_confirming || !changed || m_chain.size() < 2)
-        return EndAnswered(address, source.displayName());
+        return EndAnswered(address, source.displayName(), {}, source.productPage);
     if (!SourceAnswer::isAddress(address)) {
         qCInfo(lcLookup).noquote() << "The new address from" << source.displayName()
                                    << "is not a bare address and cannot be confirmed by another source";
-        return EndAnswered(address, source.displayName());
+        return EndAnswered(address, source.displayName(), {}, source.productPage);
     }
     m_vote.emplace(address, source.displayName());
     m_first = source;
@@ -173,6 +187,11 @@ void LookupCycle::Vote(const IpSource &source, const std::optional<QString> &add
     EndVote();
 }
 
+bool LookupCycle::byProductPage(const ChangeVote &vote) const
+{
+    return m_first.productPage && vote.winner().source == m_first.displayName();
+}
+
 void LookupCycle::EndVote()
 {
     const ChangeVote vote = *std::exchange(m_vote, std::nullopt);
@@ -180,14 +199,14 @@ void LookupCycle::EndVote()
     case ChangeVote::Verdict::Confirmed:
         qCInfo(lcLookup).noquote() << "The new address" << vote.winner().text << "is confirmed by"
                                    << vote.agreeing().join(QStringLiteral(", "));
-        return EndAnswered(vote.winner().text, vote.winner().source, vote.agreeing());
+        return EndAnswered(vote.winner().text, vote.winner().source, vote.agreeing(), byProductPage(vote));
     case ChangeVote::Verdict::Open:
         // A real change must not be missed because the other services are down.
         if (vote.unanswered()) {
             qCWarning(lcLookup).noquote()
                 << "The new address" << vote.winner().text << "from" << vote.winner().source
                 << "was not confirmed: no other source answered";
-            return EndAnswered(vote.winner().text, vote.winner().source);
+            return EndAnswered(vote.winner().text, vote.winner().source, {}, byProductPage(vote));
         }
         break;
     case ChangeVote::Verdict::Disagreed:
@@ -204,7 +223,8 @@ void LookupCycle::EndVote()
     emit finished(result);
 }
 
-void LookupCycle::EndAnswered(const QString &external, const QString &source, const QStringList &confirmedBy)
+void LookupCycle::EndAnswered(const QString &external, const QString &source, const QStringList &confirmedBy,
+                              bool productPage)
 {
     // Done before anything is reported: a receiver may start the next lookup from here.
     m_asking = -1;
@@ -215,7 +235,10 @@ void LookupCycle::EndAnswered(const QString &external, const QString &source, co
     result.source = source;
     result.confirmedBy = confirmedBy;
     emit addressesShown(result.current);
-    result.changed = result.current.changedSince(m_previous);
+    result.externalChanged = externalChanged(m_previous.external, external, productPage);
+    result.internalChanged =
+        result.current.internal != m_previous.internal && m_previous.internal != IpSnapshot::None;
+    result.changed = result.externalChanged || result.internalChanged;
     if (m_storing) {
         m_previous = result.current;
         // One save for both: a crash leaves the old pair or the new pair, never one of each. It goes

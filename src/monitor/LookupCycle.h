@@ -43,6 +43,12 @@ public:
 
     /// On by default; it matters only while two or more sources are switched on.
     void setConfirming(bool on) { m_confirming = on; }
+    /// Two IPv6 answers of a public source that share this many leading bits (64 by default) are one
+    /// address for the change test: the system replaces its temporary address within its prefix every
+    /// day or so. The newer one is shown and stored. The product's page is compared as it answers.
+    void setIPv6Prefix(int bits) { m_ipv6Prefix = qBound(1, bits, 128); }
+    /// Whether `now` is another external address than `before` by that rule.
+    bool externalChanged(const QString &before, const QString &now, bool productPage) const;
 
     /// Off: a lookup only looks; the addresses it finds are neither stored nor kept as the previous
     /// ones, and the change it reports is against those stored before. On by default.
@@ -97,7 +103,10 @@ private:
     void Judge(const IpSource &source, const QString &address);
     void Vote(const IpSource &source, const std::optional<QString> &address);
     void EndVote();
-    void EndAnswered(const QString &external, const QString &source, const QStringList &confirmedBy = {});
+    bool byProductPage(const ChangeVote &vote) const;
+    /// productPage: the answer is the product page's, compared as it stands.
+    void EndAnswered(const QString &external, const QString &source, const QStringList &confirmedBy = {},
+                     bool productPage = false);
     /// Every source failed, was set aside or only the product's page answered from elsewhere.
     void EndUnanswered();
     bool aside(const IpSource &source) const;
@@ -114,6 +123,7 @@ private:
     bool m_anyFailed = false;
     bool m_storing = true;
     bool m_confirming = true;
+    int m_ipv6Prefix = 64;
     SourcePauses m_pauses;            // the sources that asked to be left alone for a while
     std::optional<ChangeVote> m_vote; // the pending lookup's change, while others are asked about it
     IpSource m_first;                 // the source of the vote's first answer

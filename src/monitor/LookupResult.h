@@ -21,6 +21,8 @@ struct LookupResult {
     IpSnapshot previous; ///< the stored addresses they were compared against ("0": none yet)
     QString source;      ///< the source that answered, as the windows name it
     bool changed = false;
+    /// Which of the two changed; a temporary IPv6 address replaced within its prefix is no change.
+    bool externalChanged = false, internalChanged = false;
     /// The sources that gave the new address, when other sources were asked to confirm it.
     QStringList confirmedBy;
     QString cause;

@@ -78,10 +78,13 @@ inline constexpr Key MetricsFile{"metricsFile", ""};
 /// The notice channels beyond the mail (ntfy, Gotify, webhooks, Apprise, health pings) as a JSON array;
 /// their tokens are kept in the keyring. Empty for none.
 inline constexpr Key NoticeChannels{"noticeChannels", ""};
+/// Leading bits (1 to 128) two IPv6 answers of a public source share to be one address for the change
+/// test: a temporary address replaced within its prefix is no change.
+inline constexpr Key IPv6Prefix{"ipv6Prefix", "64"};
 
-inline constexpr Key All[] = {Refresh,       RefreshRate,   Startup,       EmailNotify,   OldInternal,
-                              OldExternal,   ShowHelp,      EmailTo,       EmailFrom,     Server,
-                              Port,          IpSources,     NotifyDesktop, Security,      User,
-                              NotifyPending, PasswordFile,  WatchNetwork,  ChangeCommand, ConfirmChanges,
-                              MetricsFile,   NoticeChannels};
+inline constexpr Key All[] = {Refresh,       RefreshRate,    Startup,       EmailNotify,   OldInternal,
+                              OldExternal,   ShowHelp,       EmailTo,       EmailFrom,     Server,
+                              Port,          IpSources,      NotifyDesktop, Security,      User,
+                              NotifyPending, PasswordFile,   WatchNetwork,  ChangeCommand, ConfirmChanges,
+                              MetricsFile,   NoticeChannels, IPv6Prefix};
 } // namespace SettingKeys

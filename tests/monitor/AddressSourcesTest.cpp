@@ -106,6 +106,8 @@ struct ChainRig {
             {"product elsewhere", Response::redirect("/moved")},
             {"product error", Response::ok("Internal Error")},
         };
+        if (behaviour.startsWith(QLatin1String("answers ")))
+            server.setResponse(path, Response::ok(behaviour.mid(8).toUtf8(), "text/plain"));
         if (behaviour == QLatin1String("refused"))
             server.close();
         else if (responses.contains(behaviour))
@@ -411,6 +413,47 @@ private slots:
                            rig.sources.at(i).displayName() + ")");
         QCOMPARE(rig.status, LookupCycle::StatusDisagree + answers.join(", "));
         QCOMPARE(ended.first().at(0).value<LookupResult>().outcome, LookupResult::Outcome::Disagreement);
+    }
+
+    // The system replaces a temporary IPv6 address within its prefix every day or so: for a public
+    // source that is no change, though the newer address is shown and stored.
+    void temporaryIPv6AddressIsNoChange_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("behaviour");
+        QTest::addColumn<int>("prefix");
+        QTest::addColumn<bool>("changed");
+        const QString stored = QStringLiteral("2001:db8:1:2::5");
+        QTest::newRow("rotated within the /64")
+            << stored << "answers 2001:db8:1:2:8c1e:3fa:11b2:9" << 64 << false;
+        QTest::newRow("a new prefix") << stored << "answers 2001:db8:1:3::5" << 64 << true;
+        QTest::newRow("within a /56 the user set") << stored << "answers 2001:db8:1:3::9" << 56 << false;
+        QTest::newRow("IPv4 stored, IPv6 now") << "198.51.100.1"
+                                               << "answers 2001:db8:1:2::5" << 64 << true;
+        QTest::newRow("the product's page as it answers") << stored << "product v6" << 64 << true;
+    }
+    void temporaryIPv6AddressIsNoChange()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, behaviour);
+        QFETCH(int, prefix);
+        QFETCH(bool, changed);
+        ChainRig rig;
+        rig.store.SaveSetting(SettingKeys::OldExternal, stored);
+        rig.cycle->LoadPrevious();
+        const bool product = behaviour == QLatin1String("product v6");
+        rig.add(product ? QStringLiteral("product") : behaviour);
+        const QString answer = product ? QStringLiteral("2001:db8:1:2::77") : behaviour.mid(8);
+        if (product)
+            rig.servers[0].setResponse(ProductPath, Response::ok(answer.toUtf8()));
+        rig.cycle->setIPv6Prefix(prefix);
+        QSignalSpy ended(rig.cycle.get(), &LookupCycle::finished);
+        QVERIFY(rig.run());
+        QCOMPARE(ended.size(), 1);
+        const auto result = ended.first().at(0).value<LookupResult>();
+        QCOMPARE(result.changed, changed);
+        QCOMPARE(rig.shown, QList<QString>{answer});
+        QCOMPARE(rig.store.GetSetting(SettingKeys::OldExternal), answer);
     }
 
     void pauseAskedFor_data()
