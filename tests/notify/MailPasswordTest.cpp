@@ -1,5 +1,6 @@
 #include "MailPassword.h"
 #include "AddressMonitor.h"
+#include "ChannelSecrets.h"
 #include "SettingsStore.h"
 #include "TempSettings.h"
 #include "TestMain.h"
@@ -69,6 +70,20 @@ void MailPasswordTest::typedPassword()
     QCOMPARE(written.count(), 1); // the read above came after every write
     QVERIFY(store.WaitForWrites());
     QVERIFY(!anyFileHolds(temp.path(), "hunter2"));
+
+    // A channel's token takes the same road, and another program finds it there.
+    ChannelConfig gotify;
+    gotify.name = QStringLiteral("phone");
+    gotify.kind = ChannelConfig::Kind::Gotify;
+    gotify.url = QUrl(QStringLiteral("https://gotify.test"));
+    QVERIFY(monitor.saveChannel({}, gotify, QStringLiteral("tk-gotify-9")));
+    QVERIFY(store.WaitForWrites());
+    QVERIFY(!anyFileHolds(temp.path(), "tk-gotify-9"));
+    ChannelSecrets fresh(Service);
+    QString token = QStringLiteral("<not read>");
+    QTest::qWait(500); // the keyring takes the write first
+    fresh.whenReady(gotify.name, [&token](const QString &secret) { token = secret; });
+    QTRY_COMPARE_WITH_TIMEOUT(token, keyring ? QStringLiteral("tk-gotify-9") : QString(), 10000);
 
     // Cleared and the window closed at once, it leaves the keyring too.
     window->txtPassword->selectAll();
