@@ -17,8 +17,8 @@ private slots:
         // them out. The lower-metric default of another table is a tunnel's, reached by a rule.
         QTest::newRow("past temporary and deprecated")
             << "ip -6 addr add 2001:db8:b:0:ffff:ffff:ffff:fff5/64 dev n1 mngtmpaddr && "
-               "ip -6 addr add 2001:db8:b::3/64 dev n1 preferred_lft 0 && ip -6 addr add fd00:b::5/64 dev n1 "
-               "&& "
+               "ip -6 addr add 2001:db8:b::3/64 dev n1 preferred_lft 0 && "
+               "ip -6 addr add fd00:b::5/64 dev n1 && "
                "ip -6 route add default via 2001:db8:b::1 dev n1 metric 100 && "
                "ip -6 route add default via 2001:db8:a::2 dev n0 metric 200 && "
                "ip -6 route add default via 2001:db8:a::2 dev n0 table 100 metric 1 && "
