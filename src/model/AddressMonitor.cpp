@@ -667,8 +667,10 @@ bool AddressMonitor::saveChannel(const QString &was, const ChannelConfig &channe
     else
         channels.append(channel);
     const auto save = [this, channel, was, channels](const QString &secretNow) {
-        // The secret first: a test right after the list's change must find it.
-        m_secrets->save(channel.name, secretNow);
+        // The secret first: a test right after the list's change must find it. A new channel without
+        // one has nothing in the keyring to remove.
+        if (!was.isEmpty() || !secretNow.isEmpty())
+            m_secrets->save(channel.name, secretNow);
         if (!was.isEmpty() && was != channel.name)
             m_secrets->save(was, QString());
         m_options.setChannels(channels);
