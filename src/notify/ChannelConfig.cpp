@@ -61,4 +61,3 @@ QString ChannelConfig::where() const
         return QStringLiteral("apprise");
     return kind == Kind::Ntfy ? url.host() + u'/' + topic : url.host();
 }
-

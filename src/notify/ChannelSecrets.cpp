@@ -1,5 +1,6 @@
 #include "ChannelSecrets.h"
 
+#include "KeyringWrite.h"
 #include "MailLog.h"
 #include "WholeFile.h"
 
@@ -79,17 +80,9 @@ void ChannelSecrets::whenReady(const QString &name, std::function<void(const QSt
 void ChannelSecrets::save(const QString &name, const QString &secret)
 {
     m_known.insert(name, secret);
-    QKeychain::Job *job = nullptr;
-    if (secret.isEmpty()) {
-        job = new QKeychain::DeletePasswordJob(m_service);
-    } else {
-        auto *write = new QKeychain::WritePasswordJob(m_service);
-        write->setTextData(secret);
-        job = write;
-    }
-    job->setKey(keyOf(name));
+    QKeychain::Job *job = keyringWrite(m_service, keyOf(name), secret);
     connect(job, &QKeychain::Job::finished, this, [this, job, name] {
-        const bool ok = job->error() == QKeychain::NoError || job->error() == QKeychain::EntryNotFound;
+        const bool ok = keyringWritten(job);
         if (!ok)
             qCWarning(lcMail).noquote()
                 << "Cannot write the secret of channel" << name << "to the keyring:" << job->errorString()

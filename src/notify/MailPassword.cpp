@@ -1,5 +1,6 @@
 #include "MailPassword.h"
 
+#include "KeyringWrite.h"
 #include "MailLog.h"
 
 #include <QCoreApplication>
@@ -73,22 +74,14 @@ void MailPassword::Write()
 {
     m_pause->stop();
     m_unwritten = false;
-    QKeychain::Job *job = nullptr;
-    if (m_value.isEmpty()) {
-        job = new QKeychain::DeletePasswordJob(m_service);
-    } else {
-        auto *write = new QKeychain::WritePasswordJob(m_service);
-        write->setTextData(m_value);
-        job = write;
-    }
-    job->setKey(Key);
+    QKeychain::Job *job = keyringWrite(m_service, Key, m_value);
     ++m_writing;
     const int savesBefore = m_saves;
     // The keyring runs its jobs one after another in the order started, so the last one wins.
     connect(job, &QKeychain::Job::finished, this, [this, job, savesBefore] {
         --m_writing;
         // Removing what the keyring does not hold has done its work.
-        const bool ok = job->error() == QKeychain::NoError || job->error() == QKeychain::EntryNotFound;
+        const bool ok = keyringWritten(job);
         if (!ok) {
             qCWarning(lcMail).noquote()
                 << "Cannot write the mail password to the keyring:" << job->errorString();
