@@ -4,7 +4,6 @@
 #include "AddressMonitor.h"
 #include "BenchCommon.h"
 #include "Form1.h"
-#include "MailSender.h"
 #include "SettingsStore.h"
 #include "frmSplash.h"
 
@@ -26,9 +25,9 @@ int main(int argc, char **argv)
     int sent = 0;
     SettingsStore store(QStringLiteral("Netquill"));
     AddressMonitor monitor(store);
-    frmSplash splash(monitor);
+    frmSplash splash(monitor, store);
     QObject::connect(&splash, &frmSplash::mainWindowShown, &app, [&](Form1 *form) {
-        QObject::connect(form->session(), &MailSender::statusChanged, &app, [&, form](const QString &text) {
+        QObject::connect(&monitor, &AddressMonitor::statusChanged, &app, [&, form](const QString &text) {
             if (text.startsWith(QLatin1String("Error"))) {
                 std::fprintf(stderr, "send %d: %s\n", sent, qPrintable(text));
                 app.exit(1);

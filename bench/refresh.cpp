@@ -29,7 +29,7 @@ int main(int argc, char **argv)
     int done = 0;
     SettingsStore store(QStringLiteral("Netquill"));
     AddressMonitor monitor(store);
-    frmSplash splash(monitor);
+    frmSplash splash(monitor, store);
     // The main window's own first lookup is the first one counted.
     QObject::connect(&monitor, &AddressMonitor::lookupFinished, &app, [&](const LookupResult &result) {
         if (!result.answered()) {

@@ -17,6 +17,6 @@ if [ ${#bench_missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${bench_missing[@]}"
 fi
 NETQUILL_BUILD_TYPE="${NETQUILL_BUILD_TYPE:-RelWithDebInfo}" netquill_build \
-  netquill netquill-monitor bench_bareqt bench_barecore bench_startup bench_lookup bench_refresh bench_smtp bench_mail bench_browser
+  netquill netquill-monitor bench_bareqt bench_barecore bench_startup bench_lookup bench_refresh bench_smtp bench_mail bench_browser bench_channels
 # The system interpreter: it is the one python3-aiosmtpd is installed for.
 exec /usr/bin/python3 bench/bench.py build/bin "$@"

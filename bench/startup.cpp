@@ -32,7 +32,7 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(false);
     SettingsStore store(QStringLiteral("Netquill"));
     AddressMonitor monitor(store);
-    frmSplash splash(monitor);
+    frmSplash splash(monitor, store);
     LastTick last(splash);
     splash.Timer2->installEventFilter(&last);
     splash.Form_Load(); // starts the timer last

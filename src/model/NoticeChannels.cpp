@@ -21,6 +21,7 @@ NoticeChannels::NoticeChannels(ChannelSecrets &secrets, QString resultsFile, QOb
     : QObject(parent), m_secrets(secrets), m_resultsFile(std::move(resultsFile)),
       m_fanOut(new NoticeFanOut(this))
 {
+    m_writer.setMaxThreadCount(1);
     connect(m_fanOut, &NoticeFanOut::ended, this,
             [this](const QString &name, bool delivered, const QString &cause, int tries) {
                 Keep(name, delivered, cause);
@@ -29,6 +30,11 @@ NoticeChannels::NoticeChannels(ChannelSecrets &secrets, QString resultsFile, QOb
                 if (m_pending > 0 && --m_pending == 0)
                     emit idle();
             });
+}
+
+NoticeChannels::~NoticeChannels()
+{
+    m_writer.waitForDone();
 }
 
 void NoticeChannels::setRetryDelays(const QList<int> &milliseconds)
@@ -47,6 +53,14 @@ void NoticeChannels::setChannels(const QList<ChannelConfig> &channels)
         channel->deleteLater();
     m_channels.clear();
     m_configs = channels;
+    QSet<QString> names;
+    for (const ChannelConfig &config : channels)
+        names.insert(config.name);
+    m_latest.removeIf([&names](const auto &each) { return !names.contains(each.key()); });
+    {
+        QMutexLocker locker(&m_unwrittenLock);
+        m_names = names;
+    }
     for (const ChannelConfig &config : channels) {
         NoticeChannel *channel = nullptr;
         if (config.kind == ChannelConfig::Kind::Apprise)
@@ -125,21 +139,55 @@ void NoticeChannels::Keep(const QString &name, bool delivered, const QString &ca
 {
     if (m_resultsFile.isEmpty())
         return;
+    const Result result{QDateTime::currentDateTimeUtc(), delivered, cause.left(300)};
+    m_latest.insert(name, result);
+    // Read, merged and synced on a thread of its own: the window's thread never waits for the disk, and
+    // results that end while one write is under way go out together in the next.
+    QMutexLocker locker(&m_unwrittenLock);
+    m_unwritten.insert(name, result);
+    if (!std::exchange(m_writeQueued, true))
+        m_writer.start([this] { WriteResults(); });
+}
+
+void NoticeChannels::WriteResults()
+{
+    QHash<QString, Result> unwritten;
+    QSet<QString> names;
+    {
+        QMutexLocker locker(&m_unwrittenLock);
+        unwritten = std::exchange(m_unwritten, {});
+        names = m_names;
+        m_writeQueued = false;
+    }
     QString error;
     const std::optional<WholeFile::Entry> entry = WholeFile::readEntry(m_resultsFile, ResultsLimit, error);
     QJsonObject all = entry && !entry->cut ? QJsonDocument::fromJson(entry->data).object() : QJsonObject();
     // Only channels that still exist: a removed one's result would stay for ever.
     for (const QString &key : all.keys())
-        if (!m_channels.contains(key))
+        if (!names.contains(key))
             all.remove(key);
-    all.insert(name,
-               QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
-                           {QStringLiteral("delivered"), delivered},
-                           {QStringLiteral("cause"), cause.left(300)}});
+    for (auto it = unwritten.cbegin(); it != unwritten.cend(); ++it)
+        all.insert(it.key(), QJsonObject{{QStringLiteral("time"), it->when.toString(Qt::ISODate)},
+                                         {QStringLiteral("delivered"), it->delivered},
+                                         {QStringLiteral("cause"), it->cause}});
     if (!WholeFile::makeFolders(QFileInfo(m_resultsFile).absolutePath(), error) ||
         !WholeFile::replaceEntry(m_resultsFile, QJsonDocument(all).toJson(),
                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner, error))
-        qCWarning(lcMail).noquote() << "Cannot keep the result of channel" << name << "-" << error;
+        qCWarning(lcMail).noquote() << "Cannot keep the results of channels"
+                                    << QStringList(unwritten.keyBegin(), unwritten.keyEnd()).join(u", ")
+                                    << "-" << error;
+}
+
+QHash<QString, NoticeChannels::Result> NoticeChannels::results() const
+{
+    QHash<QString, Result> results = readResults(m_resultsFile);
+    for (auto it = m_latest.cbegin(); it != m_latest.cend(); ++it) {
+        const auto inFile = results.constFind(it.key());
+        // The file keeps whole seconds.
+        if (inFile == results.cend() || inFile->when.toSecsSinceEpoch() <= it->when.toSecsSinceEpoch())
+            results.insert(it.key(), *it);
+    }
+    return results;
 }
 
 QHash<QString, NoticeChannels::Result> NoticeChannels::readResults(const QString &path)

@@ -5,7 +5,10 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QMutex>
 #include <QObject>
+#include <QSet>
+#include <QThreadPool>
 
 class ChannelSecrets;
 class NoticeChannel;
@@ -27,6 +30,8 @@ public:
 
     /// resultsFile: where the last results are kept (empty: nowhere).
     NoticeChannels(ChannelSecrets &secrets, QString resultsFile, QObject *parent = nullptr);
+    /// Waits for the results still being written.
+    ~NoticeChannels() override;
 
     void setChannels(const QList<ChannelConfig> &channels);
     const QList<ChannelConfig> &channels() const { return m_configs; }
@@ -42,7 +47,8 @@ public:
 
     /// The last results as the file holds them, by channel name.
     static QHash<QString, Result> readResults(const QString &path);
-    QHash<QString, Result> results() const { return readResults(m_resultsFile); }
+    /// The file's, with this process's newer ones over them (their write may still be under way).
+    QHash<QString, Result> results() const;
     /// Notices not ended yet, retries included.
     int pending() const { return m_pending; }
 
@@ -57,6 +63,8 @@ private:
     void Send(const ChannelConfig &config, const Notice &notice);
     void Configure(const ChannelConfig &config, const QString &secret);
     void Keep(const QString &name, bool delivered, const QString &cause);
+    /// On the writer thread: the results kept since the last write go into the file together.
+    void WriteResults();
 
     ChannelSecrets &m_secrets;
     QString m_resultsFile;
@@ -64,5 +72,12 @@ private:
     QHash<QString, NoticeChannel *> m_channels; // by name, owned
     NoticeFanOut *m_fanOut;
     int m_pending = 0;
-    int m_generation = 0; // setChannels calls, so that a secret read for an old list sends nothing
+    int m_generation = 0;            // setChannels calls, so that a secret read for an old list sends nothing
+    QHash<QString, Result> m_latest; // this process's last result of each channel
+    // Shared with the writer thread: what is still to be written, and the channels that still exist.
+    QMutex m_unwrittenLock;
+    QHash<QString, Result> m_unwritten;
+    QSet<QString> m_names;
+    bool m_writeQueued = false;
+    QThreadPool m_writer; // one thread: the writes reach the file in the order kept
 };

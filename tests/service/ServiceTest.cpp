@@ -309,6 +309,10 @@ private slots:
             SettingsStore(QStringLiteral("Netquill"))
                 .SaveSetting(SettingKeys::NoticeChannels, ChannelList::format(channels));
         }
+        // Each run's own: the rows share the state folder.
+        const QString resultsFile =
+            QFileInfo(AddressHistory::defaultPath()).path() + QStringLiteral("/channels.json");
+        QFile::remove(resultsFile);
         const auto before = FileSnapshot::snapshot(temp.path());
         const qsizetype eventsBefore = AddressHistory::read().size();
 
@@ -348,6 +352,10 @@ private slots:
                     sent.value(QLatin1String("external")).toObject().value(QLatin1String("old")).toString(),
                     once ? "198.51.100.1" : "");
             }
+            // The result of the run's notice is on the disk by the time the run has exited.
+            const auto kept = NoticeChannels::readResults(resultsFile);
+            QCOMPARE(kept.contains(QStringLiteral("hook")), !hooks.isEmpty());
+            QCOMPARE(kept.value(QStringLiteral("hook")).delivered, !hooks.isEmpty() && spoil == "channels");
             const QList<AddressHistory::Event> events = AddressHistory::read().mid(eventsBefore);
             QCOMPARE(
                 std::any_of(events.cbegin(), events.cend(),
