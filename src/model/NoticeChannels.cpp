@@ -1,15 +1,14 @@
 #include "NoticeChannels.h"
 
-#include "AppriseChannel.h"
 #include "ChannelSecrets.h"
+#include "ChannelSender.h"
 #include "MailLog.h"
-#include "NoticeFanOut.h"
-#include "WebChannel.h"
 #include "WholeFile.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 
 #include <memory>
 
@@ -18,80 +17,76 @@ constexpr qint64 ResultsLimit = 256 * 1024;
 } // namespace
 
 NoticeChannels::NoticeChannels(ChannelSecrets &secrets, QString resultsFile, QObject *parent)
-    : QObject(parent), m_secrets(secrets), m_resultsFile(std::move(resultsFile)),
-      m_fanOut(new NoticeFanOut(this))
+    : QObject(parent), m_secrets(secrets), m_resultsFile(std::move(resultsFile)), m_thread(new QThread(this)),
+      m_sender(new ChannelSender)
 {
     m_writer.setMaxThreadCount(1);
-    connect(m_fanOut, &NoticeFanOut::ended, this,
-            [this](const QString &name, bool delivered, const QString &cause, int tries) {
+    m_thread->setObjectName(QStringLiteral("channels"));
+    m_sender->moveToThread(m_thread);
+    connect(m_thread, &QThread::finished, m_sender, &QObject::deleteLater);
+    connect(m_sender, &ChannelSender::ended, this,
+            [this](const QString &name, bool delivered, const QString &cause, int tries, int generation) {
+                // A notice of a list replaced meanwhile was counted no more.
+                if (generation != m_generation)
+                    return;
                 Keep(name, delivered, cause);
                 emit ended(name, delivered, cause, tries);
-                // One of a list replaced meanwhile was counted no more.
                 if (m_pending > 0 && --m_pending == 0)
                     emit idle();
             });
+    connect(m_sender, &ChannelSender::tested, this,
+            [this](const QString &name, bool delivered, const QString &cause) {
+                Keep(name, delivered, cause);
+                emit tested(name, delivered, cause);
+            });
+    m_thread->start();
 }
 
 NoticeChannels::~NoticeChannels()
 {
+    m_thread->quit();
+    m_thread->wait();
     m_writer.waitForDone();
+}
+
+void NoticeChannels::OnSender(std::function<void(ChannelSender &)> work)
+{
+    QMetaObject::invokeMethod(
+        m_sender, [sender = m_sender, work = std::move(work)] { work(*sender); }, Qt::QueuedConnection);
 }
 
 void NoticeChannels::setRetryDelays(const QList<int> &milliseconds)
 {
-    m_fanOut->setRetryDelays(milliseconds);
+    OnSender([milliseconds](ChannelSender &sender) { sender.setRetryDelays(milliseconds); });
 }
 
 void NoticeChannels::setChannels(const QList<ChannelConfig> &channels)
 {
-    // Built anew: a send under way ends with its channel, and its retries with it.
-    m_fanOut->clear();
     ++m_generation;
     if (std::exchange(m_pending, 0) > 0)
         emit idle();
-    for (NoticeChannel *channel : std::as_const(m_channels))
-        channel->deleteLater();
-    m_channels.clear();
+    OnSender([channels, generation = m_generation](ChannelSender &sender) {
+        sender.setChannels(channels, generation);
+    });
     m_configs = channels;
     QSet<QString> names;
     for (const ChannelConfig &config : channels)
         names.insert(config.name);
     m_latest.removeIf([&names](const auto &each) { return !names.contains(each.key()); });
-    {
-        QMutexLocker locker(&m_unwrittenLock);
-        m_names = names;
-    }
-    for (const ChannelConfig &config : channels) {
-        NoticeChannel *channel = nullptr;
-        if (config.kind == ChannelConfig::Kind::Apprise)
-            channel = new AppriseChannel({}, this);
-        else
-            channel = new WebChannel(config.web({}), this);
-        m_channels.insert(config.name, channel);
-        m_fanOut->add(config.name, channel);
-    }
-}
-
-void NoticeChannels::Configure(const ChannelConfig &config, const QString &secret)
-{
-    NoticeChannel *channel = m_channels.value(config.name);
-    if (auto *apprise = qobject_cast<AppriseChannel *>(channel))
-        apprise->setUrls(ChannelConfig::appriseUrls(secret));
-    else if (auto *web = qobject_cast<WebChannel *>(channel))
-        web->setSettings(config.web(secret));
+    QMutexLocker locker(&m_unwrittenLock);
+    m_names = names;
 }
 
 void NoticeChannels::Send(const ChannelConfig &config, const Notice &notice)
 {
     // The secret may still be on its way from the keyring; the notice waits for it, not the others.
     ++m_pending;
-    m_secrets.whenReady(config.name,
-                        [this, config, notice, generation = m_generation](const QString &secret) {
-                            if (generation != m_generation)
-                                return; // the list changed meanwhile, and what was under way ended with it
-                            Configure(config, secret);
-                            m_fanOut->sendTo(config.name, notice);
-                        });
+    m_secrets.whenReady(config.name, [this, config, notice,
+                                      generation = m_generation](const QString &secret) {
+        if (generation != m_generation)
+            return; // the list changed meanwhile, and what was under way ended with it
+        OnSender([config, secret, notice](ChannelSender &sender) { sender.send(config, secret, notice); });
+    });
 }
 
 void NoticeChannels::Changed(const Notice &notice)
@@ -115,22 +110,7 @@ bool NoticeChannels::Test(const QString &name, const Notice &notice)
     if (config == m_configs.cend())
         return false;
     m_secrets.whenReady(name, [this, config = *config, notice](const QString &secret) {
-        NoticeChannel *channel = m_channels.value(config.name);
-        if (!channel) {
-            emit tested(config.name, false, QStringLiteral("the channel was removed"));
-            return;
-        }
-        Configure(config, secret);
-        const quint64 job = channel->send(notice);
-        auto connection = std::make_shared<QMetaObject::Connection>();
-        *connection = connect(channel, &NoticeChannel::finished, this,
-                              [this, name = config.name, job, connection](const ChannelResult &result) {
-                                  if (result.job != job)
-                                      return;
-                                  disconnect(*connection);
-                                  Keep(name, result.delivered, result.cause);
-                                  emit tested(name, result.delivered, result.cause);
-                              });
+        OnSender([config, secret, notice](ChannelSender &sender) { sender.test(config, secret, notice); });
     });
     return true;
 }

@@ -9,10 +9,11 @@
 #include <QObject>
 #include <QSet>
 #include <QThreadPool>
+#include <functional>
 
 class ChannelSecrets;
-class NoticeChannel;
-class NoticeFanOut;
+class ChannelSender;
+class QThread;
 
 /// The notice channels the user set up beyond the mail, the command and the desktop notification:
 /// ntfy, Gotify, webhooks, Apprise and health pings. A change's notice goes to every one not paused,
@@ -30,7 +31,7 @@ public:
 
     /// resultsFile: where the last results are kept (empty: nowhere).
     NoticeChannels(ChannelSecrets &secrets, QString resultsFile, QObject *parent = nullptr);
-    /// Waits for the results still being written.
+    /// Ends the channels' thread and waits for the results still being written.
     ~NoticeChannels() override;
 
     void setChannels(const QList<ChannelConfig> &channels);
@@ -61,7 +62,8 @@ signals:
 
 private:
     void Send(const ChannelConfig &config, const Notice &notice);
-    void Configure(const ChannelConfig &config, const QString &secret);
+    /// Runs `work` on the channels' thread.
+    void OnSender(std::function<void(ChannelSender &)> work);
     void Keep(const QString &name, bool delivered, const QString &cause);
     /// On the writer thread: the results kept since the last write go into the file together.
     void WriteResults();
@@ -69,8 +71,8 @@ private:
     ChannelSecrets &m_secrets;
     QString m_resultsFile;
     QList<ChannelConfig> m_configs;
-    QHash<QString, NoticeChannel *> m_channels; // by name, owned
-    NoticeFanOut *m_fanOut;
+    QThread *m_thread;
+    ChannelSender *m_sender; // lives on m_thread
     int m_pending = 0;
     int m_generation = 0;            // setChannels calls, so that a secret read for an old list sends nothing
     QHash<QString, Result> m_latest; // this process's last result of each channel
