@@ -608,7 +608,8 @@ Notice AddressMonitor::noticeOf(Notice::Event event) const
     Notice notice;
     notice.event = event;
     notice.time = QDateTime::currentDateTimeUtc();
-    notice.hostName = QSysInfo::machineHostName();
+    static const QString host = QSysInfo::machineHostName();
+    notice.hostName = host;
     // Before the first lookup, the newest addresses known are the stored ones.
     const IpSnapshot addresses = m_current.when.isValid() ? m_current.addresses : previous();
     // "0": nothing is stored yet.
@@ -626,23 +627,24 @@ void AddressMonitor::NotifyChannels(const LookupResult &result)
     if (result.outcome == LookupResult::Outcome::Failed) {
         // Once an outage starts, not at each failed lookup of it.
         if (!std::exchange(m_outage, true))
-            m_channels->Ping(noticeOf(Notice::Event::Failing));
+            m_channels->Send({noticeOf(Notice::Event::Failing)});
         return;
     }
     if (!result.answered())
         return;
     m_outage = false;
-    m_channels->Ping(noticeOf(Notice::Event::Alive));
+    const Notice alive = noticeOf(Notice::Event::Alive);
     if (!result.changed)
-        return;
-    Notice notice = noticeOf(Notice::Event::Changed);
+        return m_channels->Send({alive});
+    Notice notice = alive;
+    notice.event = Notice::Event::Changed;
     notice.internalOld = result.previous.internal;
     notice.externalOld = result.previous.external;
     notice.internalNew = result.current.internal;
     notice.externalNew = result.current.external;
     notice.source = result.source;
     notice.confirmedBy = result.confirmedBy;
-    m_channels->Changed(notice);
+    m_channels->Send({alive, notice});
 }
 
 bool AddressMonitor::saveChannel(const QString &was, const ChannelConfig &channel,

@@ -4,13 +4,16 @@
 #include "NoticeFanOut.h"
 #include "WebChannel.h"
 
+#include <QTimer>
+
 #include <memory>
 
 ChannelSender::ChannelSender(QObject *parent) : QObject(parent), m_fanOut(new NoticeFanOut(this))
 {
+    qRegisterMetaType<QList<ChannelSender::Outcome>>();
     connect(m_fanOut, &NoticeFanOut::ended, this,
             [this](const QString &name, bool delivered, const QString &cause, int tries) {
-                emit ended(name, delivered, cause, tries, m_generation);
+                Report({name, delivered, cause, tries, m_generation});
             });
 }
 
@@ -46,10 +49,18 @@ NoticeChannel *ChannelSender::configured(const ChannelConfig &config, const QStr
     return channel;
 }
 
-void ChannelSender::send(const ChannelConfig &config, const QString &secret, const Notice &notice)
+void ChannelSender::send(const QList<Send> &sends)
 {
-    if (!configured(config, secret) || !m_fanOut->sendTo(config.name, notice))
-        emit ended(config.name, false, QStringLiteral("the channel was removed"), 0, m_generation);
+    for (const auto &[config, secret, notice] : sends)
+        if (!configured(config, secret) || !m_fanOut->sendTo(config.name, notice))
+            Report({config.name, false, QStringLiteral("the channel was removed"), 0, m_generation});
+}
+
+void ChannelSender::Report(Outcome outcome)
+{
+    m_outcomes.append(std::move(outcome));
+    if (m_outcomes.size() == 1)
+        QTimer::singleShot(0, this, [this] { emit ended(std::exchange(m_outcomes, {})); });
 }
 
 void ChannelSender::test(const ChannelConfig &config, const QString &secret, const Notice &notice)

@@ -24,16 +24,17 @@ NoticeChannels::NoticeChannels(ChannelSecrets &secrets, QString resultsFile, QOb
     m_thread->setObjectName(QStringLiteral("channels"));
     m_sender->moveToThread(m_thread);
     connect(m_thread, &QThread::finished, m_sender, &QObject::deleteLater);
-    connect(m_sender, &ChannelSender::ended, this,
-            [this](const QString &name, bool delivered, const QString &cause, int tries, int generation) {
-                // A notice of a list replaced meanwhile was counted no more.
-                if (generation != m_generation)
-                    return;
-                Keep(name, delivered, cause);
-                emit ended(name, delivered, cause, tries);
-                if (m_pending > 0 && --m_pending == 0)
-                    emit idle();
-            });
+    connect(m_sender, &ChannelSender::ended, this, [this](const QList<ChannelSender::Outcome> &outcomes) {
+        for (const ChannelSender::Outcome &outcome : outcomes) {
+            // A notice of a list replaced meanwhile was counted no more.
+            if (outcome.generation != m_generation)
+                continue;
+            Keep(outcome.name, outcome.delivered, outcome.cause);
+            emit ended(outcome.name, outcome.delivered, outcome.cause, outcome.tries);
+            if (m_pending > 0 && --m_pending == 0)
+                emit idle();
+        }
+    });
     connect(m_sender, &ChannelSender::tested, this,
             [this](const QString &name, bool delivered, const QString &cause) {
                 Keep(name, delivered, cause);
@@ -77,30 +78,33 @@ void NoticeChannels::setChannels(const QList<ChannelConfig> &channels)
     m_names = names;
 }
 
-void NoticeChannels::Send(const ChannelConfig &config, const Notice &notice)
+void NoticeChannels::Send(const QList<Notice> &notices)
 {
-    // The secret may still be on its way from the keyring; the notice waits for it, not the others.
-    ++m_pending;
-    m_secrets.whenReady(config.name, [this, config, notice,
-                                      generation = m_generation](const QString &secret) {
-        if (generation != m_generation)
-            return; // the list changed meanwhile, and what was under way ended with it
-        OnSender([config, secret, notice](ChannelSender &sender) { sender.send(config, secret, notice); });
-    });
-}
-
-void NoticeChannels::Changed(const Notice &notice)
-{
-    for (const ChannelConfig &config : std::as_const(m_configs))
-        if (!config.paused && !config.isPing())
-            Send(config, notice);
-}
-
-void NoticeChannels::Ping(const Notice &notice)
-{
-    for (const ChannelConfig &config : std::as_const(m_configs))
-        if (!config.paused && config.isPing())
-            Send(config, notice);
+    // The secrets known already go over in one hand-over; one still on its way from the keyring goes
+    // alone when it comes, holding back no other.
+    auto known = std::make_shared<QList<ChannelSender::Send>>();
+    auto gathering = std::make_shared<bool>(true);
+    for (const Notice &notice : notices) {
+        const bool ping = notice.event == Notice::Event::Alive || notice.event == Notice::Event::Failing;
+        for (const ChannelConfig &config : std::as_const(m_configs)) {
+            if (config.paused || config.isPing() != ping)
+                continue;
+            ++m_pending;
+            m_secrets.whenReady(config.name, [this, config, notice, known, gathering,
+                                              generation = m_generation](const QString &secret) {
+                if (*gathering)
+                    return known->append({config, secret, notice});
+                if (generation != m_generation)
+                    return; // the list changed meanwhile, and what was under way ended with it
+                OnSender([send = ChannelSender::Send{config, secret, notice}](ChannelSender &sender) {
+                    sender.send({send});
+                });
+            });
+        }
+    }
+    *gathering = false;
+    if (!known->isEmpty())
+        OnSender([sends = *known](ChannelSender &sender) { sender.send(sends); });
 }
 
 bool NoticeChannels::Test(const QString &name, const Notice &notice)

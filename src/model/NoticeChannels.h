@@ -38,10 +38,10 @@ public:
     const QList<ChannelConfig> &channels() const { return m_configs; }
     void setRetryDelays(const QList<int> &milliseconds);
 
-    /// A change: to every channel that is no ping and not paused.
-    void Changed(const Notice &notice);
-    /// A lookup answered (Alive) or an outage began (Failing): to every ping not paused.
-    void Ping(const Notice &notice);
+    /// To every channel not paused: a change (or a test) to those that are no ping; that a lookup
+    /// answered (Alive) or an outage began (Failing) to the pings. All of them in one hand-over to the
+    /// channels' thread, where the secrets are known.
+    void Send(const QList<Notice> &notices);
     /// One test notice through one channel, paused or not, without retries; tested follows. False
     /// when no channel has the name.
     bool Test(const QString &name, const Notice &notice);
@@ -61,7 +61,6 @@ signals:
     void idle();
 
 private:
-    void Send(const ChannelConfig &config, const Notice &notice);
     /// Runs `work` on the channels' thread.
     void OnSender(std::function<void(ChannelSender &)> work);
     void Keep(const QString &name, bool delivered, const QString &cause);
