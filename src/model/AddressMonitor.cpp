@@ -4,6 +4,7 @@
 #include "ChangeCommand.h"
 #include "ChannelSecrets.h"
 #include "ExternalIpPage.h"
+#include "IpSourceList.h"
 #include "LookupCycle.h"
 #include "LookupLog.h"
 #include "MailLog.h"
@@ -15,6 +16,7 @@
 #include "PageFetcher.h"
 #include "ServerPassword.h"
 #include "SettingsStore.h"
+#include "SourceProbe.h"
 #include "Winsock.h"
 #include "modIdentity.h"
 
@@ -409,6 +411,60 @@ ChangeCommand::Inputs AddressMonitor::commandInputs() const
 {
     const IpSnapshot stored = previous();
     return {m_current.when.isValid() ? m_current.addresses : stored, stored, m_current.source};
+}
+
+bool AddressMonitor::TestCommand(const QString &commandLine)
+{
+    const ChangeCommand::Inputs inputs = commandInputs();
+    const QString reason = ChangeCommand::whyNot(commandLine, inputs);
+    if (!reason.isEmpty()) {
+        emit commandTestStatus(QStringLiteral("Not run: ") + reason);
+        return false;
+    }
+    if (!m_commandTest) {
+        m_commandTest = new ChangeCommand(this);
+        connect(m_commandTest, &ChangeCommand::statusChanged, this, &AddressMonitor::commandTestStatus);
+        connect(m_commandTest, &ChangeCommand::finished, this,
+                [this] { emit commandTestEnded(QString::fromLocal8Bit(m_commandTest->lastOutput())); });
+    }
+    emit commandTestStatus(QStringLiteral("Running with ") + inputs.current.external + QStringLiteral("..."));
+    return m_commandTest->Run(commandLine, inputs);
+}
+
+void AddressMonitor::EndCommandTest()
+{
+    delete std::exchange(m_commandTest, nullptr); // ends its command at once, as closing its window did
+}
+
+QList<IpSource> AddressMonitor::TestSources(QList<IpSource> sources)
+{
+    if (!m_sourceTest) {
+        m_sourceTest = new SourceProbe(this);
+        connect(m_sourceTest, &SourceProbe::answered, this,
+                [this](int index, const SourceProbe::Outcome &outcome) {
+                    const bool isAddress = outcome.answer.verdict == SourceAnswer::Verdict::Address;
+                    emit sourceTested(index, {isAddress, isAddress ? outcome.answer.address : QString(),
+                                              outcome.reason, outcome.elapsedMs});
+                });
+        connect(m_sourceTest, &SourceProbe::finished, this, &AddressMonitor::sourcesTested);
+    }
+    if (m_sourceTestTimeoutMs > 0)
+        m_sourceTest->setTimeout(m_sourceTestTimeoutMs);
+    for (IpSource &source : sources)
+        source.enabled = true;
+    const QList<IpSource> asked = IpSourceList::active(sources, productPage());
+    m_sourceTest->start(asked);
+    return asked;
+}
+
+bool AddressMonitor::sourcesTesting() const
+{
+    return m_sourceTest && m_sourceTest->isRunning();
+}
+
+void AddressMonitor::EndSourceTest()
+{
+    delete std::exchange(m_sourceTest, nullptr);
 }
 
 IpSnapshot AddressMonitor::previous() const

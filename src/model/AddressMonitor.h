@@ -29,6 +29,7 @@ class NotificationBacklog;
 class PageFetcher;
 class QTimer;
 class SettingsStore;
+class SourceProbe;
 
 /// What Netquill knows and decides, without any window: the options, the addresses and where they
 /// came from, the lookup schedule, the change rule and the notification policy (a change is mailed
@@ -111,6 +112,23 @@ public:
     /// Whether a new external address waits for a second source (with two or more sources on). Saved.
     bool confirmChanges() const { return m_options.confirmChanges(); }
     void setConfirmChanges(bool on);
+    /// What one source gave the sources window's Test.
+    struct SourceTestAnswer {
+        bool isAddress = false;
+        QString address; // as the source gave it, when it is an address
+        /// Unless it answered with an address, why not, in a few words ("connection refused").
+        QString reason;
+        qint64 elapsedMs = 0;
+    };
+    /// The sources window's Test: asks each of sources at once, switched off or not, each within a time
+    /// limit; a Test still running is dropped. Returns them as asked (the product's page with its URL),
+    /// in the order sourceTested counts; sourcesTested follows the last answer.
+    QList<IpSource> TestSources(QList<IpSource> sources);
+    bool sourcesTesting() const;
+    /// Drops the Test still running (its window closed).
+    void EndSourceTest();
+    /// The time limit of each source, from the next Test on.
+    void setSourceTestTimeout(int milliseconds) { m_sourceTestTimeoutMs = milliseconds; }
     /// Before Load: the Prometheus file written after each lookup, in place of the one the settings
     /// name (metricsFile).
     void setMetricsFile(const QString &path) { m_metricsOverride = path; }
@@ -120,6 +138,16 @@ public:
     /// What the command is given: the addresses of the last lookup and those stored before it (before
     /// the first lookup, the stored ones are the newest the program knows).
     ChangeCommand::Inputs commandInputs() const;
+    /// The command window's Test: runs the command line once now with commandInputs(), beside the
+    /// command on change. commandTestStatus tells at once why it does not run, or that it runs, and
+    /// later how it ended, with commandTestEnded after it. False when it does not run.
+    bool TestCommand(const QString &commandLine);
+    /// The Test runs or waits to run.
+    bool commandTesting() const { return m_commandTest && m_commandTest->busy(); }
+    /// Ends the Test, and what its command left running (its window closed).
+    void EndCommandTest();
+    /// A longer command line is not run.
+    static constexpr qsizetype MaxCommandLength = ChangeCommand::MaxCommandLength;
 
     const Snapshot &current() const { return m_current; }
     IpSnapshot previous() const;
@@ -198,6 +226,15 @@ signals:
     /// The command run after a change ended, or could not be started; commandBusy() tells whether
     /// another follows.
     void commandFinished(bool ok);
+    /// The command window's Test: what to show of it.
+    void commandTestStatus(const QString &text);
+    /// Its command ended, with its output as far as it is kept; commandTesting() tells whether another
+    /// follows.
+    void commandTestEnded(const QString &output);
+    /// The source at index of TestSources' list has answered, or failed.
+    void sourceTested(int index, const AddressMonitor::SourceTestAnswer &answer);
+    /// Every source of the Test has answered or failed.
+    void sourcesTested();
     /// The mail password as the keyring holds it (empty when it holds none).
     void mailPasswordLoaded(const QString &password);
     void keyringAvailableChanged(bool available);
@@ -274,6 +311,9 @@ private:
     NotificationBacklog *m_backlog;
     NotifierLock m_notifierLock;
     ChangeCommand *m_command;
+    ChangeCommand *m_commandTest = nullptr; // the command window's Test, made when first asked for
+    SourceProbe *m_sourceTest = nullptr;    // the sources window's
+    int m_sourceTestTimeoutMs = 0;          // 0: the probe's own
     Snapshot m_current;
     QString m_metricsOverride;
     std::optional<MetricsFile> m_metrics;

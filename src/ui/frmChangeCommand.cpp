@@ -13,13 +13,13 @@
 #include <QVBoxLayout>
 
 frmChangeCommand::frmChangeCommand(AddressMonitor &monitor, QWidget *parent)
-    : QDialog(parent), m_monitor(monitor), m_tester(new ChangeCommand(this))
+    : QDialog(parent), m_monitor(monitor)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Run Command on Change"));
     buildControls();
-    connect(m_tester, &ChangeCommand::statusChanged, lblResult, &QLabel::setText);
-    connect(m_tester, &ChangeCommand::finished, this, &frmChangeCommand::tester_Finished);
+    connect(&m_monitor, &AddressMonitor::commandTestStatus, lblResult, &QLabel::setText);
+    connect(&m_monitor, &AddressMonitor::commandTestEnded, this, &frmChangeCommand::test_Ended);
     txtCommand->setText(m_monitor.changeCommand());
     // Connected after the stored text is shown, so that showing it saves nothing.
     connect(txtCommand, &QLineEdit::textEdited, this, &frmChangeCommand::txtCommand_Change);
@@ -27,12 +27,17 @@ frmChangeCommand::frmChangeCommand(AddressMonitor &monitor, QWidget *parent)
         modSkin::runGuarded([this] { modSkin::SkinForm(this); });
 }
 
+frmChangeCommand::~frmChangeCommand()
+{
+    m_monitor.EndCommandTest();
+}
+
 void frmChangeCommand::buildControls()
 {
     lblCommand = new QLabel(QStringLiteral("Command:"), this);
     txtCommand = new QLineEdit(this);
     txtCommand->setPlaceholderText(QStringLiteral("/home/you/bin/update-dns.sh"));
-    txtCommand->setMaxLength(int(ChangeCommand::MaxCommandLength));
+    txtCommand->setMaxLength(int(AddressMonitor::MaxCommandLength));
     cmdTest = new QPushButton(QStringLiteral("Test"), this);
     cmdTest->setToolTip(QStringLiteral("Run the command once now with the addresses shown"));
     cmdTest->setAutoDefault(false);
@@ -73,19 +78,12 @@ void frmChangeCommand::txtCommand_Change()
 void frmChangeCommand::cmdTest_Click()
 {
     txtOutput->clear();
-    const ChangeCommand::Inputs inputs = m_monitor.commandInputs();
-    const QString reason = ChangeCommand::whyNot(txtCommand->text(), inputs);
-    if (!reason.isEmpty()) {
-        lblResult->setText(QStringLiteral("Not run: ") + reason);
-        return;
-    }
-    lblResult->setText(QStringLiteral("Running with ") + inputs.current.external + QStringLiteral("..."));
-    cmdTest->setEnabled(false);
-    m_tester->Run(txtCommand->text(), inputs);
+    if (m_monitor.TestCommand(txtCommand->text()))
+        cmdTest->setEnabled(false);
 }
 
-void frmChangeCommand::tester_Finished()
+void frmChangeCommand::test_Ended(const QString &output)
 {
-    txtOutput->setPlainText(QString::fromLocal8Bit(m_tester->lastOutput()));
-    cmdTest->setEnabled(!m_tester->busy());
+    txtOutput->setPlainText(output);
+    cmdTest->setEnabled(!m_monitor.commandTesting());
 }

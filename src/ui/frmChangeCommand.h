@@ -1,9 +1,6 @@
 #pragma once
 
-#include "ChangeCommand.h"
-
 #include <QDialog>
-#include <functional>
 
 class QLabel;
 class QLineEdit;
@@ -17,6 +14,7 @@ class frmChangeCommand : public QDialog {
     Q_OBJECT
 public:
     explicit frmChangeCommand(AddressMonitor &monitor, QWidget *parent = nullptr);
+    ~frmChangeCommand() override;
 
     QLabel *lblCommand, *lblHint, *lblResult;
     QLineEdit *txtCommand;
@@ -27,8 +25,7 @@ private:
     void buildControls();
     void txtCommand_Change();
     void cmdTest_Click();
-    void tester_Finished();
+    void test_Ended(const QString &output);
 
     AddressMonitor &m_monitor;
-    ChangeCommand *m_tester;
 };

@@ -38,11 +38,11 @@ QString oneLine(const QString &answer)
 }
 
 // The address, or what went wrong instead, whole.
-QString wholeAnswer(const SourceProbe::Outcome &outcome)
+QString wholeAnswer(const AddressMonitor::SourceTestAnswer &answer)
 {
-    if (outcome.answer.verdict == SourceAnswer::Verdict::Address)
-        return outcome.answer.address;
-    QString reason = outcome.reason.isEmpty() ? QStringLiteral("failed") : outcome.reason;
+    if (answer.isAddress)
+        return answer.address;
+    QString reason = answer.reason.isEmpty() ? QStringLiteral("failed") : answer.reason;
     reason[0] = reason.at(0).toUpper();
     return reason;
 }
@@ -58,15 +58,19 @@ QString toolTipFor(const QString &whole)
 } // namespace
 
 frmSources::frmSources(AddressMonitor &monitor, QList<IpSource> offer, QWidget *parent)
-    : QDialog(parent), m_monitor(monitor), m_page(monitor.productPage()), m_offer(std::move(offer)),
-      m_probe(new SourceProbe(this))
+    : QDialog(parent), m_monitor(monitor), m_page(monitor.productPage()), m_offer(std::move(offer))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Address Sources"));
     buildControls();
-    connect(m_probe, &SourceProbe::answered, this, &frmSources::probe_Answered);
-    connect(m_probe, &SourceProbe::finished, this, &frmSources::updateButtons);
+    connect(&m_monitor, &AddressMonitor::sourceTested, this, &frmSources::test_Answered);
+    connect(&m_monitor, &AddressMonitor::sourcesTested, this, &frmSources::updateButtons);
     Form_Load();
+}
+
+frmSources::~frmSources()
+{
+    m_monitor.EndSourceTest();
 }
 
 void frmSources::buildControls()
@@ -236,7 +240,7 @@ void frmSources::updateButtons()
     const QString why = whyNotAdded(typed);
     cmdAdd->setEnabled(!typed.isEmpty() && why.isEmpty());
     lblAddNote->setText(why.isEmpty() ? QString() : QStringLiteral("Cannot add: ") + why);
-    cmdTest->setEnabled(!m_probe->isRunning());
+    cmdTest->setEnabled(!m_monitor.sourcesTesting());
 }
 
 QString frmSources::whyNotAdded(const QString &typed) const
@@ -312,30 +316,26 @@ void frmSources::cmdAdd_Click()
 
 void frmSources::cmdTest_Click()
 {
-    QList<IpSource> all = sources();
-    for (IpSource &source : all)
-        source.enabled = true;
-    m_probed = IpSourceList::active(all, m_page);
     for (Row &row : m_rows) {
         row.answer = QStringLiteral("Asking...");
         row.tip.clear();
         row.time.clear();
     }
     fill(lstSources->indexOfTopLevelItem(lstSources->currentItem()));
-    m_probe->start(m_probed);
+    m_probed = m_monitor.TestSources(sources());
     updateButtons();
 }
 
-void frmSources::probe_Answered(int index, const SourceProbe::Outcome &outcome)
+void frmSources::test_Answered(int index, const AddressMonitor::SourceTestAnswer &answer)
 {
     // The rows may have moved since the Test started: the answer goes to its source, wherever it is now.
     for (qsizetype i = 0; i < m_rows.size(); ++i) {
         if (!sameSource(m_rows.at(i).source, m_probed.value(index)))
             continue;
-        const QString whole = wholeAnswer(outcome);
+        const QString whole = wholeAnswer(answer);
         m_rows[i].answer = oneLine(whole);
         m_rows[i].tip = toolTipFor(whole);
-        m_rows[i].time = QStringLiteral("%1 ms").arg(outcome.elapsedMs);
+        m_rows[i].time = QStringLiteral("%1 ms").arg(answer.elapsedMs);
         const QSignalBlocker quiet(lstSources);
         lstSources->topLevelItem(int(i))->setText(ColumnAnswer, m_rows.at(i).answer);
         lstSources->topLevelItem(int(i))->setToolTip(ColumnAnswer, m_rows.at(i).tip);

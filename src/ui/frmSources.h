@@ -1,7 +1,7 @@
 #pragma once
 
+#include "AddressMonitor.h"
 #include "IpSource.h"
-#include "SourceProbe.h"
 
 #include <QDialog>
 #include <QList>
@@ -13,7 +13,6 @@ class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
-class AddressMonitor;
 
 /// The address sources window: which sources a lookup asks, in which order, and a Test that asks
 /// each one. Every change is stored at once; there is no OK or Cancel. Closing it destroys it.
@@ -25,10 +24,10 @@ public:
     /// The product's page in force (the build's host or NETQUILL_IP_HOST) is the one Test asks.
     /// offer: the services listed, switched off, when the stored list leaves them out.
     frmSources(AddressMonitor &monitor, QList<IpSource> offer, QWidget *parent = nullptr);
+    ~frmSources() override;
 
     /// The rows as shown, switched-off ones included.
     QList<IpSource> sources() const;
-    SourceProbe *probe() { return m_probe; }
 
     QLabel *lblSources, *lblCustom, *lblHint;
     QLabel *lblListNote; // under the list: why a source stays switched on
@@ -63,12 +62,11 @@ private:
     void cmdRemove_Click();
     void cmdAdd_Click();
     void cmdTest_Click();
-    void probe_Answered(int index, const SourceProbe::Outcome &outcome);
+    void test_Answered(int index, const AddressMonitor::SourceTestAnswer &answer);
 
     AddressMonitor &m_monitor;
     QUrl m_page;
     QList<IpSource> m_offer;
     QList<Row> m_rows;
     QList<IpSource> m_probed; // what the running Test asks, by its index
-    SourceProbe *m_probe;
 };

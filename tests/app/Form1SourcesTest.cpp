@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -50,8 +51,9 @@ private slots:
         QTemporaryDir dir;
         QFile script(dir.filePath(QStringLiteral("seen.sh")));
         QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write(
-            "#!/bin/sh\nprintf '%s %s' \"$NETQUILL_OLD_EXTERNAL\" \"$NETQUILL_EXTERNAL\" > \"$1\"\n");
+        script.write("#!/bin/sh\n"
+                     "printf '%s %s' \"$NETQUILL_OLD_EXTERNAL\" \"$NETQUILL_EXTERNAL\" > \"$1\"\n"
+                     "echo said\n");
         script.close();
         script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QString seen = dir.filePath(QStringLiteral("seen.txt"));
@@ -64,10 +66,16 @@ private slots:
         w.mnuChangeCommand->trigger();
         QPointer<frmChangeCommand> dialog = w.changeCommandWindow();
         QVERIFY(dialog && dialog->isVisible());
+        dialog->cmdTest->click();
+        QCOMPARE(dialog->lblResult->text(), QStringLiteral("Not run: the command line is empty"));
         QTest::keyClicks(dialog->txtCommand, command);
         QCOMPARE(rig.store->GetSetting(SettingKeys::ChangeCommand), command);
         dialog->cmdTest->click();
+        QCOMPARE(dialog->lblResult->text(), QStringLiteral("Running with ") + PageAddress + "...");
+        QVERIFY(!dialog->cmdTest->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(dialog->lblResult->text(), ChangeCommand::StatusFinished, 10000);
+        QCOMPARE(dialog->txtOutput->toPlainText(), QStringLiteral("said\n"));
+        QVERIFY(dialog->cmdTest->isEnabled());
         QFile file(seen);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), (PageAddress + QLatin1Char(' ') + PageAddress).toUtf8());

@@ -4,7 +4,6 @@
 #include "IpSourceList.h"
 #include "ScriptedHttpServer.h"
 #include "SettingsStore.h"
-#include "SourceProbe.h"
 #include "TempSettings.h"
 #include "TestMain.h"
 
@@ -104,8 +103,8 @@ private slots:
         urls.append(QStringLiteral("http://127.0.0.1:%1/ip").arg(FreePort::pick())); // nobody listens
 
         frmSources dialog(model.load(), offerOf(urls));
-        dialog.probe()->setTimeout(500);
-        QSignalSpy done(dialog.probe(), &SourceProbe::finished);
+        model.monitor->setSourceTestTimeout(500);
+        QSignalSpy done(model.monitor.get(), &AddressMonitor::sourcesTested);
         dialog.cmdTest->click();
         QVERIFY(!dialog.cmdTest->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 5000);
@@ -169,7 +168,7 @@ private slots:
             offer = offerOf({service.url(QStringLiteral("/ip")).toString()});
         }
         frmSources dialog(model.load(), offer);
-        QSignalSpy done(dialog.probe(), &SourceProbe::finished);
+        QSignalSpy done(model.monitor.get(), &AddressMonitor::sourcesTested);
         dialog.cmdTest->click();
         QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 5000);
         const QTreeWidgetItem *item = dialog.lstSources->topLevelItem(page ? 0 : 1);
