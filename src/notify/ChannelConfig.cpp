@@ -47,11 +47,6 @@ QString ChannelConfig::problem(const QString &secret) const
         return QStringLiteral("the topic must be 1 to 64 letters, digits, '_' or '-'");
     if (kind == Kind::Apprise)
         return appriseUrls(secret).isEmpty() ? QStringLiteral("no Apprise URL is set") : QString();
-    if (!failUrl.isEmpty() &&
-        WebChannel::problem(
-            WebChannelSettings{WebChannelSettings::Kind::HealthPing, failUrl, {}, {}, {}, 0, {}})
-            .size())
-        return QStringLiteral("the failure URL must be a whole http:// or https:// address");
     return WebChannel::problem(web(secret));
 }
 

@@ -31,6 +31,11 @@ QString WebChannel::problem(const WebChannelSettings &settings)
         return QStringLiteral("the URL must be a whole http:// or https:// address");
     if (!url.userInfo().isEmpty())
         return QStringLiteral("the URL must not hold a user name or password: use the token");
+    // A failure URL typed into the settings file by hand is held to the same rule.
+    if (const QUrl &fail = settings.failUrl; !fail.isEmpty() && (!fail.isValid() || fail.host().isEmpty() ||
+                                                                 (fail.scheme() != QLatin1String("http") &&
+                                                                  fail.scheme() != QLatin1String("https"))))
+        return QStringLiteral("the failure URL must be a whole http:// or https:// address");
     if (settings.kind == WebChannelSettings::Kind::Ntfy &&
         (settings.topic.isEmpty() || settings.topic.contains(u'/') || settings.topic.size() > 64))
         return QStringLiteral("the topic must be a name of 1 to 64 characters without '/'");
