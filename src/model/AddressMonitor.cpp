@@ -199,6 +199,9 @@ void AddressMonitor::OptionChanged(const QString &key)
         ApplySources();
     } else if (is(SettingKeys::MetricsFile)) {
         ApplyMetrics();
+    } else if (is(SettingKeys::FollowFamilies)) {
+        ApplySources();
+        emit followFamiliesChanged(m_options.followFamilies());
     } else if (is(SettingKeys::NoticeChannels)) {
         m_channels->setChannels(m_options.channels());
         emit channelsChanged();
@@ -395,6 +398,11 @@ void AddressMonitor::setSources(const QList<IpSource> &sources)
 {
     m_options.setSources(sources);
     ApplySources();
+}
+
+void AddressMonitor::setFollowFamilies(bool on)
+{
+    m_options.setFollowFamilies(on);
 }
 
 void AddressMonitor::setConfirmChanges(bool on)

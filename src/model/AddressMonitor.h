@@ -150,6 +150,15 @@ public:
     static constexpr qsizetype MaxCommandLength = ChangeCommand::MaxCommandLength;
 
     const Snapshot &current() const { return m_current; }
+    /// IPv4 and IPv6 followed apart (off by default): each family has its own external and internal
+    /// address, sources, confirmation, failures and record. Saved; no notice follows by itself.
+    bool followFamilies() const { return m_options.followFamilies(); }
+    void setFollowFamilies(bool on);
+    /// The IPv6 track's addresses as last shown, while followFamilies(): Unknown before its first
+    /// lookup, NoIPv6 for a family found to have no address.
+    const Snapshot &current6() const { return m_current6; }
+    static inline const QString NoIPv6 = QStringLiteral("no IPv6");
+    static inline const QString NoIPv4 = QStringLiteral("no IPv4");
     IpSnapshot previous() const;
 
     /// The auto-refresh clock, one tick a second while auto-refresh is on: the main window's timer.
@@ -218,6 +227,10 @@ signals:
     void statusChanged(const QString &text);
     /// The address labels are to show these texts; the lookup's end follows.
     void addressesShown(const IpSnapshot &current);
+    /// The IPv6 labels are to show these texts (while followFamilies()).
+    void addresses6Shown(const IpSnapshot &current6);
+    /// The windows show the IPv6 addresses (on) or not.
+    void followFamiliesChanged(bool on);
     /// A lookup ended, well or not. An answered one has stored its addresses and written the history;
     /// its notice and command start right after this.
     void lookupFinished(const LookupResult &result);
@@ -315,6 +328,7 @@ private:
     SourceProbe *m_sourceTest = nullptr;    // the sources window's
     int m_sourceTestTimeoutMs = 0;          // 0: the probe's own
     Snapshot m_current;
+    Snapshot m_current6;
     QString m_metricsOverride;
     std::optional<MetricsFile> m_metrics;
     std::function<void(bool on)> m_startupEntry;

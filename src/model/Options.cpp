@@ -9,6 +9,7 @@ namespace {
 bool isOption(const SettingKeys::Key &key)
 {
     return !(key == SettingKeys::OldInternal || key == SettingKeys::OldExternal ||
+             key == SettingKeys::OldInternal6 || key == SettingKeys::OldExternal6 ||
              key == SettingKeys::NotifyPending);
 }
 } // namespace

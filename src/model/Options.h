@@ -51,6 +51,8 @@ public:
     {
         return SettingKeys::position(text(SettingKeys::IPv6Prefix), 1, 128).value_or(64);
     }
+    bool followFamilies() const { return flag(SettingKeys::FollowFamilies); }
+    void setFollowFamilies(bool on) { save(SettingKeys::FollowFamilies, SettingKeys::flagText(on)); }
     QString changeCommand() const { return text(SettingKeys::ChangeCommand); }
     /// Typed: written once typing pauses.
     void setChangeCommand(const QString &command) { save(SettingKeys::ChangeCommand, command, true); }

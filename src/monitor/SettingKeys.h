@@ -81,10 +81,15 @@ inline constexpr Key NoticeChannels{"noticeChannels", ""};
 /// Leading bits (1 to 128) two IPv6 answers of a public source share to be one address for the change
 /// test: a temporary address replaced within its prefix is no change.
 inline constexpr Key IPv6Prefix{"ipv6Prefix", "64"};
+/// Check state "0" / "1": IPv4 and IPv6 followed apart, each with its own addresses, sources and record.
+inline constexpr Key FollowFamilies{"followFamilies", "0"};
+/// The IPv6 track's last addresses, as OldInternal and OldExternal hold the IPv4 one's ("0": none yet).
+inline constexpr Key OldInternal6{"OldInternal6", "0"};
+inline constexpr Key OldExternal6{"OldExternal6", "0"};
 
-inline constexpr Key All[] = {Refresh,       RefreshRate,    Startup,       EmailNotify,   OldInternal,
-                              OldExternal,   ShowHelp,       EmailTo,       EmailFrom,     Server,
-                              Port,          IpSources,      NotifyDesktop, Security,      User,
-                              NotifyPending, PasswordFile,   WatchNetwork,  ChangeCommand, ConfirmChanges,
-                              MetricsFile,   NoticeChannels, IPv6Prefix};
+inline constexpr Key All[] = {
+    Refresh,        RefreshRate,   Startup,        EmailNotify,  OldInternal,   OldExternal,    ShowHelp,
+    EmailTo,        EmailFrom,     Server,         Port,         IpSources,     NotifyDesktop,  Security,
+    User,           NotifyPending, PasswordFile,   WatchNetwork, ChangeCommand, ConfirmChanges, MetricsFile,
+    NoticeChannels, IPv6Prefix,    FollowFamilies, OldInternal6, OldExternal6};
 } // namespace SettingKeys
