@@ -4,6 +4,7 @@
 #include "ChangeCommand.h"
 #include "ChannelSecrets.h"
 #include "ExternalIpPage.h"
+#include "IPv6Track.h"
 #include "IpSourceList.h"
 #include "LookupCycle.h"
 #include "LookupLog.h"
@@ -17,6 +18,7 @@
 #include "ServerPassword.h"
 #include "SettingsStore.h"
 #include "SourceProbe.h"
+#include "StableAddress6.h"
 #include "Winsock.h"
 #include "modIdentity.h"
 
@@ -58,8 +60,12 @@ AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     connect(m_channels, &NoticeChannels::idle, this, &AddressMonitor::channelsIdle);
     connect(&m_options, &Options::changed, this, &AddressMonitor::OptionChanged);
     // Beside the history: a source's pause outlasts this process, so that a cron job honours it.
-    m_lookup->setPausesFile(
-        QFileInfo(AddressHistory::defaultPath()).dir().filePath(QStringLiteral("source-pauses.txt")));
+    const QString pauses =
+        QFileInfo(AddressHistory::defaultPath()).dir().filePath(QStringLiteral("source-pauses.txt"));
+    m_lookup->setPausesFile(pauses);
+    m_track6 = new IPv6Track(store, &StableAddress6::find, this);
+    m_track6->cycle()->setPausesFile(pauses);
+    connect(m_track6, &IPv6Track::ended, this, &AddressMonitor::OnTrack6Ended);
     m_clock->setInterval(1000);
     connect(m_clock, &QTimer::timeout, this, &AddressMonitor::Tick);
 
@@ -109,6 +115,7 @@ void AddressMonitor::Load()
     m_session->setInputs(m_message);
     ReadOptions();
     m_lookup->LoadPrevious();
+    m_track6->cycle()->LoadPrevious();
 
     m_schedule.applyInterval(m_options.refreshPosition());
     m_schedule.applyMinutes(m_repeatMinutes);
@@ -156,9 +163,12 @@ void AddressMonitor::ApplyMetrics()
 
 void AddressMonitor::ApplySources()
 {
-    m_lookup->setSources(m_options.sources());
-    m_lookup->setConfirming(m_options.confirmChanges());
-    m_lookup->setIPv6Prefix(m_options.ipv6Prefix());
+    m_lookup->setFamily(m_options.followFamilies() ? IpSource::Family::IPv4 : IpSource::Family::Any);
+    for (LookupCycle *cycle : {m_lookup, m_track6->cycle()}) {
+        cycle->setSources(m_options.sources());
+        cycle->setConfirming(m_options.confirmChanges());
+        cycle->setIPv6Prefix(m_options.ipv6Prefix());
+    }
 }
 
 void AddressMonitor::ApplyMail()
@@ -241,6 +251,8 @@ void AddressMonitor::Stop()
     m_clock->stop();
     ApplyWatch(); // off once stopped; the stored option stays as the user set it
     m_lookup->Stop();
+    m_track6->Stop();
+    m_waiting6 = false;
 }
 
 void AddressMonitor::setRepeat(Repeat repeat, int minutes)
@@ -260,6 +272,11 @@ void AddressMonitor::Refresh()
         return;
     // A lookup starting now sees the network as it is: it serves a change seen before it.
     m_lookUpAgain = false;
+    m_held4.reset();
+    m_held6.reset();
+    m_waiting6 = m_options.followFamilies();
+    if (m_waiting6)
+        m_track6->Refresh();
     m_lookup->Refresh();
 }
 
@@ -269,7 +286,7 @@ void AddressMonitor::Tick()
         return;
     // Each source keeps its time-out, so a chain of them may outlast the interval: restarted at every
     // tick it would never reach its last sources. It runs to its end, and this lookup follows it.
-    if (m_lookup->busy() && !m_lookup->replaceable()) {
+    if (lookupBusy() && !(m_lookup->replaceable() && !m_track6->busy())) {
         qCInfo(lcLookup) << "The lookup under way is left to end; the one due now follows it";
         m_lookUpAgain = true;
         return;
@@ -281,6 +298,7 @@ void AddressMonitor::setLookOnly()
 {
     m_lookOnly = true;
     m_lookup->setStoring(false);
+    m_track6->cycle()->setStoring(false);
 }
 
 void AddressMonitor::setAutoRefresh(bool on)
@@ -340,7 +358,7 @@ void AddressMonitor::OnNetworkChanged()
     m_wakeRetries = 0;
     // Restarting a running lookup would throw its answer away, and a change after its page was
     // fetched would go unseen: one more lookup follows it instead. The clock's count runs on.
-    if (m_lookup->busy())
+    if (lookupBusy())
         m_lookUpAgain = true;
     else
         Refresh();
@@ -577,7 +595,59 @@ bool AddressMonitor::PreparePassword()
     return true;
 }
 
+bool AddressMonitor::lookupBusy() const
+{
+    return m_lookup->busy() || m_waiting6;
+}
+
 void AddressMonitor::OnLookupFinished(const LookupResult &result)
+{
+    if (!m_waiting6 && !m_held6)
+        return Process(result);
+    m_held4 = result;
+    if (m_held6)
+        OnTrack6Ended(*std::exchange(m_held6, std::nullopt));
+}
+
+void AddressMonitor::OnTrack6Ended(const LookupResult::IPv6 &result)
+{
+    m_waiting6 = false;
+    if (!m_held4) {
+        m_held6 = result;
+        return;
+    }
+    // One end for both: a change of either family is one notice.
+    LookupResult both = *std::exchange(m_held4, std::nullopt);
+    both.ipv6 = result;
+    both.changed = both.changed || result.changed;
+    Process(both);
+}
+
+void AddressMonitor::ProcessIPv6(const LookupResult::IPv6 &result, bool mine)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (result.absent) {
+        m_current6 = {{NoIPv6, NoIPv6}, {}, now};
+    } else if (result.outcome == LookupResult::Outcome::Answered) {
+        m_current6 = {result.current, result.source, now};
+        IpSnapshot recorded = result.previous;
+        if (!result.externalChanged)
+            recorded.external = result.current.external;
+        if (!result.internalChanged)
+            recorded.internal = result.current.internal;
+        if (mine)
+            m_history.lookupCompleted(recorded, result.current, result.source);
+    }
+    emit addresses6Shown(m_current6.addresses);
+    // Both of a kind on one line, IPv4 first.
+    m_message.externalAddress =
+        m_current.addresses.external + QStringLiteral(", ") + m_current6.addresses.external;
+    m_message.internalAddress =
+        m_current.addresses.internal + QStringLiteral(", ") + m_current6.addresses.internal;
+    m_session->setInputs(m_message);
+}
+
+void AddressMonitor::Process(const LookupResult &result)
 {
     // The one place a lookup's end is acted on, in this order: what it found, the history, the
     // windows, then the notice and the command.
@@ -612,10 +682,13 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
         Count({MetricsEvent::Kind::LookupOk, QDateTime::currentDateTimeUtc(), result.changed,
                result.current.external, result.source});
     }
+    if (result.ipv6)
+        ProcessIPv6(*result.ipv6, mine);
     if (result.outcome != LookupResult::Outcome::Failed)
         m_wakeRetries = -1;
     emit lookupFinished(result);
-    if (result.answered() && !m_lookOnly)
+    const bool answered6 = result.ipv6 && result.ipv6->outcome == LookupResult::Outcome::Answered;
+    if ((result.answered() || answered6) && !m_lookOnly)
         Notify(result, mine);
     // After every receiver saw the lookup end; each send runs on its own from here.
     if (mine && !m_lookOnly)
@@ -624,7 +697,7 @@ void AddressMonitor::OnLookupFinished(const LookupResult &result)
     // this one end.
     if (std::exchange(m_lookUpAgain, false))
         QTimer::singleShot(0, this, [this] {
-            if (!m_lookup->busy())
+            if (!lookupBusy())
                 Refresh();
         });
 }
@@ -636,7 +709,7 @@ void AddressMonitor::RetryAfterWake()
     const int delay = m_wakeRetryDelaysMs.at(m_wakeRetries++);
     qCInfo(lcLookup) << "Looking up again in" << delay / 1000.0 << "s: the network changed a moment ago";
     QTimer::singleShot(delay, this, [this] {
-        if (!m_lookup->busy() && m_watch)
+        if (!lookupBusy() && m_watch)
             Refresh();
     });
 }
@@ -663,8 +736,16 @@ void AddressMonitor::Notify(const LookupResult &result, bool mine)
     }
     if (emailNotify)
         m_backlog->LookupCompleted(result.changed);
-    if (result.changed)
-        m_command->Run(command, {result.current, result.previous, result.source});
+    if (!result.changed)
+        return;
+    // An IPv4 lookup that failed beside an IPv6 change leaves the IPv4 addresses as they were known.
+    ChangeCommand::Inputs inputs{result.answered() ? result.current : m_current.addresses, result.previous,
+                                 result.source};
+    if (result.ipv6 && !result.ipv6->absent) {
+        inputs.current6 = result.ipv6->current;
+        inputs.old6 = result.ipv6->previous;
+    }
+    m_command->Run(command, inputs);
 }
 
 Notice AddressMonitor::noticeOf(Notice::Event event) const
@@ -694,7 +775,8 @@ void AddressMonitor::NotifyChannels(const LookupResult &result)
             m_channels->Send({noticeOf(Notice::Event::Failing)});
         return;
     }
-    if (!result.answered())
+    const bool answered6 = result.ipv6 && result.ipv6->outcome == LookupResult::Outcome::Answered;
+    if (!result.answered() && !answered6)
         return;
     m_outage = false;
     const Notice alive = noticeOf(Notice::Event::Alive);
@@ -702,12 +784,23 @@ void AddressMonitor::NotifyChannels(const LookupResult &result)
         return m_channels->Send({alive});
     Notice notice = alive;
     notice.event = Notice::Event::Changed;
-    notice.internalOld = result.previous.internal;
-    notice.externalOld = result.previous.external;
-    notice.internalNew = result.current.internal;
-    notice.externalNew = result.current.external;
-    notice.source = result.source;
-    notice.confirmedBy = result.confirmedBy;
+    if (result.answered()) {
+        notice.internalOld = result.previous.internal;
+        notice.externalOld = result.previous.external;
+        notice.internalNew = result.current.internal;
+        notice.externalNew = result.current.external;
+        notice.source = result.source;
+        notice.confirmedBy = result.confirmedBy;
+    } else {
+        notice.internalOld = notice.internalNew;
+        notice.externalOld = notice.externalNew;
+    }
+    if (answered6) {
+        const LookupResult::IPv6 &v6 = *result.ipv6;
+        notice.ipv6 = {v6.previous.internal, v6.current.internal, v6.previous.external, v6.current.external};
+        if (!result.answered() || !(result.externalChanged || result.internalChanged))
+            notice.source = v6.source;
+    }
     m_channels->Send({alive, notice});
 }
 

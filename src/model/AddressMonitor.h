@@ -20,6 +20,7 @@
 #include <functional>
 
 class ChannelSecrets;
+class IPv6Track;
 class LookupCycle;
 class NoticeChannels;
 class MailPassword;
@@ -279,7 +280,15 @@ private:
     /// The notification's session, which runs on a thread of its own.
     MailSender *session() { return m_session; }
 
+    /// The IPv4 (or only) lookup ended: acted on at once, or once the IPv6 track has ended too.
     void OnLookupFinished(const LookupResult &result);
+    void OnTrack6Ended(const LookupResult::IPv6 &result);
+    /// The one place a lookup's end is acted on.
+    void Process(const LookupResult &result);
+    /// The IPv6 track's part of a lookup's end: its addresses, its history lines, the mail's text.
+    void ProcessIPv6(const LookupResult::IPv6 &result, bool mine);
+    /// A lookup of either track is under way.
+    bool lookupBusy() const;
     /// Into the metrics file, where there is one and this process keeps the record.
     void Count(const MetricsEvent &event);
     void Notify(const LookupResult &result, bool mine);
@@ -329,6 +338,10 @@ private:
     int m_sourceTestTimeoutMs = 0;          // 0: the probe's own
     Snapshot m_current;
     Snapshot m_current6;
+    IPv6Track *m_track6;
+    bool m_waiting6 = false;                   // the IPv6 track of the lookup under way has not ended
+    std::optional<LookupResult> m_held4;       // the IPv4 track's end, waiting for the IPv6 one
+    std::optional<LookupResult::IPv6> m_held6; // and the other way round
     QString m_metricsOverride;
     std::optional<MetricsFile> m_metrics;
     std::function<void(bool on)> m_startupEntry;

@@ -117,6 +117,16 @@ void ChangeCommand::start(const Job &job)
     environment.insert(QStringLiteral("NETQUILL_OLD_INTERNAL"), addressOrEmpty(job.inputs.old.internal));
     environment.insert(QStringLiteral("NETQUILL_OLD_EXTERNAL"), addressOrEmpty(job.inputs.old.external));
     environment.insert(QStringLiteral("NETQUILL_SOURCE"), job.inputs.source);
+    if (job.inputs.current6 && job.inputs.old6) {
+        environment.insert(QStringLiteral("NETQUILL_INTERNAL6"),
+                           addressOrEmpty(job.inputs.current6->internal));
+        environment.insert(QStringLiteral("NETQUILL_EXTERNAL6"),
+                           addressOrEmpty(job.inputs.current6->external));
+        environment.insert(QStringLiteral("NETQUILL_OLD_INTERNAL6"),
+                           addressOrEmpty(job.inputs.old6->internal));
+        environment.insert(QStringLiteral("NETQUILL_OLD_EXTERNAL6"),
+                           addressOrEmpty(job.inputs.old6->external));
+    }
 
     m_output.clear();
     m_killed = false;

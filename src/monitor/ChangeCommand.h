@@ -27,6 +27,8 @@ public:
         IpSnapshot current;
         IpSnapshot old;
         QString source; // the source that answered, as shown
+        /// The IPv6 track's, while IPv4 and IPv6 are followed apart.
+        std::optional<IpSnapshot> current6 = std::nullopt, old6 = std::nullopt;
     };
     static constexpr std::chrono::milliseconds DefaultTimeLimit{60'000};
     /// The output kept for the log and the dialog; the rest is read and dropped.

@@ -19,14 +19,30 @@ LookupCycle::LookupCycle(SettingsStore &store, PageFetcher *fetcher, QUrl page,
 
 void LookupCycle::setSources(const QList<IpSource> &sources)
 {
-    const QList<IpSource> on = IpSourceList::active(sources, m_page);
+    QList<IpSource> on = IpSourceList::active(sources, m_page);
+    if (m_family != IpSource::Family::Any) {
+        // A source of either family answers as the connection goes; only the IPv4 track, which such a
+        // connection usually takes, may ask one.
+        on.removeIf([this](const IpSource &source) {
+            IpSource::Family family = source.family();
+            // An address for a host is reached over its own family only.
+            if (const QHostAddress literal(source.url.host());
+                family == IpSource::Family::Any && !literal.isNull())
+                family = literal.protocol() == QAbstractSocket::IPv6Protocol ? IpSource::Family::IPv6
+                                                                             : IpSource::Family::IPv4;
+            return family != m_family &&
+                   !(m_family == IpSource::Family::IPv4 && family == IpSource::Family::Any);
+        });
+        m_sources = on;
+        return;
+    }
     m_sources = on.isEmpty() ? IpSourceList::active(IpSourceList::defaults(), m_page) : on;
 }
 
 void LookupCycle::LoadPrevious()
 {
-    m_previous.internal = m_store.GetSetting(SettingKeys::OldInternal);
-    m_previous.external = m_store.GetSetting(SettingKeys::OldExternal);
+    m_previous.internal = m_store.GetSetting(m_internalKey);
+    m_previous.external = m_store.GetSetting(m_externalKey);
 }
 
 void LookupCycle::Refresh()
@@ -126,6 +142,13 @@ void LookupCycle::Answered(const SourceAnswer::Result &answer, const QString &wh
     if (m_vote)
         return Vote(source, answer.verdict == SourceAnswer::Verdict::Address ? std::optional(answer.address)
                                                                              : std::nullopt);
+    if (answer.verdict == SourceAnswer::Verdict::Address && !ofTheFamily(answer.address)) {
+        qCWarning(lcLookup).noquote() << source.displayName() << "answered" << answer.address.left(45)
+                                      << "- not an address of the family this lookup follows";
+        m_anyFailed = true;
+        ++m_asking;
+        return askNext();
+    }
     if (answer.verdict == SourceAnswer::Verdict::Address)
         return Judge(source, answer.address);
     // The product's page completing at another location is no answer, but no failure either: on its
@@ -147,6 +170,15 @@ void LookupCycle::EndUnanswered()
         emit statusChanged(StatusFailed);
     }
     emit finished(result);
+}
+
+bool LookupCycle::ofTheFamily(const QString &address) const
+{
+    if (m_family == IpSource::Family::Any)
+        return true;
+    const QHostAddress parsed(address);
+    return parsed.protocol() == (m_family == IpSource::Family::IPv4 ? QAbstractSocket::IPv4Protocol
+                                                                    : QAbstractSocket::IPv6Protocol);
 }
 
 bool LookupCycle::externalChanged(const QString &before, const QString &now, bool productPage) const
@@ -243,8 +275,8 @@ void LookupCycle::EndAnswered(const QString &external, const QString &source, co
         m_previous = result.current;
         // One save for both: a crash leaves the old pair or the new pair, never one of each. It goes
         // to the disk behind the status, which has nothing to wait for.
-        m_store.SaveSettings({{SettingKeys::OldExternal, result.current.external},
-                              {SettingKeys::OldInternal, result.current.internal}});
+        m_store.SaveSettings(
+            {{m_externalKey, result.current.external}, {m_internalKey, result.current.internal}});
     }
     emit finished(result);
     emit statusChanged(StatusFinished);

@@ -6,6 +6,7 @@
 #include "IpSource.h"
 #include "LookupResult.h"
 #include "PageFetcher.h"
+#include "SettingKeys.h"
 #include "SourceAnswer.h"
 #include "SourcePauses.h"
 
@@ -41,6 +42,17 @@ public:
     /// The product's page as given at construction.
     QUrl productPage() const { return m_page; }
 
+    /// One family's track (IPv4 or IPv6) in place of the one address of any family: only its sources are
+    /// asked (for IPv4 also those of either family), an answer of the other family is refused, and a
+    /// list without one of its sources asks nothing and ends with no answer. Before setSources.
+    void setFamily(IpSource::Family family) { m_family = family; }
+    IpSource::Family family() const { return m_family; }
+    /// Where the previous addresses are kept: OldInternal and OldExternal unless told otherwise.
+    void setKeys(const SettingKeys::Key &internal, const SettingKeys::Key &external)
+    {
+        m_internalKey = internal;
+        m_externalKey = external;
+    }
     /// On by default; it matters only while two or more sources are switched on.
     void setConfirming(bool on) { m_confirming = on; }
     /// Two IPv6 answers of a public source that share this many leading bits (64 by default) are one
@@ -104,6 +116,7 @@ private:
     void Vote(const IpSource &source, const std::optional<QString> &address);
     void EndVote();
     bool byProductPage(const ChangeVote &vote) const;
+    bool ofTheFamily(const QString &address) const;
     /// productPage: the answer is the product page's, compared as it stands.
     void EndAnswered(const QString &external, const QString &source, const QStringList &confirmedBy = {},
                      bool productPage = false);
@@ -123,6 +136,8 @@ private:
     bool m_anyFailed = false;
     bool m_storing = true;
     bool m_confirming = true;
+    IpSource::Family m_family = IpSource::Family::Any;
+    SettingKeys::Key m_internalKey = SettingKeys::OldInternal, m_externalKey = SettingKeys::OldExternal;
     int m_ipv6Prefix = 64;
     SourcePauses m_pauses;            // the sources that asked to be left alone for a while
     std::optional<ChangeVote> m_vote; // the pending lookup's change, while others are asked about it

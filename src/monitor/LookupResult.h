@@ -5,6 +5,7 @@
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 /// How one lookup ended, handed by value to whatever acts on it: the history, the notice, the
 /// command, the windows and the service.
@@ -26,6 +27,18 @@ struct LookupResult {
     /// The sources that gave the new address, when other sources were asked to confirm it.
     QStringList confirmedBy;
     QString cause;
+
+    /// The IPv6 track's end, while IPv4 and IPv6 are followed apart; the fields above are then the IPv4
+    /// track's, and `changed` is true when either family changed.
+    struct IPv6 {
+        Outcome outcome = Outcome::NoAnswer;
+        bool absent = false; ///< the machine has no IPv6 route or no stable address: no outage
+        IpSnapshot current, previous;
+        QString source;
+        bool changed = false, externalChanged = false, internalChanged = false;
+        QString cause;
+    };
+    std::optional<IPv6> ipv6;
 
     bool answered() const { return outcome == Outcome::Answered; }
 };

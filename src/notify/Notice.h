@@ -5,6 +5,7 @@
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 /// What one notice tells, whatever channel carries it: a change of address (old and new of each kind,
 /// the source that answered and those that confirmed it), or a test the user asked for; for health
@@ -18,6 +19,11 @@ struct Notice {
     QString externalOld, externalNew;
     QString source;
     QStringList confirmedBy;
+    /// While IPv4 and IPv6 are followed apart: the IPv6 addresses (the fields above are then IPv4's).
+    struct IPv6 {
+        QString internalOld, internalNew, externalOld, externalNew;
+    };
+    std::optional<IPv6> ipv6;
 
     /// One line for a title: "External address of HOST changed", or the test's.
     QString title() const;
