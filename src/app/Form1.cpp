@@ -58,6 +58,13 @@ Form1::Form1(AddressMonitor &monitor, SettingsStore &store, QWidget *parent)
             [this](const QString &reason) { SetStatus(QStringLiteral("Error: ") + reason); });
     connect(m_monitor, &AddressMonitor::statusChanged, this, &Form1::SetStatus);
     connect(m_monitor, &AddressMonitor::addressesShown, this, &Form1::OnAddressesShown);
+    connect(m_monitor, &AddressMonitor::addresses6Shown, this, &Form1::OnAddresses6Shown);
+    connect(m_monitor, &AddressMonitor::followFamiliesChanged, this, [this](bool on) {
+        layOutFamilies(on);
+        if (m_overlay)
+            m_overlay->ShowFamilies(on);
+        OnAddresses6Shown(m_monitor->current6().addresses);
+    });
     connect(m_monitor, &AddressMonitor::lookupFinished, this, &Form1::OnLookupFinished);
     connect(m_monitor, &AddressMonitor::sourceNeeded, this, &Form1::PointToTheSources);
 
@@ -162,6 +169,9 @@ void Form1::ShowOptions()
     mnuNotifyDesktop->setChecked(m_monitor->desktopNotify());
     mnuWatchNetwork->setChecked(m_monitor->watchNetwork());
     Command3->setEnabled(m_monitor->emailNotify());
+    layOutFamilies(m_monitor->followFamilies());
+    if (m_monitor->followFamilies())
+        OnAddresses6Shown(m_monitor->current6().addresses);
 }
 
 void Form1::SetStatus(const QString &text)
@@ -192,14 +202,30 @@ void Form1::OnAddressesShown(const IpSnapshot &current)
     Label2->setToolTip(LabelFit::brief(current.internal));
 }
 
+void Form1::OnAddresses6Shown(const IpSnapshot &current6)
+{
+    const std::pair<SkinLabel *, const QString &> rows[] = {{Label8, current6.internal},
+                                                            {Label9, current6.external}};
+    // Always on one line, set smaller where needed: the two lines look alike whatever room lies below.
+    for (const auto &[label, address] : rows) {
+        label->setFont(LabelFit::fitting(centralWidget()->font(), address, label->contentsRect().width()));
+        label->setText(address);
+        label->setToolTip(LabelFit::brief(address));
+    }
+    if (m_overlay)
+        m_overlay->ShowAddresses6(current6);
+    m_trayAddresses6 = current6;
+    if (m_trayShowsAddresses)
+        ShowTrayTip();
+}
+
 void Form1::OnLookupFinished(const LookupResult &result)
 {
     if (m_closing || !result.answered())
         return;
     Label1->setToolTip(LabelFit::brief(result.current.external) + QStringLiteral("\nAnswered by ") +
                        result.source);
-    Label3->setText(QStringLiteral("Internal:"));
-    Label4->setText(QStringLiteral("External:"));
+    showCaptions();
     Form2 *addresses = overlay();
     addresses->ShowAddresses(result.current);
     TellTheTray(result);
@@ -213,6 +239,8 @@ Form2 *Form1::overlay()
         connect(m_overlay, &Form2::refreshRequested, this, &Form1::Command1_Click);
         connect(m_overlay, &Form2::hideRequested, this,
                 [this] { Command2->setText(QStringLiteral("Turn on IP Address Overlay")); });
+        m_overlay->ShowFamilies(m_monitor->followFamilies());
+        m_overlay->ShowAddresses6(m_monitor->current6().addresses);
         m_overlay->Form_Load();
     }
     return m_overlay;

@@ -117,6 +117,7 @@ public:
     SkinLabel *Label1;                // the external address
     SkinLabel *Label2;                // the internal address
     SkinLabel *Label3, *Label4;       // the captions "Internal:" and "External:"
+    SkinLabel *Label8, *Label9;       // the internal and external IPv6 address, shown with the families apart
     QLabel *Label5, *Label6, *Label7; // captions of Text1, Text2 and Text3
     // The skin's label copies, one array per frame but Frame3, each from an invisible template.
     SkinLabelArray SkinLabel1, SkinLabel2, SkinLabel3, SkinLabel4, SkinLabel5;
@@ -170,6 +171,11 @@ private:
     void Form_QueryUnload();
     void Form_Unload();
     void OnAddressesShown(const IpSnapshot &current);
+    void OnAddresses6Shown(const IpSnapshot &current6);
+    /// Places the frames for one address line per family (on) or the designed one (off).
+    void layOutFamilies(bool on);
+    /// "Internal:" and "External:", naming both families while each has its line.
+    void showCaptions();
     void OnLookupFinished(const LookupResult &result);
     void SetStatus(const QString &text);
     /// The overlay, created (hidden, and starting a lookup of its own) on first use.
@@ -184,6 +190,8 @@ private:
     /// Nothing can answer: the tray says once where to choose a source, and its tool tip keeps saying
     /// it until a lookup succeeds.
     void PointToTheSources();
+    /// The tray's tool tip from the addresses last shown, both families' while they are followed apart.
+    void ShowTrayTip();
 
     AddressMonitor *m_monitor;
     SettingsStore *m_store;
@@ -206,4 +214,9 @@ private:
     std::function<void()> m_endProgram;
     bool m_closing = false;
     bool m_placed = false; // centred on the screen at the first show
+    // The tray's tool tip: the last lookup's addresses and the sources that confirmed them, the IPv6
+    // ones as shown, and whether it shows them (rather than the hint to choose a source).
+    IpSnapshot m_trayAddresses, m_trayAddresses6;
+    QStringList m_trayConfirmedBy;
+    bool m_trayShowsAddresses = false;
 };

@@ -3,6 +3,7 @@
 
 #include "Caption.h"
 #include "ComboCaption.h"
+#include "LabelFit.h"
 #include "SkinLabel.h"
 #include "Twips.h"
 #include "modSkin.h"
@@ -18,6 +19,9 @@
 #include <QToolButton>
 
 namespace {
+// The height of an IPv6 address line, in twips.
+constexpr int IPv6Line = 300;
+
 QGroupBox *frame(QWidget *parent, const QString &caption, int left, int top, int width, int height)
 {
     auto *box = new QGroupBox(caption, parent);
@@ -95,6 +99,11 @@ void Form1::buildControls()
     Label4 = control<SkinLabel>(Frame1, QStringLiteral("External:"), 120, 1020, 3495, 375);
     cmdCopy2 = copyButton(Frame1, 120, 1440);
     Label1 = control<SkinLabel>(Frame1, QStringLiteral("000.000.000.000"), 600, 1500, 2835, 315);
+    // Placed by layOutFamilies; an IPv6 address needs the width of the captions.
+    Label8 = control<SkinLabel>(Frame1, AddressMonitor::Unknown, 120, 1035, 3495, IPv6Line);
+    Label9 = control<SkinLabel>(Frame1, AddressMonitor::Unknown, 120, 2115, 3495, IPv6Line);
+    Label8->hide();
+    Label9->hide();
 
     Frame2 = frame(client, QStringLiteral("DNS Converter"), 60, 2160, 3675, 1695);
     Label5 = control<QLabel>(Frame2, QStringLiteral("IP Address:"), 120, 300, 1515, 195);
@@ -153,9 +162,48 @@ void Form1::buildControls()
     status.setColor(QPalette::Base, status.color(QPalette::Button));
     txtStatus->setPalette(status);
 
-    for (SkinLabel *address : {Label1, Label2})
+    for (SkinLabel *address : {Label1, Label2, Label8, Label9})
         address->setTextInteractionFlags(Qt::NoTextInteraction);
     nameControls();
+}
+
+// With the families apart, an IPv6 line goes under each address: the address frame grows by two lines
+// and whatever lies below its top edge moves down with it. Off, every control is where it was designed.
+void Form1::layOutFamilies(bool on)
+{
+    if (Label8->isHidden() != on)
+        return;
+    const int extra = on ? 2 * IPv6Line : 0;
+    const auto moveTo = [](QWidget *widget, int left, int top) {
+        widget->move(Twips::rect(left, top, 0, 0).topLeft());
+    };
+    Twips::place(Frame1, 60, 60, 3675, 2055 + extra);
+    Twips::place(Frame3, 3780, 60, 3675, 2055 + extra);
+    const int below = on ? IPv6Line : 0;
+    moveTo(Label4, 120, 1020 + below);
+    moveTo(cmdCopy2, 120, 1440 + below);
+    moveTo(Label1, 600, 1500 + below);
+    moveTo(Label9, 120, 1815 + below);
+    moveTo(Frame2, 60, 2160 + extra);
+    moveTo(Frame4, 60, 3900 + extra);
+    moveTo(Frame5, 3780, 2160 + extra);
+    moveTo(Frame6, 3780, 3720 + extra);
+    moveTo(txtStatus, 60, 4980 + extra);
+    Label8->setVisible(on);
+    Label9->setVisible(on);
+    showCaptions();
+    centralWidget()->setFixedSize(Twips::toPixels(7530), Twips::toPixels(5355 + extra));
+    // The room an address label may break into depends on what lies under it.
+    for (SkinLabel *address : {Label1, Label2})
+        LabelFit::showWhole(address, address->text(), centralWidget()->font());
+    setFixedSize(sizeHint());
+}
+
+void Form1::showCaptions()
+{
+    const QString families = Label8->isHidden() ? QString() : QStringLiteral(" (IPv4, IPv6)");
+    Label3->setText(QStringLiteral("Internal") + families + QLatin1Char(':'));
+    Label4->setText(QStringLiteral("External") + families + QLatin1Char(':'));
 }
 
 // What screen readers and UI automation announce for controls whose caption is not their own text.
@@ -167,6 +215,8 @@ void Form1::nameControls()
     // An address label is read by its text, the address; what it is goes with it as a description.
     Label2->setAccessibleDescription(QStringLiteral("Internal IP address"));
     Label1->setAccessibleDescription(QStringLiteral("External IP address"));
+    Label8->setAccessibleDescription(QStringLiteral("Internal IPv6 address"));
+    Label9->setAccessibleDescription(QStringLiteral("External IPv6 address"));
     Label3->setBuddy(Label2);
     Label4->setBuddy(Label1);
     cmdCopy1->setAccessibleName(QStringLiteral("Copy Internal IP"));

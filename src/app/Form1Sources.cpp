@@ -15,10 +15,10 @@
 #include <QAction>
 
 namespace {
-QString addressLines(const IpSnapshot &current)
+QString addressLines(const IpSnapshot &current, const QString &family = QString())
 {
-    return QStringLiteral("Internal: ") + LabelFit::brief(current.internal) + QStringLiteral("\nExternal: ") +
-           LabelFit::brief(current.external);
+    return QStringLiteral("Internal") + family + QStringLiteral(": ") + LabelFit::brief(current.internal) +
+           QStringLiteral("\nExternal") + family + QStringLiteral(": ") + LabelFit::brief(current.external);
 }
 } // namespace
 
@@ -95,6 +95,7 @@ void Form1::PointToTheSources()
     const QString name = modIdentity::Identity().strProgramName;
     const QString hint =
         QStringLiteral("No address source answers. Choose one in Action, Address Sources...");
+    m_trayShowsAddresses = false;
     m_tray->setToolTip(name + QLatin1Char('\n') + hint);
     m_tray->Hint(name, hint);
 }
@@ -102,10 +103,24 @@ void Form1::PointToTheSources()
 void Form1::TellTheTray(const LookupResult &result)
 {
     const QString name = modIdentity::Identity().strProgramName;
-    QString tip = name + QLatin1Char('\n') + addressLines(result.current);
-    if (!result.confirmedBy.isEmpty())
-        tip += QStringLiteral("\nConfirmed by ") + result.confirmedBy.join(QStringLiteral(", "));
-    m_tray->setToolTip(tip);
+    m_trayShowsAddresses = true;
+    m_trayAddresses = result.current;
+    m_trayConfirmedBy = result.confirmedBy;
+    ShowTrayTip();
     if (result.changed && m_monitor->desktopNotify())
         m_tray->Notify(name + QStringLiteral(": address changed"), addressLines(result.current));
+}
+
+void Form1::ShowTrayTip()
+{
+    QString tip = modIdentity::Identity().strProgramName + QLatin1Char('\n');
+    if (m_monitor->followFamilies()) {
+        tip += addressLines(m_trayAddresses, QStringLiteral(" IPv4")) + QLatin1Char('\n') +
+               addressLines(m_trayAddresses6, QStringLiteral(" IPv6"));
+    } else {
+        tip += addressLines(m_trayAddresses);
+    }
+    if (!m_trayConfirmedBy.isEmpty())
+        tip += QStringLiteral("\nConfirmed by ") + m_trayConfirmedBy.join(QStringLiteral(", "));
+    m_tray->setToolTip(tip);
 }

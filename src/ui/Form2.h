@@ -23,11 +23,17 @@ public:
     /// Shows both addresses whole, each also as its label's tool tip; the window widens for an address
     /// too long for the designed labels and narrows again after it.
     void ShowAddresses(const IpSnapshot &current);
+    /// The IPv6 addresses, shown as the others while the families are followed apart.
+    void ShowAddresses6(const IpSnapshot &current6);
+    /// A line for each IPv6 address under its IPv4 one (on), or the designed two lines (off).
+    void ShowFamilies(bool on);
 
     QLabel *Label3;            // the caption "Internal:"
     SkinLabel *Label1;         // the internal address
     QLabel *Label4;            // the caption "External:"
     SkinLabel *Label2;         // the external address
+    SkinLabel *Label5;         // the internal IPv6 address, under Label1 while the families are apart
+    SkinLabel *Label6;         // the external IPv6 address, under Label2 likewise
     SkinLabelArray SkinLabel1; // the skin's copies of the captions, from an invisible template
     QMenu *mnuPopup;           // the right-click menu
     QAction *mnuPopupItem[2];  // "Refresh", "Hide"
@@ -42,5 +48,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    void fit();
+
     QFont m_addressFont; // the address labels' face, where the address fits
+    IpSnapshot m_shown, m_shown6;
 };

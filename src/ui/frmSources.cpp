@@ -105,6 +105,11 @@ void frmSources::buildControls()
                                            "changes and the next lookup asks again."),
                             this);
     lblConfirm->setWordWrap(true);
+    chkFamilies = new QCheckBox(QStringLiteral("Follow IPv4 and IPv6 apart"), this);
+    chkFamilies->setToolTip(
+        QStringLiteral("Each family gets its own addresses: IPv4 from sources that answer "
+                       "IPv4 (api4..., DNS A), IPv6 from those that answer IPv6 (api6..., "
+                       "DNS AAAA)"));
     lblListNote = new QLabel(this);
     lblAddNote = new QLabel(this);
     for (QLabel *note : {lblListNote, lblAddNote})
@@ -135,6 +140,7 @@ void frmSources::buildControls()
     layout->addWidget(lblAddNote);
     layout->addWidget(chkConfirm);
     layout->addWidget(lblConfirm);
+    layout->addWidget(chkFamilies);
     resize(780, 440);
 
     connect(lstSources, &QTreeWidget::itemChanged, this, &frmSources::lstSources_ItemChanged);
@@ -145,6 +151,12 @@ void frmSources::buildControls()
     connect(cmdAdd, &QPushButton::clicked, this, &frmSources::cmdAdd_Click);
     connect(txtCustom, &QLineEdit::returnPressed, this, &frmSources::cmdAdd_Click);
     connect(chkConfirm, &QCheckBox::toggled, this, [this](bool on) { m_monitor.setConfirmChanges(on); });
+    connect(chkFamilies, &QCheckBox::toggled, this, [this](bool on) { m_monitor.setFollowFamilies(on); });
+    // Set elsewhere too (the settings file read again): the box follows without setting it back.
+    connect(&m_monitor, &AddressMonitor::followFamiliesChanged, this, [this](bool on) {
+        const QSignalBlocker quiet(chkFamilies);
+        chkFamilies->setChecked(on);
+    });
     connect(txtCustom, &QLineEdit::textChanged, this, &frmSources::updateButtons);
     connect(cmdTest, &QPushButton::clicked, this, &frmSources::cmdTest_Click);
 }
@@ -166,6 +178,10 @@ void frmSources::Form_Load()
     {
         const QSignalBlocker quiet(chkConfirm);
         chkConfirm->setChecked(m_monitor.confirmChanges());
+    }
+    {
+        const QSignalBlocker quiet(chkFamilies);
+        chkFamilies->setChecked(m_monitor.followFamilies());
     }
     if (modIdentity::Identity().blnSkinEnabled)
         modSkin::runGuarded([this] { modSkin::SkinForm(this); });

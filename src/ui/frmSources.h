@@ -38,6 +38,7 @@ public:
     QPushButton *cmdAdd;
     QCheckBox *chkConfirm; // the confirmChanges option
     QLabel *lblConfirm;
+    QCheckBox *chkFamilies; // the followFamilies option
 
 private:
     struct Row {

@@ -19,6 +19,7 @@
 #include "WebsiteModule.h"
 #include "Winsock.h"
 #include "frmConfigure.h"
+#include "frmSources.h"
 #include "frmWhois.h"
 #include "modIdentity.h"
 #include "modSkin.h"
@@ -646,12 +647,15 @@ private slots:
     void addressLabelsShowTheWholeAddress_data()
     {
         QTest::addColumn<QString>("address");
-        QTest::newRow("IPv4") << "203.0.113.7";
-        QTest::newRow("IPv6") << "2001:0db8:85a3:0000:0000:8a2e:0370:7334";
+        QTest::addColumn<bool>("families"); // then switched on and off in the sources window
+        QTest::newRow("IPv4") << "203.0.113.7" << false;
+        QTest::newRow("IPv6") << "2001:0db8:85a3:0000:0000:8a2e:0370:7334" << false;
+        QTest::newRow("IPv4, then IPv6 apart") << "203.0.113.7" << true;
     }
     void addressLabelsShowTheWholeAddress()
     {
         QFETCH(QString, address);
+        QFETCH(bool, families);
         Rig rig;
         rig.server.setResponse(PagePath, Response::ok(address.toLatin1()));
         Form1 &w = rig.create();
@@ -663,7 +667,7 @@ private slots:
         Form2 *overlay = w.overlayWindow();
         QCOMPARE(w.Label1->text(), address);
         QCOMPARE(overlay->Label2->text(), address);
-        for (QLabel *label : {w.Label1, w.Label2, overlay->Label1, overlay->Label2}) {
+        const auto shownWhole = [](QLabel *label) {
             QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(label);
             QVERIFY(accessible);
             QCOMPARE(accessible->text(QAccessible::Name), label->text());
@@ -676,7 +680,9 @@ private slots:
                 QVERIFY2(metrics.horizontalAdvance(line) <= label->contentsRect().width(), qPrintable(line));
             QVERIFY(lines.size() * metrics.lineSpacing() <= label->contentsRect().height());
             QCOMPARE(label->toolTip().section(QLatin1Char('\n'), 0, 0), label->text());
-        }
+        };
+        for (QLabel *label : {w.Label1, w.Label2, overlay->Label1, overlay->Label2})
+            shownWhole(label);
         QCOMPARE(QAccessible::queryAccessibleInterface(w.Label1)->text(QAccessible::Description),
                  QStringLiteral("External IP address"));
         // Both keep their face: an IPv6 address goes onto two lines in a taller label in the main window,
@@ -690,6 +696,28 @@ private slots:
         QCOMPARE(w.Label1->geometry() == mainPlace, v4);
         QVERIFY(w.Frame1->rect().contains(w.Label1->geometry()));
         QVERIFY(w.trayIcon()->toolTip().endsWith(QStringLiteral("External: ") + address));
+        if (!families)
+            return;
+        // An IPv6 line under each address, the window and the overlay taller; off again, as designed.
+        const QSize designed = w.size(), overlayDesigned = overlay->size();
+        w.OpenSources();
+        w.sourcesWindow()->chkFamilies->click();
+        const QString v6 = QStringLiteral("2001:db8:1234:5678:9abc:def0:1234:5678");
+        emit rig.monitor->addresses6Shown({v6, v6});
+        for (QLabel *label : {w.Label8, w.Label9, overlay->Label5, overlay->Label6}) {
+            QCOMPARE(label->text(), v6);
+            QVERIFY(label->isVisibleTo(label->window()));
+            shownWhole(label);
+        }
+        QVERIFY(w.height() > designed.height() && overlay->height() > overlayDesigned.height());
+        QVERIFY(!w.Frame1->geometry().intersects(w.Frame2->geometry()));
+        QVERIFY(w.Frame1->rect().contains(w.Label9->geometry()));
+        QVERIFY(w.trayIcon()->toolTip().contains(QStringLiteral("External IPv4: ") + address));
+        QVERIFY(w.trayIcon()->toolTip().endsWith(QStringLiteral("External IPv6: ") + v6));
+        w.sourcesWindow()->chkFamilies->click();
+        QCOMPARE(w.size(), designed);
+        QCOMPARE(w.Label1->geometry(), mainPlace);
+        QCOMPARE(overlay->size(), overlayDesigned);
     }
 
     void trayMenuOpensAtTheCursor()
