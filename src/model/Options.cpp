@@ -44,8 +44,8 @@ void Options::read()
 
 void Options::readSources()
 {
-    for (const SettingKeys::Key &key :
-         {SettingKeys::IpSources, SettingKeys::ConfirmChanges, SettingKeys::IPv6Prefix})
+    for (const SettingKeys::Key &key : {SettingKeys::IpSources, SettingKeys::ConfirmChanges,
+                                        SettingKeys::IPv6Prefix, SettingKeys::FollowFamilies})
         m_texts.insert(QString::fromLatin1(key.name), m_store.GetSetting(key));
     m_sources = IpSourceList::read(text(SettingKeys::IpSources));
 }

@@ -152,19 +152,29 @@ void MonitorService::startPrint(bool json)
         m_completed = true;
         const IpSnapshot &current = result.current;
         QByteArray out;
-        if (json)
-            out = QJsonDocument(QJsonObject{{QStringLiteral("internal"), current.internal},
-                                            {QStringLiteral("external"), current.external},
-                                            {QStringLiteral("source"), result.source},
-                                            {QStringLiteral("confirmed"), !result.confirmedBy.isEmpty()},
-                                            {QStringLiteral("confirmedBy"),
-                                             QJsonArray::fromStringList(result.confirmedBy)},
-                                            {QStringLiteral("channels"), channelsJson()}})
-                      .toJson(QJsonDocument::Compact) +
-                  '\n';
-        else
+        // While the families are followed apart, the IPv6 track's addresses follow ("no IPv6" without one).
+        const IpSnapshot six = m_monitor->current6().addresses;
+        if (json) {
+            QJsonObject object{
+                {QStringLiteral("internal"), current.internal},
+                {QStringLiteral("external"), current.external},
+                {QStringLiteral("source"), result.source},
+                {QStringLiteral("confirmed"), !result.confirmedBy.isEmpty()},
+                {QStringLiteral("confirmedBy"), QJsonArray::fromStringList(result.confirmedBy)},
+                {QStringLiteral("channels"), channelsJson()}};
+            if (result.ipv6)
+                object.insert(QStringLiteral("ipv6"),
+                              QJsonObject{{QStringLiteral("internal"), six.internal},
+                                          {QStringLiteral("external"), six.external},
+                                          {QStringLiteral("source"), result.ipv6->source}});
+            out = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+        } else {
             out =
                 "Internal: " + current.internal.toUtf8() + "\nExternal: " + current.external.toUtf8() + '\n';
+            if (result.ipv6)
+                out += "Internal IPv6: " + six.internal.toUtf8() +
+                       "\nExternal IPv6: " + six.external.toUtf8() + '\n';
+        }
         std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
         std::fflush(stdout);
         Exit(0);

@@ -2,6 +2,7 @@
 #include "ExternalIpPage.h"
 #include "IpSourceList.h"
 #include "LookupCycle.h"
+#include "NetworkNamespace.h"
 #include "NetworkWatch.h"
 #include "ScriptedHttpServer.h"
 #include "SettingsStore.h"
@@ -206,6 +207,81 @@ private slots:
         const auto result = completed.last().at(0).value<LookupResult>();
         QVERIFY(result.changed);
         QCOMPARE(result.previous.external, QStringLiteral("203.0.113.7"));
+    }
+
+    /// IPv4 and IPv6 followed apart, in a private network namespace with a default route of each family:
+    /// each family's change is a change, a temporary address rotating and a first IPv6 address are
+    /// none, a machine without IPv6 is no outage, and with the switch off IPv6 is not asked.
+    void familiesFollowedApart_data()
+    {
+        QTest::addColumn<bool>("follow");
+        QTest::addColumn<bool>("route6"); // an IPv6 default route and a stable address
+        QTest::addColumn<QString>("stored6");
+        QTest::addColumn<QString>("answer4");
+        QTest::addColumn<QString>("answer6");
+        QTest::addColumn<bool>("changed");
+        QTest::addColumn<QString>("shown6");
+        QTest::addColumn<QString>("kept6"); // OldExternal6 afterwards
+        const QString v4 = QStringLiteral("198.51.100.1"), p1 = QStringLiteral("2001:db8:1:1::5");
+        QTest::newRow("IPv6 alone changes")
+            << true << true << p1 << v4 << "2001:db8:1:2::5" << true << "2001:db8:1:2::5"
+            << "2001:db8:1:2::5";
+        QTest::newRow("IPv4 alone changes") << true << true << p1 << "198.51.100.2" << p1 << true << p1 << p1;
+        QTest::newRow("a temporary address rotates")
+            << true << true << p1 << v4 << "2001:db8:1:1:abcd::9" << false << "2001:db8:1:1:abcd::9"
+            << "2001:db8:1:1:abcd::9";
+        QTest::newRow("the first IPv6 address") << true << true << "0" << v4 << p1 << false << p1 << p1;
+        QTest::newRow("no IPv6 here") << true << false << p1 << v4 << p1 << false << "no IPv6" << p1;
+        QTest::newRow("switched off")
+            << false << true << p1 << v4 << "2001:db8:1:2::5" << false << AddressMonitor::Unknown << p1;
+    }
+    void familiesFollowedApart()
+    {
+        QFETCH(bool, follow);
+        QFETCH(bool, route6);
+        QFETCH(QString, stored6);
+        QFETCH(QString, answer4);
+        QFETCH(QString, answer6);
+        QFETCH(bool, changed);
+        QFETCH(QString, shown6);
+        QFETCH(QString, kept6);
+        if (!qEnvironmentVariableIsSet(InNetworkNamespace)) {
+            const QString six = QStringLiteral(" && sysctl -qw net.ipv6.conf.n1.accept_dad=0 && "
+                                               "ip -6 addr add 2001:db8:b::5/64 dev n1 nodad && "
+                                               "ip -6 route add default via 2001:db8:b::1 dev n1");
+            return runInNetworkNamespace(
+                QStringLiteral("AddressMonitorWatchTest"), {QStringLiteral("-n")},
+                QStringLiteral(
+                    "ip link add n1 type veth peer name pn1 && ip link set n1 up && ip link set pn1 up && "
+                    "ip addr add 192.168.77.5/24 dev n1 && ip route add default via 192.168.77.1 dev n1") +
+                    (route6 ? six : QString()));
+        }
+        TempSettings temp;
+        SettingsStore store(QStringLiteral("Netquill"));
+        ScriptedHttpServer four, six;
+        QVERIFY(six.listenOn(QHostAddress::LocalHostIPv6));
+        four.setResponse("/ip", Response::ok(answer4.toUtf8(), "text/plain"));
+        six.setResponse("/ip", Response::ok(answer6.toUtf8(), "text/plain"));
+        store.SaveSetting(SettingKeys::IpSources,
+                          four.url("/ip").toString() + QStringLiteral(" http://[::1]:%1/ip").arg(six.port()));
+        store.SaveSetting(SettingKeys::FollowFamilies, SettingKeys::flagText(follow));
+        store.SaveSetting(SettingKeys::OldExternal, QStringLiteral("198.51.100.1"));
+        store.SaveSetting(SettingKeys::OldInternal, QStringLiteral("192.168.77.5"));
+        store.SaveSetting(SettingKeys::OldExternal6, stored6);
+        store.SaveSetting(SettingKeys::OldInternal6, QStringLiteral("2001:db8:b::5"));
+        AddressMonitor monitor(store);
+        monitor.Load();
+        QSignalSpy finished(&monitor, &AddressMonitor::lookupFinished);
+        monitor.Refresh();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+        const auto result = finished.first().at(0).value<LookupResult>();
+        QVERIFY(result.answered()); // never an outage of the whole lookup
+        QCOMPARE(result.changed, changed);
+        QCOMPARE(result.ipv6.has_value(), follow);
+        QCOMPARE(monitor.current6().addresses.external, shown6);
+        QCOMPARE(store.GetSetting(SettingKeys::OldExternal6), kept6);
+        QCOMPARE(store.GetSetting(SettingKeys::OldExternal), answer4);
+        QCOMPARE(six.requests().size(), follow && route6 ? 1 : 0);
     }
 
     /// The labels keep the last good pair, and the log has the address the machine has now.
