@@ -282,6 +282,9 @@ private slots:
         QCOMPARE(store.GetSetting(SettingKeys::OldExternal6), kept6);
         QCOMPARE(store.GetSetting(SettingKeys::OldExternal), answer4);
         QCOMPARE(six.requests().size(), follow && route6 ? 1 : 0);
+        // The mail's address lines carry both of their kind, IPv4 first.
+        QCOMPARE(monitor.m_message.externalAddress,
+                 follow ? answer4 + QStringLiteral(", ") + shown6 : answer4);
     }
 
     /// The labels keep the last good pair, and the log has the address the machine has now.
