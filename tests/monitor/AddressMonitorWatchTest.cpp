@@ -10,6 +10,8 @@
 #include "TestMain.h"
 #include "Winsock.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -269,6 +271,10 @@ private slots:
         store.SaveSetting(SettingKeys::OldInternal, QStringLiteral("192.168.77.5"));
         store.SaveSetting(SettingKeys::OldExternal6, stored6);
         store.SaveSetting(SettingKeys::OldInternal6, QStringLiteral("2001:db8:b::5"));
+        // The command on a change sees both families' addresses.
+        const QString seen = temp.path() + QStringLiteral("/seen");
+        store.SaveSetting(SettingKeys::ChangeCommand,
+                          QStringLiteral("sh -c \"env | grep ^NETQUILL_ > %1\"").arg(seen));
         AddressMonitor monitor(store);
         monitor.Load();
         QSignalSpy finished(&monitor, &AddressMonitor::lookupFinished);
@@ -282,6 +288,16 @@ private slots:
         QCOMPARE(store.GetSetting(SettingKeys::OldExternal6), kept6);
         QCOMPARE(store.GetSetting(SettingKeys::OldExternal), answer4);
         QCOMPARE(six.requests().size(), follow && route6 ? 1 : 0);
+        if (changed) {
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(seen).size() > 0 && !monitor.commandBusy(), 10000);
+            QFile file(seen);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray env = file.readAll();
+            QVERIFY2(env.contains("NETQUILL_EXTERNAL=" + answer4.toUtf8() + '\n'), env.constData());
+            QVERIFY2(env.contains("NETQUILL_EXTERNAL6=" + answer6.toUtf8() + '\n') &&
+                         env.contains("NETQUILL_OLD_EXTERNAL6=" + stored6.toUtf8() + '\n'),
+                     env.constData());
+        }
         // The mail's address lines carry both of their kind, IPv4 first.
         QCOMPARE(monitor.m_message.externalAddress,
                  follow ? answer4 + QStringLiteral(", ") + shown6 : answer4);
