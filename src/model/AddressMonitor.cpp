@@ -33,6 +33,16 @@
 #include <QTimer>
 #include <utility>
 
+namespace {
+// What the history compares a lookup's addresses with: an address that is no change by the lookup's rule
+// (a temporary IPv6 address replaced within its prefix) counts as the current one, and gets no line.
+template <typename Result> IpSnapshot comparedWith(const Result &result)
+{
+    return {result.internalChanged ? result.previous.internal : result.current.internal,
+            result.externalChanged ? result.previous.external : result.current.external};
+}
+} // namespace
+
 AddressMonitor::AddressMonitor(SettingsStore &store, QObject *parent)
     : QObject(parent), m_store(store), WebBrowser1(new PageFetcher(this)),
       m_lookup(new LookupCycle(store, WebBrowser1, ExternalIpPage::url(), &Winsock::LocalIP, this)),
@@ -630,13 +640,8 @@ void AddressMonitor::ProcessIPv6(const LookupResult::IPv6 &result, bool mine)
         m_current6 = {{NoIPv6, NoIPv6}, {}, now};
     } else if (result.outcome == LookupResult::Outcome::Answered) {
         m_current6 = {result.current, result.source, now};
-        IpSnapshot recorded = result.previous;
-        if (!result.externalChanged)
-            recorded.external = result.current.external;
-        if (!result.internalChanged)
-            recorded.internal = result.current.internal;
         if (mine)
-            m_history.lookupCompleted(recorded, result.current, result.source);
+            m_history.lookupCompleted(comparedWith(result), result.current, result.source);
     }
     emit addresses6Shown(m_current6.addresses);
     // Both of a kind on one line, IPv4 first.
@@ -671,14 +676,8 @@ void AddressMonitor::Process(const LookupResult &result)
         m_message.externalAddress = result.current.external;
         m_message.internalAddress = result.current.internal;
         m_session->setInputs(m_message);
-        // An address that is no change (a temporary IPv6 address replaced) gets no line.
-        IpSnapshot recorded = result.previous;
-        if (!result.externalChanged)
-            recorded.external = result.current.external;
-        if (!result.internalChanged)
-            recorded.internal = result.current.internal;
         if (mine)
-            m_history.lookupCompleted(recorded, result.current, result.source);
+            m_history.lookupCompleted(comparedWith(result), result.current, result.source);
         Count({MetricsEvent::Kind::LookupOk, QDateTime::currentDateTimeUtc(), result.changed,
                result.current.external, result.source});
     }

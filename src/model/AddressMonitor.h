@@ -99,6 +99,8 @@ public:
     bool watchNetwork() const { return m_options.watchNetwork(); }
     /// A lookup when the network changes or the machine wakes, beside the clock's own. Saved.
     void setWatchNetwork(bool on);
+    /// The watch is running: the option is on and the program has not stopped.
+    bool watchingNetwork() const { return m_watch != nullptr; }
     /// After a network change or a wake, a failed lookup is tried again after these, in turn, before
     /// the clock's next lookup: name resolution is often not ready for a few seconds after resume.
     void setWakeRetryDelays(const QList<int> &milliseconds) { m_wakeRetryDelaysMs = milliseconds; }

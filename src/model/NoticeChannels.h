@@ -35,7 +35,6 @@ public:
     ~NoticeChannels() override;
 
     void setChannels(const QList<ChannelConfig> &channels);
-    const QList<ChannelConfig> &channels() const { return m_configs; }
     void setRetryDelays(const QList<int> &milliseconds);
 
     /// To every channel not paused: a change (or a test) to those that are no ping; that a lookup

@@ -94,10 +94,16 @@ void Options::setMailSetting(const SettingKeys::Key &key, const QString &value)
 
 QList<ChannelConfig> Options::channels() const
 {
+    // Parsed once for each text: the windows ask often, and a malformed text is logged once.
+    const QString stored = text(SettingKeys::NoticeChannels);
+    if (m_channelsParsed && stored == m_channelsText)
+        return m_channels;
     QString why;
-    const std::optional<QList<ChannelConfig>> channels =
-        ChannelList::parse(text(SettingKeys::NoticeChannels), &why);
+    const std::optional<QList<ChannelConfig>> channels = ChannelList::parse(stored, &why);
     if (!channels)
         qCWarning(lcSettings).noquote() << "noticeChannels is not used -" << why;
-    return channels.value_or(QList<ChannelConfig>{});
+    m_channelsText = stored;
+    m_channels = channels.value_or(QList<ChannelConfig>{});
+    m_channelsParsed = true;
+    return m_channels;
 }

@@ -94,5 +94,8 @@ private:
     SettingsStore &m_store;
     QHash<QString, QString> m_texts; // by key name
     QList<IpSource> m_sources;
+    mutable QString m_channelsText; // the text m_channels was parsed from
+    mutable QList<ChannelConfig> m_channels;
+    mutable bool m_channelsParsed = false;
     bool m_read = false;
 };

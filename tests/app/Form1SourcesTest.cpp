@@ -173,8 +173,10 @@ private slots:
         QVERIFY(w.mnuAction->actions().contains(w.mnuWatchNetwork));
         QVERIFY(w.mnuWatchNetwork->isChecked());
         QVERIFY(w.monitor().watchNetwork());
+        QVERIFY(w.monitor().watchingNetwork());
         w.mnuWatchNetwork->trigger();
         QVERIFY(!w.monitor().watchNetwork());
+        QVERIFY(!w.monitor().watchingNetwork());
         QCOMPARE(SettingsStore(QStringLiteral("Netquill")).GetSetting(SettingKeys::WatchNetwork),
                  QStringLiteral("0"));
     }
