@@ -41,12 +41,14 @@ void frmChangeCommand::buildControls()
     cmdTest = new QPushButton(QStringLiteral("Test"), this);
     cmdTest->setToolTip(QStringLiteral("Run the command once now with the addresses shown"));
     cmdTest->setAutoDefault(false);
-    lblHint =
-        new QLabel(QStringLiteral("Runs after an address changes, without a shell: quote arguments with "
-                                  "spaces in double quotes. Its environment holds NETQUILL_INTERNAL, "
-                                  "NETQUILL_EXTERNAL, NETQUILL_OLD_INTERNAL, NETQUILL_OLD_EXTERNAL and "
-                                  "NETQUILL_SOURCE. Empty: nothing runs."),
-                   this);
+    lblHint = new QLabel(
+        QStringLiteral("Runs after an address changes, without a shell: quote arguments with "
+                       "spaces in double quotes. Its environment holds NETQUILL_INTERNAL, "
+                       "NETQUILL_EXTERNAL, NETQUILL_OLD_INTERNAL, NETQUILL_OLD_EXTERNAL and "
+                       "NETQUILL_SOURCE; with IPv4 and IPv6 followed apart also NETQUILL_INTERNAL6, "
+                       "NETQUILL_EXTERNAL6, NETQUILL_OLD_INTERNAL6 and NETQUILL_OLD_EXTERNAL6. "
+                       "Empty: nothing runs."),
+        this);
     lblHint->setWordWrap(true);
     lblResult = new QLabel(this);
     lblResult->setTextFormat(Qt::PlainText);

@@ -46,7 +46,7 @@ frmChannelEdit::frmChannelEdit(AddressMonitor &monitor, const std::optional<Chan
     lblProblem->setTextFormat(Qt::PlainText);
     cmdButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
 
-    auto *form = new QFormLayout(this);
+    auto *form = m_form = new QFormLayout(this);
     form->addRow(QStringLiteral("&Kind:"), cboKind);
     form->addRow(QStringLiteral("&Name:"), txtName);
     lblUrl = new QLabel(this);
@@ -105,21 +105,20 @@ void frmChannelEdit::cboKind_Change()
                                   : kind == Kind::Ntfy || kind == Kind::Webhook ? QStringLiteral("(optional)")
                                                                                 : QString());
     spnPriority->setRange(0, kind == Kind::Gotify ? 10 : 5);
-    for (QWidget *field : {static_cast<QWidget *>(lblUrl), static_cast<QWidget *>(txtUrl)})
-        field->setVisible(!apprise);
-    for (QWidget *field : {static_cast<QWidget *>(lblTopic), static_cast<QWidget *>(txtTopic)})
-        field->setVisible(kind == Kind::Ntfy);
-    for (QWidget *field : {static_cast<QWidget *>(lblPriority), static_cast<QWidget *>(spnPriority)})
-        field->setVisible(kind == Kind::Ntfy || kind == Kind::Gotify);
-    for (QWidget *field : {static_cast<QWidget *>(lblSecret), static_cast<QWidget *>(txtSecret)})
-        field->setVisible(kind != Kind::HealthPing);
-    for (QWidget *field : {static_cast<QWidget *>(lblFailUrl), static_cast<QWidget *>(txtFailUrl)})
-        field->setVisible(kind == Kind::HealthPing);
+    // Whole rows, so that a hidden field leaves no gap.
+    m_form->setRowVisible(txtUrl, !apprise);
+    m_form->setRowVisible(txtTopic, kind == Kind::Ntfy);
+    m_form->setRowVisible(spnPriority, kind == Kind::Ntfy || kind == Kind::Gotify);
+    m_form->setRowVisible(txtSecret, kind != Kind::HealthPing);
+    m_form->setRowVisible(txtFailUrl, kind == Kind::HealthPing);
     if (apprise && !AddressMonitor::appriseInstalled())
         lblProblem->setText(QStringLiteral("The apprise command is not installed (Debian package apprise): "
                                            "this channel cannot send until it is."));
     else
         lblProblem->clear();
+    lblProblem->setVisible(!lblProblem->text().isEmpty());
+    m_form->activate();
+    resize(width(), minimumSizeHint().height());
 }
 
 ChannelConfig frmChannelEdit::channel() const
@@ -151,6 +150,7 @@ void frmChannelEdit::cmdOK_Click()
     QString why;
     if (!m_monitor.saveChannel(m_was, edited, secret, &why)) {
         lblProblem->setText(QStringLiteral("Not saved: ") + why + u'.');
+        lblProblem->show();
         return;
     }
     accept();

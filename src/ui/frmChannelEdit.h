@@ -7,6 +7,7 @@
 class AddressMonitor;
 class QComboBox;
 class QDialogButtonBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
@@ -34,6 +35,7 @@ private:
     void cmdOK_Click();
 
     AddressMonitor &m_monitor;
+    QFormLayout *m_form;
     QString m_was; // the edited channel's name; empty when adding
     bool m_paused = false;
 };
